@@ -1,0 +1,236 @@
+#include "datafile/DataFile.h"
+
+#include <atomic>
+#include <cstring>
+#include <mutex>
+
+#include "datafile/BitmapEntry.h"
+
+namespace datafile {
+
+namespace {
+
+std::atomic<int> gPendingError{static_cast<int>(DataFileError::None)};
+
+// One lock for every data file operation in the process. The pending code is one value
+// for the whole process, so serialising all handles keeps each operation's "clear, work,
+// set" sequence whole. Operations call one another, hence recursive.
+std::recursive_mutex& ReaderLock() {
+  static std::recursive_mutex lock;
+  return lock;
+}
+
+bool Pending() { return PeekDataFileError() != DataFileError::None; }
+
+void Fail(DataFileError code) { SetDataFileError(code); }
+
+}  // namespace
+
+
+DataFileError SetDataFileError(DataFileError code) {
+  return static_cast<DataFileError>(gPendingError.exchange(static_cast<int>(code)));
+}
+
+DataFileError PeekDataFileError() { return static_cast<DataFileError>(gPendingError.load()); }
+
+DataFileError TakeDataFileError() { return SetDataFileError(DataFileError::None); }
+
+std::unique_ptr<DataFile> OpenDataFile(const DataFileServices& services,
+                                       const std::string& path) {
+  std::lock_guard<std::recursive_mutex> guard(ReaderLock());
+  if (Pending()) return nullptr;
+  platform::FileOpenFlags flags;
+  flags.access = platform::kGenericRead;
+  flags.share = platform::kFileShareRead;
+  flags.disposition = platform::kOpenExisting;
+  std::unique_ptr<platform::File> file = services.files->Open(path, flags);
+  if (!file) {
+    Fail(DataFileError::BadHandle);
+    return nullptr;
+  }
+  auto handle = std::make_unique<DataFile>(services, std::move(file));
+  DataFileHeader header;
+  if (!ReadHeader(handle.get(), &header)) return nullptr;  // the code is pending
+  if (header.magic != kDataFileMagic) {
+    Fail(DataFileError::BadMagic);
+    return nullptr;
+  }
+  if (header.version > kDataFileVersion) {
+    Fail(DataFileError::BadVersion);
+    return nullptr;
+  }
+  return handle;
+}
+
+DataFile::DataFile(const DataFileServices& services, std::unique_ptr<platform::File> file)
+    : services_(services), file_(std::move(file)) {}
+
+DataFile::~DataFile() = default;
+
+void CloseDataFile(std::unique_ptr<DataFile>& handle) {
+  std::lock_guard<std::recursive_mutex> guard(ReaderLock());
+  if (Pending()) return;
+  if (handle) handle->Close();
+  handle.reset();
+}
+
+bool ReadHeader(DataFile* handle, DataFileHeader* header) {
+  std::lock_guard<std::recursive_mutex> guard(ReaderLock());
+  if (Pending()) return false;
+  if (handle == nullptr || handle->file() == nullptr) {
+    Fail(DataFileError::BadHandle);
+    return false;
+  }
+  uint8_t bytes[kHeaderBytes];
+  if (!ReadExactlyAt(handle, 0, bytes, kHeaderBytes)) {
+    Fail(DataFileError::Io);
+    return false;
+  }
+  *header = DecodeHeader(bytes);
+  return true;
+}
+
+std::unique_ptr<DirectoryEntry[]> ReadDirectory(DataFile* handle, uint16_t* count) {
+  std::lock_guard<std::recursive_mutex> guard(ReaderLock());
+  if (Pending()) return nullptr;
+  DataFileHeader header;
+  if (!ReadHeader(handle, &header)) return nullptr;
+  *count = header.entryCount;
+  if (header.entryCount == 0) return nullptr;
+  auto entries = platform::AllocateArray<DirectoryEntry>(handle->system(), header.entryCount);
+  if (!entries) {
+    Fail(DataFileError::NoMemory);
+    return nullptr;
+  }
+  uint64_t position = header.directoryOffset;
+  for (uint16_t i = 0; i < header.entryCount; ++i, position += kDirectoryRecordBytes) {
+    uint8_t bytes[kDirectoryRecordBytes];
+    if (position > UINT32_MAX ||
+        !ReadExactlyAt(handle, static_cast<uint32_t>(position), bytes, kDirectoryRecordBytes)) {
+      Fail(DataFileError::Io);
+      return nullptr;
+    }
+    entries[i] = DecodeDirectoryRecord(bytes);
+  }
+  return entries;
+}
+
+bool FindEntry(DataFile* handle, uint16_t id, const DirectoryEntry* entries,
+               DirectoryEntry* record) {
+  std::lock_guard<std::recursive_mutex> guard(ReaderLock());
+  if (Pending()) return false;
+  if (entries == nullptr) {
+    Fail(DataFileError::NotFound);
+    return true;
+  }
+  if (record == nullptr) {
+    Fail(DataFileError::NoRecord);
+    return false;
+  }
+  DataFileHeader header;
+  if (!ReadHeader(handle, &header)) return false;
+  // The count comes from the header just read; the array was read with the same count.
+  for (uint16_t i = 0; i < header.entryCount; ++i) {
+    if (entries[i].id == id) {
+      *record = entries[i];
+      return true;
+    }
+  }
+  Fail(DataFileError::NotFound);
+  return true;
+}
+
+std::unique_ptr<uint8_t[]> ReadEntryData(DataFile* handle, uint16_t id,
+                                         const DirectoryEntry* entries, uint32_t* size) {
+  std::lock_guard<std::recursive_mutex> guard(ReaderLock());
+  if (Pending()) return nullptr;
+  *size = 0;
+  DirectoryEntry record;
+  FindEntry(handle, id, entries, &record);
+  if (Pending()) return nullptr;
+  // An entry that would run past the end of the file can only come up short; it is
+  // refused before a buffer of its claimed size is allocated.
+  uint64_t fileBytes = 0;
+  if (!handle->file()->Size(&fileBytes) ||
+      uint64_t{record.dataOffset} + record.dataSize > fileBytes ||
+      !handle->file()->Seek(record.dataOffset)) {
+    Fail(DataFileError::Io);
+    return nullptr;
+  }
+  auto data = platform::AllocateArray<uint8_t>(handle->system(), record.dataSize);
+  if (!data) {
+    Fail(DataFileError::NoMemory);
+    return nullptr;
+  }
+  uint32_t bytesRead = 0;
+  if (!handle->file()->Read(data.get(), record.dataSize, &bytesRead) ||
+      bytesRead != record.dataSize) {
+    Fail(DataFileError::Io);
+    return nullptr;
+  }
+  *size = record.dataSize;
+  return data;
+}
+
+std::string LoadText(DataFile* handle, uint16_t id) {
+  std::lock_guard<std::recursive_mutex> guard(ReaderLock());
+  uint16_t count = 0;
+  std::unique_ptr<DirectoryEntry[]> entries = ReadDirectory(handle, &count);
+  uint32_t size = 0;
+  std::unique_ptr<uint8_t[]> data = ReadEntryData(handle, id, entries.get(), &size);
+  if (TakeDataFileError() != DataFileError::None) return std::string();
+  // The text is its bytes up to the first zero, like the C string the stored bytes make.
+  const char* text = reinterpret_cast<const char*>(data.get());
+  return std::string(text, strnlen(text, size));
+}
+
+uint32_t LocateEntry(DataFile* handle, uint16_t id, uint32_t* size) {
+  if (handle != nullptr && handle->lookupPause()) handle->system().Pause(kLookupPauseMs);
+  std::lock_guard<std::recursive_mutex> guard(ReaderLock());
+  *size = 0;
+  uint16_t count = 0;
+  std::unique_ptr<DirectoryEntry[]> entries = ReadDirectory(handle, &count);
+  DirectoryEntry record;
+  FindEntry(handle, id, entries.get(), &record);
+  if (Pending()) return 0;
+  *size = record.dataSize;
+  return record.dataOffset;
+}
+
+bool LocateEntryAndTakeError(DataFile* handle, uint16_t id, EntryLocation* location) {
+  std::lock_guard<std::recursive_mutex> guard(ReaderLock());
+  location->offset = LocateEntry(handle, id, &location->size);
+  return TakeDataFileError() == DataFileError::None;
+}
+
+std::unique_ptr<platform::Bitmap> LoadBitmap(DataFile* handle, uint16_t id,
+                                             platform::Graphics& graphics) {
+  std::lock_guard<std::recursive_mutex> guard(ReaderLock());
+  uint16_t count = 0;
+  std::unique_ptr<DirectoryEntry[]> entries = ReadDirectory(handle, &count);
+  uint32_t size = 0;
+  std::unique_ptr<uint8_t[]> data = ReadEntryData(handle, id, entries.get(), &size);
+  if (TakeDataFileError() != DataFileError::None) return nullptr;
+  entries.reset();
+  // The system's bitmap call trusts the stored header; a bitmap whose colour table or
+  // pixel rows would lie past the entry's end is refused here instead.
+  platform::DibView dib;
+  if (!ParseBitmapEntry(data.get(), size, &dib)) return nullptr;
+  return graphics.CreateDeviceBitmap(dib);
+}
+
+bool ReadAt(DataFile* handle, uint32_t offset, void* buffer, uint32_t bytes,
+            uint32_t* bytesRead) {
+  std::lock_guard<std::recursive_mutex> guard(ReaderLock());
+  *bytesRead = 0;
+  if (handle == nullptr || handle->file() == nullptr) return false;
+  if (!handle->file()->Seek(offset)) return false;
+  return handle->file()->Read(buffer, bytes, bytesRead);
+}
+
+bool ReadExactlyAt(DataFile* handle, uint32_t offset, void* buffer, uint32_t bytes) {
+  uint32_t bytesRead = 0;
+  return ReadAt(handle, offset, buffer, bytes, &bytesRead) && bytesRead == bytes;
+}
+
+}  // namespace datafile

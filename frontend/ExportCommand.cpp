@@ -1,0 +1,153 @@
+#include "frontend/ExportCommand.h"
+
+#include <memory>
+
+#include "datafile/DataFile.h"
+#include "image/FloppyImageAssembler.h"
+#include "image/FloppyLayout.h"
+
+namespace frontend {
+
+namespace {
+
+const char kUsage[] =
+    "usage: installer-export make-floppy-image --data DAT --out IMG [--quiet]\n"
+    "  make-floppy-image  the 1.44 MB floppy image that Create Floppy writes\n"
+    "  --quiet            leave out the image builders' trace lines\n";
+
+struct Options {
+  std::string command;
+  std::string data;
+  std::string out;
+  bool quiet = false;
+};
+
+// Forwards to the real system but keeps the trace lines to itself when asked.
+class ExportSystem : public platform::System {
+ public:
+  ExportSystem(platform::System& inner, bool quiet, std::string* out)
+      : inner_(inner), quiet_(quiet), out_(out) {}
+  void Pause(uint32_t milliseconds) override { inner_.Pause(milliseconds); }
+  platform::UtcTime UtcNow() override { return inner_.UtcNow(); }
+  bool AllowAllocation(size_t bytes) override { return inner_.AllowAllocation(bytes); }
+  void Trace(const std::string& text) override {
+    if (!quiet_) out_->append(text);
+  }
+
+ private:
+  platform::System& inner_;
+  bool quiet_;
+  std::string* out_;
+};
+
+bool ParseOptions(const std::vector<std::string>& args, Options* options, std::string* error) {
+  if (args.empty()) {
+    *error = "no command given";
+    return false;
+  }
+  options->command = args[0];
+  for (size_t i = 1; i < args.size(); ++i) {
+    const std::string& flag = args[i];
+    if (flag == "--quiet") {
+      options->quiet = true;
+    } else if ((flag == "--data" || flag == "--out") && i + 1 < args.size()) {
+      (flag == "--data" ? options->data : options->out) = args[++i];
+    } else {
+      *error = "cannot understand '" + flag + "'";
+      return false;
+    }
+  }
+  if (options->command != "make-floppy-image") {
+    *error = "unknown command '" + options->command + "'";
+    return false;
+  }
+  if (options->data.empty() || options->out.empty()) {
+    *error = "--data and --out are both required";
+    return false;
+  }
+  return true;
+}
+
+std::string OpenFailure(const std::string& path, datafile::DataFileError code) {
+  using datafile::DataFileError;
+  switch (code) {
+    case DataFileError::BadHandle:
+      return "cannot open the data file '" + path + "' (missing or not readable)";
+    case DataFileError::Io:
+      return "'" + path + "' is too short to be an install data file";
+    case DataFileError::BadMagic:
+      return "'" + path + "' is not an install data file (its magic number is wrong)";
+    case DataFileError::BadVersion:
+      return "'" + path + "' is of a newer format version than this program reads";
+    default:
+      return "cannot read the data file '" + path + "'";
+  }
+}
+
+std::string FloppyFailure(int status, const image::FloppyAssemblyReport& report) {
+  const std::string prefix = "the floppy image is incomplete (status " + std::to_string(status) + "): ";
+  switch (status) {
+    case image::kFloppyBadBaseImage:
+      return prefix + "the base image (entry 10002) is " + std::to_string(report.baseImageBytes) +
+             " bytes; it must be a whole number of 512-byte sectors and reach at least through "
+             "the root directory (16896 bytes)";
+    case image::kFloppyTooLarge:
+      return prefix + "the base image and the two files need " +
+             std::to_string(report.sectorsUsed) + " sectors, more than the 2880 of a floppy";
+    case image::kFloppyEntryUnreadable:
+      return prefix + "entry " + std::to_string(report.failedEntryId) +
+             " is missing from the data file or cannot be read whole";
+    case image::kFloppyRootDirectoryFull:
+      return prefix + "the base image's root directory has no free entry for KERNEL.MAP and "
+                      "README.TXT";
+    default:
+      return prefix + "no image buffer";
+  }
+}
+
+}  // namespace
+
+int RunExport(const std::vector<std::string>& args, platform::FileSystem& files,
+              platform::System& system, std::string* out, std::string* err) {
+  Options options;
+  std::string error;
+  if (!ParseOptions(args, &options, &error)) {
+    *err += "installer-export: " + error + "\n" + kUsage;
+    return 2;
+  }
+  ExportSystem exportSystem(system, options.quiet, out);
+  datafile::DataFileServices services;
+  services.files = &files;
+  services.system = &exportSystem;
+  // Nothing runs beside the exporter, so the lookups need no pause to order them.
+  services.lookupPause = false;
+  datafile::TakeDataFileError();
+  std::unique_ptr<datafile::DataFile> dataFile = datafile::OpenDataFile(services, options.data);
+  const datafile::DataFileError openError = datafile::TakeDataFileError();
+  if (!dataFile) {
+    *err += "installer-export: " + OpenFailure(options.data, openError) + "\n";
+    return 1;
+  }
+
+  std::unique_ptr<uint8_t[]> floppy =
+      platform::AllocateArray<uint8_t>(exportSystem, image::kFloppyImageBytes);
+  if (!floppy) {
+    *err += "installer-export: not enough memory for the floppy image\n";
+    return 1;
+  }
+  image::FloppyAssemblyReport report;
+  const int status = image::AssembleFloppyImage(floppy.get(), dataFile.get(), exportSystem, &report);
+  const bool complete = status == image::kFloppyComplete ||
+                        (status == image::kFloppyTooLarge && report.sectorsUsed == image::kFloppySectors);
+  if (!complete) {
+    *err += "installer-export: " + FloppyFailure(status, report) + "\n";
+    return 1;
+  }
+  if (!files.WriteWholeFile(options.out, floppy.get(), image::kFloppyImageBytes, &error)) {
+    *err += "installer-export: cannot write '" + options.out + "': " + error + "\n";
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace frontend

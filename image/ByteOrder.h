@@ -1,0 +1,48 @@
+// Byte-order helpers for the on-disk formats: little-endian (FAT, install.dat, the
+// boot catalog), big-endian, and the ISO 9660 "both orders" forms.
+#pragma once
+
+#include <cstdint>
+
+namespace image {
+
+inline void PutLe16(uint8_t* at, uint16_t value) {
+  at[0] = static_cast<uint8_t>(value);
+  at[1] = static_cast<uint8_t>(value >> 8);
+}
+inline void PutLe32(uint8_t* at, uint32_t value) {
+  for (int i = 0; i < 4; ++i) at[i] = static_cast<uint8_t>(value >> (8 * i));
+}
+inline void PutBe16(uint8_t* at, uint16_t value) {
+  at[0] = static_cast<uint8_t>(value >> 8);
+  at[1] = static_cast<uint8_t>(value);
+}
+inline void PutBe32(uint8_t* at, uint32_t value) {
+  for (int i = 0; i < 4; ++i) at[i] = static_cast<uint8_t>(value >> (8 * (3 - i)));
+}
+/// 16 bits little-endian then big-endian: 4 bytes.
+inline void PutBoth16(uint8_t* at, uint16_t value) {
+  PutLe16(at, value);
+  PutBe16(at + 2, value);
+}
+/// 32 bits little-endian then big-endian: 8 bytes.
+inline void PutBoth32(uint8_t* at, uint32_t value) {
+  PutLe32(at, value);
+  PutBe32(at + 4, value);
+}
+inline uint16_t GetLe16(const uint8_t* at) {
+  return static_cast<uint16_t>(at[0] | (at[1] << 8));
+}
+inline uint32_t GetLe32(const uint8_t* at) {
+  return static_cast<uint32_t>(at[0]) | (static_cast<uint32_t>(at[1]) << 8) |
+         (static_cast<uint32_t>(at[2]) << 16) | (static_cast<uint32_t>(at[3]) << 24);
+}
+inline uint16_t GetBe16(const uint8_t* at) {
+  return static_cast<uint16_t>((at[0] << 8) | at[1]);
+}
+inline uint32_t GetBe32(const uint8_t* at) {
+  return (static_cast<uint32_t>(at[0]) << 24) | (static_cast<uint32_t>(at[1]) << 16) |
+         (static_cast<uint32_t>(at[2]) << 8) | static_cast<uint32_t>(at[3]);
+}
+
+}  // namespace image

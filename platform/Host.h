@@ -1,0 +1,17 @@
+// The real back ends of the machine the program runs on; the build picks the Windows or
+// the Linux implementation.
+#pragma once
+
+#include <memory>
+
+#include "platform/File.h"
+#include "platform/Graphics.h"
+#include "platform/System.h"
+
+namespace platform {
+
+std::unique_ptr<FileSystem> MakeHostFileSystem();
+std::unique_ptr<System> MakeHostSystem();
+std::unique_ptr<Graphics> MakeHostGraphics();
+
+}  // namespace platform

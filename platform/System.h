@@ -1,0 +1,48 @@
+// The machine services that the core needs: pauses, the clock, memory that may be
+// refused, and the trace lines that image building prints.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <memory>
+#include <new>
+#include <string>
+
+namespace platform {
+
+/// A moment in UTC, with the fields of the Windows SYSTEMTIME.
+struct UtcTime {
+  int year = 1980;
+  int month = 1;
+  int day = 1;
+  int hour = 0;
+  int minute = 0;
+  int second = 0;
+  int millisecond = 0;
+};
+
+class System {
+ public:
+  virtual ~System() = default;
+  /// Blocks the calling thread for `milliseconds`.
+  virtual void Pause(uint32_t milliseconds) = 0;
+  /// The current time in UTC. A fixed SOURCE_DATE_EPOCH in the environment replaces the
+  /// system clock, so that images built twice are identical.
+  virtual UtcTime UtcNow() = 0;
+  /// False when a heap block of `bytes` must be refused; the real back ends leave the
+  /// decision to the allocator itself and answer true.
+  virtual bool AllowAllocation(size_t bytes) = 0;
+  /// Writes a trace line (already formatted) to the standard output.
+  virtual void Trace(const std::string& text) = 0;
+};
+
+/// A heap array of `count` elements, or null when the system refuses the memory.
+template <typename T>
+std::unique_ptr<T[]> AllocateArray(System& system, size_t count) {
+  if (count > std::numeric_limits<size_t>::max() / sizeof(T)) return nullptr;
+  if (!system.AllowAllocation(count * sizeof(T))) return nullptr;
+  return std::unique_ptr<T[]>(new (std::nothrow) T[count == 0 ? 1 : count]);
+}
+
+}  // namespace platform

@@ -1,0 +1,181 @@
+// The Linux back ends for files, the clock, pauses and pictures.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "platform/DibPixels.h"
+#include "platform/Host.h"
+#include "platform/SourceDateEpoch.h"
+
+namespace platform {
+
+namespace {
+
+class LinuxFile : public File {
+ public:
+  explicit LinuxFile(int fd) : fd_(fd) {}
+  ~LinuxFile() override { close(fd_); }
+
+  bool Seek(uint32_t offset) override {
+    return lseek(fd_, static_cast<off_t>(offset), SEEK_SET) == static_cast<off_t>(offset);
+  }
+
+  bool Read(void* buffer, uint32_t bytes, uint32_t* bytesRead) override {
+    // read() may deliver less than asked before the end of the file; keep going until the
+    // request is met or the file ends.
+    auto* at = static_cast<uint8_t*>(buffer);
+    uint32_t total = 0;
+    while (total < bytes) {
+      const ssize_t got = read(fd_, at + total, bytes - total);
+      if (got < 0 && errno == EINTR) continue;
+      if (got < 0) {
+        *bytesRead = total;
+        return false;
+      }
+      if (got == 0) break;
+      total += static_cast<uint32_t>(got);
+    }
+    *bytesRead = total;
+    return true;
+  }
+
+  bool Size(uint64_t* bytes) override {
+    struct stat info;
+    if (fstat(fd_, &info) != 0) return false;
+    *bytes = static_cast<uint64_t>(info.st_size);
+    return true;
+  }
+
+ private:
+  int fd_;
+};
+
+class LinuxFileSystem : public FileSystem {
+ public:
+  std::unique_ptr<File> Open(const std::string& path, const FileOpenFlags& flags) override {
+    int mode = O_RDONLY;
+    if ((flags.access & kGenericWrite) != 0) {
+      mode = (flags.access & kGenericRead) != 0 ? O_RDWR : O_WRONLY;
+    }
+    // Only existing files are opened, as with OPEN_EXISTING; directories are not files.
+    const int fd = open(path.c_str(), mode | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    struct stat info;
+    if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+      close(fd);
+      return nullptr;
+    }
+    return std::make_unique<LinuxFile>(fd);
+  }
+
+  bool WriteWholeFile(const std::string& path, const uint8_t* data, size_t size,
+                      std::string* error) override {
+    // Written beside the target and renamed over it, so a failure never leaves a partial
+    // file under the target's name.
+    const std::string temporary = path + ".partial";
+    const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) {
+      *error = std::strerror(errno);
+      return false;
+    }
+    size_t done = 0;
+    while (done < size) {
+      const ssize_t put = write(fd, data + done, size - done);
+      if (put < 0 && errno == EINTR) continue;
+      if (put <= 0) {
+        *error = std::strerror(put < 0 ? errno : ENOSPC);
+        close(fd);
+        unlink(temporary.c_str());
+        return false;
+      }
+      done += static_cast<size_t>(put);
+    }
+    if (fsync(fd) != 0 || close(fd) != 0) {
+      *error = std::strerror(errno);
+      unlink(temporary.c_str());
+      return false;
+    }
+    if (rename(temporary.c_str(), path.c_str()) != 0) {
+      *error = std::strerror(errno);
+      unlink(temporary.c_str());
+      return false;
+    }
+    return true;
+  }
+};
+
+class LinuxSystem : public System {
+ public:
+  void Pause(uint32_t milliseconds) override {
+    struct timespec wait;
+    wait.tv_sec = milliseconds / 1000;
+    wait.tv_nsec = static_cast<long>(milliseconds % 1000) * 1000000L;
+    while (nanosleep(&wait, &wait) != 0 && errno == EINTR) {
+    }
+  }
+
+  UtcTime UtcNow() override {
+    const char* fixed = std::getenv("SOURCE_DATE_EPOCH");
+    int64_t seconds = 0;
+    if (fixed != nullptr && ParseSourceDateEpoch(fixed, &seconds)) {
+      return UtcFromEpochSeconds(seconds);
+    }
+    struct timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    UtcTime time = UtcFromEpochSeconds(static_cast<int64_t>(now.tv_sec));
+    time.millisecond = static_cast<int>(now.tv_nsec / 1000000);
+    return time;
+  }
+
+  bool AllowAllocation(size_t) override { return true; }
+
+  void Trace(const std::string& text) override {
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
+  }
+};
+
+// Linux has no screen device to hand the picture to: it is decoded into pixels that the
+// terminal front end can show.
+class PixelBitmap : public Bitmap {
+ public:
+  explicit PixelBitmap(const DibView& dib)
+      : width_(dib.width), height_(dib.height < 0 ? -dib.height : dib.height) {
+    pixels_.resize(static_cast<size_t>(width_) * static_cast<size_t>(height_));
+    for (int y = 0; y < height_; ++y) {
+      for (int x = 0; x < width_; ++x) pixels_[static_cast<size_t>(y) * width_ + x] = DibPixel(dib, x, y);
+    }
+  }
+  int Width() const override { return width_; }
+  int Height() const override { return height_; }
+  uint32_t PixelAt(int x, int y) const override {
+    return pixels_[static_cast<size_t>(y) * width_ + x];
+  }
+
+ private:
+  int width_;
+  int height_;
+  std::vector<uint32_t> pixels_;
+};
+
+class LinuxGraphics : public Graphics {
+ public:
+  std::unique_ptr<Bitmap> CreateDeviceBitmap(const DibView& dib) override {
+    return std::make_unique<PixelBitmap>(dib);
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<FileSystem> MakeHostFileSystem() { return std::make_unique<LinuxFileSystem>(); }
+std::unique_ptr<System> MakeHostSystem() { return std::make_unique<LinuxSystem>(); }
+std::unique_ptr<Graphics> MakeHostGraphics() { return std::make_unique<LinuxGraphics>(); }
+
+}  // namespace platform

@@ -1,0 +1,179 @@
+// The Windows back ends for files, the clock, pauses and pictures.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/Host.h"
+#include "platform/SourceDateEpoch.h"
+
+namespace platform {
+
+namespace {
+
+std::string LastErrorText() {
+  const DWORD code = GetLastError();
+  char text[256] = {};
+  const DWORD length =
+      FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
+                     text, sizeof text, nullptr);
+  std::string result(text, length);
+  while (!result.empty() && (result.back() == '\n' || result.back() == '\r' ||
+                             result.back() == ' ' || result.back() == '.')) {
+    result.pop_back();
+  }
+  if (result.empty()) result = "Windows error " + std::to_string(code);
+  return result;
+}
+
+class Win32File : public File {
+ public:
+  explicit Win32File(HANDLE handle) : handle_(handle) {}
+  ~Win32File() override { CloseHandle(handle_); }
+
+  bool Seek(uint32_t offset) override {
+    // The high part is passed so that offsets of 2 GB and more are not taken as negative.
+    LONG high = 0;
+    const DWORD low =
+        SetFilePointer(handle_, static_cast<LONG>(offset), &high, FILE_BEGIN);
+    return !(low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR) && low == offset &&
+           high == 0;
+  }
+
+  bool Read(void* buffer, uint32_t bytes, uint32_t* bytesRead) override {
+    DWORD got = 0;
+    const BOOL ok = ReadFile(handle_, buffer, bytes, &got, nullptr);
+    *bytesRead = got;
+    return ok != FALSE;
+  }
+
+  bool Size(uint64_t* bytes) override {
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(handle_, &size)) return false;
+    *bytes = static_cast<uint64_t>(size.QuadPart);
+    return true;
+  }
+
+ private:
+  HANDLE handle_;
+};
+
+class Win32FileSystem : public FileSystem {
+ public:
+  std::unique_ptr<File> Open(const std::string& path, const FileOpenFlags& flags) override {
+    HANDLE handle = CreateFileA(path.c_str(), flags.access, flags.share, nullptr,
+                                flags.disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return nullptr;
+    return std::make_unique<Win32File>(handle);
+  }
+
+  bool WriteWholeFile(const std::string& path, const uint8_t* data, size_t size,
+                      std::string* error) override {
+    // Written beside the target and moved over it, so a failure never leaves a partial
+    // file under the target's name.
+    const std::string temporary = path + ".partial";
+    HANDLE handle = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+      *error = LastErrorText();
+      return false;
+    }
+    size_t done = 0;
+    bool ok = true;
+    while (ok && done < size) {
+      const DWORD piece = static_cast<DWORD>(size - done > 0x100000 ? 0x100000 : size - done);
+      DWORD put = 0;
+      ok = WriteFile(handle, data + done, piece, &put, nullptr) && put == piece;
+      done += put;
+    }
+    if (!ok) *error = LastErrorText();
+    if (!CloseHandle(handle) && ok) {
+      ok = false;
+      *error = LastErrorText();
+    }
+    if (ok && !MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+      ok = false;
+      *error = LastErrorText();
+    }
+    if (!ok) DeleteFileA(temporary.c_str());
+    return ok;
+  }
+};
+
+class Win32System : public System {
+ public:
+  void Pause(uint32_t milliseconds) override { Sleep(milliseconds); }
+
+  UtcTime UtcNow() override {
+    const char* fixed = std::getenv("SOURCE_DATE_EPOCH");
+    int64_t seconds = 0;
+    if (fixed != nullptr && ParseSourceDateEpoch(fixed, &seconds)) {
+      return UtcFromEpochSeconds(seconds);
+    }
+    SYSTEMTIME now;
+    GetSystemTime(&now);
+    UtcTime time;
+    time.year = now.wYear;
+    time.month = now.wMonth;
+    time.day = now.wDay;
+    time.hour = now.wHour;
+    time.minute = now.wMinute;
+    time.second = now.wSecond;
+    time.millisecond = now.wMilliseconds;
+    return time;
+  }
+
+  bool AllowAllocation(size_t) override { return true; }
+
+  void Trace(const std::string& text) override {
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
+  }
+};
+
+class Win32Bitmap : public Bitmap {
+ public:
+  Win32Bitmap(HBITMAP bitmap, int width, int height)
+      : bitmap_(bitmap), width_(width), height_(height) {}
+  ~Win32Bitmap() override { DeleteObject(bitmap_); }
+  int Width() const override { return width_; }
+  int Height() const override { return height_; }
+  uint32_t PixelAt(int x, int y) const override {
+    HDC memory = CreateCompatibleDC(nullptr);
+    HGDIOBJ previous = SelectObject(memory, bitmap_);
+    const COLORREF color = GetPixel(memory, x, y);
+    SelectObject(memory, previous);
+    DeleteDC(memory);
+    return (GetRValue(color) << 16) | (GetGValue(color) << 8) | GetBValue(color);
+  }
+  HBITMAP handle() const { return bitmap_; }
+
+ private:
+  HBITMAP bitmap_;
+  int width_;
+  int height_;
+};
+
+class Win32Graphics : public Graphics {
+ public:
+  std::unique_ptr<Bitmap> CreateDeviceBitmap(const DibView& dib) override {
+    // A device-dependent bitmap for the screen, initialised from the stored pixel rows.
+    HDC screen = GetDC(nullptr);
+    if (screen == nullptr) return nullptr;
+    const auto* info = reinterpret_cast<const BITMAPINFO*>(dib.info);
+    HBITMAP bitmap = CreateDIBitmap(screen, &info->bmiHeader, CBM_INIT, dib.bits, info,
+                                    DIB_RGB_COLORS);
+    ReleaseDC(nullptr, screen);
+    if (bitmap == nullptr) return nullptr;
+    return std::make_unique<Win32Bitmap>(bitmap, dib.width,
+                                         dib.height < 0 ? -dib.height : dib.height);
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<FileSystem> MakeHostFileSystem() { return std::make_unique<Win32FileSystem>(); }
+std::unique_ptr<System> MakeHostSystem() { return std::make_unique<Win32System>(); }
+std::unique_ptr<Graphics> MakeHostGraphics() { return std::make_unique<Win32Graphics>(); }
+
+}  // namespace platform

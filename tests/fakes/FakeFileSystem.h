@@ -1,0 +1,46 @@
+// In-memory files with scriptable read faults and a log of every open.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/File.h"
+
+namespace fakes {
+
+struct FileFaults {
+  /// The n-th read call (from 1) on any handle fails outright; 0: none.
+  int failReadNumber = 0;
+  /// Reads that reach past this many bytes of the file deliver only up to it, as if the
+  /// file ended there; the size still reports the full length.
+  uint64_t shortReadsBeyond = UINT64_MAX;
+  bool failSeek = false;
+  bool failSize = false;
+};
+
+class FakeFileSystem : public platform::FileSystem {
+ public:
+  struct OpenCall {
+    std::string path;
+    platform::FileOpenFlags flags;
+  };
+
+  void Add(const std::string& path, std::vector<uint8_t> bytes) { files_[path] = std::move(bytes); }
+
+  std::unique_ptr<platform::File> Open(const std::string& path,
+                                       const platform::FileOpenFlags& flags) override;
+  bool WriteWholeFile(const std::string& path, const uint8_t* data, size_t size,
+                      std::string* error) override;
+
+  FileFaults faults;
+  std::vector<OpenCall> opens;
+  int readCalls = 0;
+  int openHandles = 0;
+  bool refuseWrites = false;
+  std::map<std::string, std::vector<uint8_t>> files_;
+};
+
+}  // namespace fakes

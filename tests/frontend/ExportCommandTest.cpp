@@ -1,0 +1,85 @@
+// installer-export make-floppy-image on real files.
+#include "frontend/ExportCommand.h"
+
+#include <gtest/gtest.h>
+
+#include "datafile/DataFile.h"
+#include "platform/Host.h"
+#include "tests/fakes/FakeFileSystem.h"
+#include "tests/fakes/FakeSystem.h"
+#include "tests/support/FatReader.h"
+#include "tests/support/TestFiles.h"
+
+namespace {
+
+using testsupport::Pattern;
+
+class ExportTest : public ::testing::Test {
+ protected:
+  void SetUp() override { datafile::TakeDataFileError(); }
+
+  int Run(const std::vector<std::string>& args) {
+    out.clear();
+    err.clear();
+    return frontend::RunExport(args, *files, system, &out, &err);
+  }
+  std::string WriteData(const std::vector<mkinstalldat::DatEntry>& entries,
+                        const mkinstalldat::DatLayout& layout = {}) {
+    const std::string path = dir.Path("install.dat");
+    testsupport::WriteBytes(path, mkinstalldat::BuildDataFile(entries, layout));
+    return path;
+  }
+
+  testsupport::TempDir dir;
+  std::unique_ptr<platform::FileSystem> files = platform::MakeHostFileSystem();
+  fakes::FakeSystem system;
+  std::string out;
+  std::string err;
+};
+
+TEST_F(ExportTest, WritesTheAssembledImageWithoutLookupPauses) {
+  const auto readme = Pattern(777, 3);
+  const std::string data = WriteData(testsupport::FloppyEntries(testsupport::FormattedBaseImage(), Pattern(1500, 4), readme));
+  const std::string img = dir.Path("floppy.img");
+  ASSERT_EQ(Run({"make-floppy-image", "--data", data, "--out", img}), 0) << err;
+  const auto bytes = testsupport::ReadBytes(img);
+  ASSERT_EQ(bytes.size(), 1474560u);
+  testsupport::FatReader fat(bytes);
+  EXPECT_EQ(fat.Contents(*fat.Find("README  TXT")), readme);
+  EXPECT_TRUE(system.Pauses().empty());
+  EXPECT_EQ(out, "done\n");
+
+  ASSERT_EQ(Run({"make-floppy-image", "--quiet", "--data", data, "--out", img}), 0);
+  EXPECT_EQ(out, "");
+}
+
+TEST_F(ExportTest, ExplainsEveryFailureAndExitsNonZero) {
+  const std::string img = dir.Path("floppy.img");
+  EXPECT_EQ(Run({"make-floppy-image", "--data", dir.Path("none.dat"), "--out", img}), 1);
+  EXPECT_NE(err.find("cannot open the data file"), std::string::npos) << err;
+
+  mkinstalldat::DatLayout badMagic;
+  badMagic.magic = 1;
+  EXPECT_EQ(Run({"make-floppy-image", "--data", WriteData({}, badMagic), "--out", img}), 1);
+  EXPECT_NE(err.find("not an install data file"), std::string::npos) << err;
+
+  EXPECT_EQ(Run({"make-floppy-image", "--data", WriteData({{10002, testsupport::FormattedBaseImage()}}), "--out", img}), 1);
+  EXPECT_NE(err.find("status 4"), std::string::npos) << err;
+  EXPECT_NE(err.find("entry 10003"), std::string::npos) << err;
+
+  auto tooLarge = testsupport::FloppyEntries(testsupport::FormattedBaseImage(), Pattern(1474560, 1), {});
+  EXPECT_EQ(Run({"make-floppy-image", "--data", WriteData(tooLarge), "--out", img}), 1);
+  EXPECT_NE(err.find("status 3"), std::string::npos) << err;
+  EXPECT_FALSE(std::filesystem::exists(img)) << "nothing is written for an incomplete image";
+
+  const std::string good = WriteData(testsupport::FloppyEntries(testsupport::FormattedBaseImage(), {}, {}));
+  EXPECT_EQ(Run({"make-floppy-image", "--data", good, "--out", dir.Path("no/such/folder/f.img")}), 1);
+  EXPECT_NE(err.find("cannot write"), std::string::npos) << err;
+
+  EXPECT_EQ(Run({"make-floppy-image", "--data", good}), 2);
+  EXPECT_EQ(Run({"burn-everything"}), 2);
+  EXPECT_EQ(Run({}), 2);
+  EXPECT_NE(err.find("usage"), std::string::npos);
+}
+
+}  // namespace

@@ -1,0 +1,43 @@
+// Helpers for tests that work on real files and real install.dat contents.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tools/mkinstalldat/DatWriter.h"
+
+namespace testsupport {
+
+/// A fresh folder under the system's temporary folder, removed with its contents.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  std::string Path(const std::string& name) const { return (root_ / name).string(); }
+
+ private:
+  std::filesystem::path root_;
+};
+
+void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes);
+std::vector<uint8_t> ReadBytes(const std::string& path);
+
+std::vector<uint8_t> Bytes(const std::string& text);
+/// `count` bytes, each derived from its position and `seed`, so misplaced bytes show.
+std::vector<uint8_t> Pattern(size_t count, uint8_t seed);
+
+/// The leading sectors of a freshly formatted 1.44 MB floppy: a boot sector with its
+/// parameter block, two FATs that hold only the media entries, an empty root directory,
+/// and `extraSectors` sectors of 0xF6 after it.
+std::vector<uint8_t> FormattedBaseImage(uint32_t extraSectors = 0);
+
+/// A data file with the three floppy entries.
+std::vector<mkinstalldat::DatEntry> FloppyEntries(const std::vector<uint8_t>& base,
+                                                  const std::vector<uint8_t>& kernelMap,
+                                                  const std::vector<uint8_t>& readme);
+
+}  // namespace testsupport
