@@ -40,8 +40,7 @@ bool ParseBitmapEntry(const uint8_t* data, size_t size, platform::DibView* dib) 
   const uint32_t compression = GetLe32(info + 16);
   const uint32_t colorsUsed = GetLe32(info + 32);
 
-  if (infoHeaderBytes < kBitmapInfoHeaderBytes ||
-      infoHeaderBytes > size - kBitmapFileHeaderBytes) {
+  if (infoHeaderBytes < kBitmapInfoHeaderBytes || infoHeaderBytes > size - kBitmapFileHeaderBytes) {
     return false;
   }
   if (width <= 0 || width > kLargestSide || height == 0 || height < -kLargestSide ||

@@ -20,23 +20,29 @@ std::recursive_mutex& ReaderLock() {
   return lock;
 }
 
-bool Pending() { return PeekDataFileError() != DataFileError::None; }
+bool Pending() {
+  return PeekDataFileError() != DataFileError::None;
+}
 
-void Fail(DataFileError code) { SetDataFileError(code); }
+void Fail(DataFileError code) {
+  SetDataFileError(code);
+}
 
 }  // namespace
-
 
 DataFileError SetDataFileError(DataFileError code) {
   return static_cast<DataFileError>(gPendingError.exchange(static_cast<int>(code)));
 }
 
-DataFileError PeekDataFileError() { return static_cast<DataFileError>(gPendingError.load()); }
+DataFileError PeekDataFileError() {
+  return static_cast<DataFileError>(gPendingError.load());
+}
 
-DataFileError TakeDataFileError() { return SetDataFileError(DataFileError::None); }
+DataFileError TakeDataFileError() {
+  return SetDataFileError(DataFileError::None);
+}
 
-std::unique_ptr<DataFile> OpenDataFile(const DataFileServices& services,
-                                       const std::string& path) {
+std::unique_ptr<DataFile> OpenDataFile(const DataFileServices& services, const std::string& path) {
   std::lock_guard<std::recursive_mutex> guard(ReaderLock());
   if (Pending()) return nullptr;
   platform::FileOpenFlags flags;
@@ -219,8 +225,7 @@ std::unique_ptr<platform::Bitmap> LoadBitmap(DataFile* handle, uint16_t id,
   return graphics.CreateDeviceBitmap(dib);
 }
 
-bool ReadAt(DataFile* handle, uint32_t offset, void* buffer, uint32_t bytes,
-            uint32_t* bytesRead) {
+bool ReadAt(DataFile* handle, uint32_t offset, void* buffer, uint32_t bytes, uint32_t* bytesRead) {
   std::lock_guard<std::recursive_mutex> guard(ReaderLock());
   *bytesRead = 0;
   if (handle == nullptr || handle->file() == nullptr) return false;

@@ -85,7 +85,8 @@ std::string OpenFailure(const std::string& path, datafile::DataFileError code) {
 }
 
 std::string FloppyFailure(int status, const image::FloppyAssemblyReport& report) {
-  const std::string prefix = "the floppy image is incomplete (status " + std::to_string(status) + "): ";
+  const std::string prefix =
+      "the floppy image is incomplete (status " + std::to_string(status) + "): ";
   switch (status) {
     case image::kFloppyBadBaseImage:
       return prefix + "the base image (entry 10002) is " + std::to_string(report.baseImageBytes) +
@@ -98,8 +99,9 @@ std::string FloppyFailure(int status, const image::FloppyAssemblyReport& report)
       return prefix + "entry " + std::to_string(report.failedEntryId) +
              " is missing from the data file or cannot be read whole";
     case image::kFloppyRootDirectoryFull:
-      return prefix + "the base image's root directory has no free entry for KERNEL.MAP and "
-                      "README.TXT";
+      return prefix +
+             "the base image's root directory has no free entry for KERNEL.MAP and "
+             "README.TXT";
     default:
       return prefix + "no image buffer";
   }
@@ -136,9 +138,11 @@ int RunExport(const std::vector<std::string>& args, platform::FileSystem& files,
     return 1;
   }
   image::FloppyAssemblyReport report;
-  const int status = image::AssembleFloppyImage(floppy.get(), dataFile.get(), exportSystem, &report);
-  const bool complete = status == image::kFloppyComplete ||
-                        (status == image::kFloppyTooLarge && report.sectorsUsed == image::kFloppySectors);
+  const int status =
+      image::AssembleFloppyImage(floppy.get(), dataFile.get(), exportSystem, &report);
+  const bool complete =
+      status == image::kFloppyComplete ||
+      (status == image::kFloppyTooLarge && report.sectorsUsed == image::kFloppySectors);
   if (!complete) {
     *err += "installer-export: " + FloppyFailure(status, report) + "\n";
     return 1;

@@ -14,7 +14,9 @@ namespace {
 constexpr char kKernelMapName[12] = "KERNEL  MAP";
 constexpr char kReadmeName[12] = "README  TXT";
 
-uint64_t SectorsFor(uint64_t bytes) { return (bytes + kSectorBytes - 1) / kSectorBytes; }
+uint64_t SectorsFor(uint64_t bytes) {
+  return (bytes + kSectorBytes - 1) / kSectorBytes;
+}
 
 uint8_t* FindFreeRootEntry(uint8_t* image) {
   for (uint32_t slot = 0; slot < kRootDirectoryEntries; ++slot) {
@@ -48,13 +50,12 @@ uint32_t CountFreeRootEntries(const uint8_t* image) {
   return free;
 }
 
-bool AddFatFile(uint8_t* image, uint32_t dataOffset, uint32_t fullSectors,
-                uint32_t lastSectorBytes, const char (&name)[12], bool systemFile,
-                const platform::UtcTime& stamp) {
+bool AddFatFile(uint8_t* image, uint32_t dataOffset, uint32_t fullSectors, uint32_t lastSectorBytes,
+                const char (&name)[12], bool systemFile, const platform::UtcTime& stamp) {
   const uint64_t clusterCount = uint64_t{fullSectors} + (lastSectorBytes > 0 ? 1 : 0);
   const uint32_t first = dataOffset / kSectorBytes - kClusterToSector;
-  if (dataOffset < kDataAreaOffset ||
-      SectorsFor(dataOffset) + clusterCount > kFloppySectors || lastSectorBytes >= kSectorBytes) {
+  if (dataOffset < kDataAreaOffset || SectorsFor(dataOffset) + clusterCount > kFloppySectors ||
+      lastSectorBytes >= kSectorBytes) {
     return false;
   }
   uint8_t* slot = FindFreeRootEntry(image);

@@ -150,7 +150,8 @@ class PixelBitmap : public Bitmap {
       : width_(dib.width), height_(dib.height < 0 ? -dib.height : dib.height) {
     pixels_.resize(static_cast<size_t>(width_) * static_cast<size_t>(height_));
     for (int y = 0; y < height_; ++y) {
-      for (int x = 0; x < width_; ++x) pixels_[static_cast<size_t>(y) * width_ + x] = DibPixel(dib, x, y);
+      for (int x = 0; x < width_; ++x)
+        pixels_[static_cast<size_t>(y) * width_ + x] = DibPixel(dib, x, y);
     }
   }
   int Width() const override { return width_; }
@@ -174,8 +175,14 @@ class LinuxGraphics : public Graphics {
 
 }  // namespace
 
-std::unique_ptr<FileSystem> MakeHostFileSystem() { return std::make_unique<LinuxFileSystem>(); }
-std::unique_ptr<System> MakeHostSystem() { return std::make_unique<LinuxSystem>(); }
-std::unique_ptr<Graphics> MakeHostGraphics() { return std::make_unique<LinuxGraphics>(); }
+std::unique_ptr<FileSystem> MakeHostFileSystem() {
+  return std::make_unique<LinuxFileSystem>();
+}
+std::unique_ptr<System> MakeHostSystem() {
+  return std::make_unique<LinuxSystem>();
+}
+std::unique_ptr<Graphics> MakeHostGraphics() {
+  return std::make_unique<LinuxGraphics>();
+}
 
 }  // namespace platform

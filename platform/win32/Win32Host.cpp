@@ -14,9 +14,8 @@ namespace {
 std::string LastErrorText() {
   const DWORD code = GetLastError();
   char text[256] = {};
-  const DWORD length =
-      FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
-                     text, sizeof text, nullptr);
+  const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                      nullptr, code, 0, text, sizeof text, nullptr);
   std::string result(text, length);
   while (!result.empty() && (result.back() == '\n' || result.back() == '\r' ||
                              result.back() == ' ' || result.back() == '.')) {
@@ -34,8 +33,7 @@ class Win32File : public File {
   bool Seek(uint32_t offset) override {
     // The high part is passed so that offsets of 2 GB and more are not taken as negative.
     LONG high = 0;
-    const DWORD low =
-        SetFilePointer(handle_, static_cast<LONG>(offset), &high, FILE_BEGIN);
+    const DWORD low = SetFilePointer(handle_, static_cast<LONG>(offset), &high, FILE_BEGIN);
     return !(low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR) && low == offset &&
            high == 0;
   }
@@ -61,8 +59,8 @@ class Win32File : public File {
 class Win32FileSystem : public FileSystem {
  public:
   std::unique_ptr<File> Open(const std::string& path, const FileOpenFlags& flags) override {
-    HANDLE handle = CreateFileA(path.c_str(), flags.access, flags.share, nullptr,
-                                flags.disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE handle = CreateFileA(path.c_str(), flags.access, flags.share, nullptr, flags.disposition,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return nullptr;
     return std::make_unique<Win32File>(handle);
   }
@@ -161,8 +159,8 @@ class Win32Graphics : public Graphics {
     HDC screen = GetDC(nullptr);
     if (screen == nullptr) return nullptr;
     const auto* info = reinterpret_cast<const BITMAPINFO*>(dib.info);
-    HBITMAP bitmap = CreateDIBitmap(screen, &info->bmiHeader, CBM_INIT, dib.bits, info,
-                                    DIB_RGB_COLORS);
+    HBITMAP bitmap =
+        CreateDIBitmap(screen, &info->bmiHeader, CBM_INIT, dib.bits, info, DIB_RGB_COLORS);
     ReleaseDC(nullptr, screen);
     if (bitmap == nullptr) return nullptr;
     return std::make_unique<Win32Bitmap>(bitmap, dib.width,
@@ -172,8 +170,14 @@ class Win32Graphics : public Graphics {
 
 }  // namespace
 
-std::unique_ptr<FileSystem> MakeHostFileSystem() { return std::make_unique<Win32FileSystem>(); }
-std::unique_ptr<System> MakeHostSystem() { return std::make_unique<Win32System>(); }
-std::unique_ptr<Graphics> MakeHostGraphics() { return std::make_unique<Win32Graphics>(); }
+std::unique_ptr<FileSystem> MakeHostFileSystem() {
+  return std::make_unique<Win32FileSystem>();
+}
+std::unique_ptr<System> MakeHostSystem() {
+  return std::make_unique<Win32System>();
+}
+std::unique_ptr<Graphics> MakeHostGraphics() {
+  return std::make_unique<Win32Graphics>();
+}
 
 }  // namespace platform

@@ -58,20 +58,25 @@ std::vector<uint8_t> MakeBitmap(int width, int height, int bitsPerPixel, uint32_
         row[x * 3 + 2] = static_cast<uint8_t>(10 * x);
       }
     }
-    for (uint32_t pad = static_cast<uint32_t>(width) * bitsPerPixel / 8; pad < rowBytes; ++pad) row[pad] = 0;
+    for (uint32_t pad = static_cast<uint32_t>(width) * bitsPerPixel / 8; pad < rowBytes; ++pad)
+      row[pad] = 0;
   }
   return b;
 }
 
-uint32_t PaletteColor(uint32_t index) { return ((index / 2) << 16) | (index << 8) | (255 - index); }
+uint32_t PaletteColor(uint32_t index) {
+  return ((index / 2) << 16) | (index << 8) | (255 - index);
+}
 
 class BitmapTest : public ::testing::Test {
  protected:
   void SetUp() override { datafile::TakeDataFileError(); }
 
   std::unique_ptr<platform::Bitmap> Load(const std::vector<uint8_t>& bitmap) {
+    handle.reset();  // the open file shares only reading, so Windows would refuse the rewrite
     const std::string path = dir.Path("install.dat");
-    testsupport::WriteBytes(path, mkinstalldat::BuildDataFile({{1000, testsupport::Bytes("t")}, {100, bitmap}}));
+    testsupport::WriteBytes(
+        path, mkinstalldat::BuildDataFile({{1000, testsupport::Bytes("t")}, {100, bitmap}}));
     datafile::DataFileServices services;
     services.files = files.get();
     services.system = &system;
@@ -154,14 +159,16 @@ TEST(DibPixels, SmallDepthsIndexTheirColourTable) {
   dib.infoBytes = 40 + 2 * 4;
   dib.bits = oneBit;
   const int expected[10] = {1, 0, 1, 0, 1, 1, 0, 0, 0, 0};
-  for (int x = 0; x < 10; ++x) EXPECT_EQ(platform::DibPixel(dib, x, 0), expected[x] ? 0x100001u : 0u);
+  for (int x = 0; x < 10; ++x)
+    EXPECT_EQ(platform::DibPixel(dib, x, 0), expected[x] ? 0x100001u : 0u);
 
   uint8_t fourBit[8] = {0x01, 0x23, 0x45, 0x67, 0x89, 0, 0, 0};
   dib.bitsPerPixel = 4;
   dib.colorCount = 16;
   dib.infoBytes = 40 + 16 * 4;
   dib.bits = fourBit;
-  for (uint32_t x = 0; x < 10; ++x) EXPECT_EQ(platform::DibPixel(dib, static_cast<int>(x), 0), (x * 16) << 16 | x);
+  for (uint32_t x = 0; x < 10; ++x)
+    EXPECT_EQ(platform::DibPixel(dib, static_cast<int>(x), 0), (x * 16) << 16 | x);
 }
 
 }  // namespace

@@ -37,14 +37,16 @@ class DataFileTest : public ::testing::Test {
     return services;
   }
 
-  // Writes the bytes to a real file and opens it.
+  // Writes the bytes to a new real file and opens it. Each file gets its own name: an
+  // open data file shares only reading, so Windows refuses to rewrite it.
   std::unique_ptr<datafile::DataFile> OpenReal(const std::vector<uint8_t>& bytes) {
-    const std::string path = dir.Path("install.dat");
+    const std::string path = dir.Path("install" + std::to_string(++fileCount) + ".dat");
     testsupport::WriteBytes(path, bytes);
     return datafile::OpenDataFile(RealServices(), path);
   }
 
   testsupport::TempDir dir;
+  int fileCount = 0;
   std::unique_ptr<platform::FileSystem> realFiles = platform::MakeHostFileSystem();
   fakes::FakeFileSystem fakeFiles;
   fakes::FakeSystem system;
@@ -133,9 +135,10 @@ TEST_F(DataFileTest, APendingErrorStopsTheOperationsThatCheckIt) {
 // --- Looking entries up --------------------------------------------------------------
 
 TEST_F(DataFileTest, TextsAreFoundByNumberAndTheFirstOfTwoRecordsWins) {
-  auto handle = OpenReal(BuildDataFile(
-      {{1001, Bytes("first")}, {1002, Bytes("")}, {1001, Bytes("second")},
-       {1003, {'a', 'b', 0, 'c'}}}));
+  auto handle = OpenReal(BuildDataFile({{1001, Bytes("first")},
+                                        {1002, Bytes("")},
+                                        {1001, Bytes("second")},
+                                        {1003, {'a', 'b', 0, 'c'}}}));
   ASSERT_NE(handle, nullptr);
   EXPECT_EQ(datafile::LoadText(handle.get(), 1001), "first");
   EXPECT_EQ(datafile::LoadText(handle.get(), 1002), "");

@@ -9,7 +9,8 @@ namespace {
 
 class FakeFile : public platform::File {
  public:
-  FakeFile(FakeFileSystem& owner, const std::vector<uint8_t>& bytes) : owner_(owner), bytes_(bytes) {
+  FakeFile(FakeFileSystem& owner, const std::vector<uint8_t>& bytes)
+      : owner_(owner), bytes_(bytes) {
     ++owner_.openHandles;
   }
   ~FakeFile() override { --owner_.openHandles; }

@@ -39,7 +39,8 @@ class ExportTest : public ::testing::Test {
 
 TEST_F(ExportTest, WritesTheAssembledImageWithoutLookupPauses) {
   const auto readme = Pattern(777, 3);
-  const std::string data = WriteData(testsupport::FloppyEntries(testsupport::FormattedBaseImage(), Pattern(1500, 4), readme));
+  const std::string data = WriteData(
+      testsupport::FloppyEntries(testsupport::FormattedBaseImage(), Pattern(1500, 4), readme));
   const std::string img = dir.Path("floppy.img");
   ASSERT_EQ(Run({"make-floppy-image", "--data", data, "--out", img}), 0) << err;
   const auto bytes = testsupport::ReadBytes(img);
@@ -63,17 +64,22 @@ TEST_F(ExportTest, ExplainsEveryFailureAndExitsNonZero) {
   EXPECT_EQ(Run({"make-floppy-image", "--data", WriteData({}, badMagic), "--out", img}), 1);
   EXPECT_NE(err.find("not an install data file"), std::string::npos) << err;
 
-  EXPECT_EQ(Run({"make-floppy-image", "--data", WriteData({{10002, testsupport::FormattedBaseImage()}}), "--out", img}), 1);
+  EXPECT_EQ(Run({"make-floppy-image", "--data",
+                 WriteData({{10002, testsupport::FormattedBaseImage()}}), "--out", img}),
+            1);
   EXPECT_NE(err.find("status 4"), std::string::npos) << err;
   EXPECT_NE(err.find("entry 10003"), std::string::npos) << err;
 
-  auto tooLarge = testsupport::FloppyEntries(testsupport::FormattedBaseImage(), Pattern(1474560, 1), {});
+  auto tooLarge =
+      testsupport::FloppyEntries(testsupport::FormattedBaseImage(), Pattern(1474560, 1), {});
   EXPECT_EQ(Run({"make-floppy-image", "--data", WriteData(tooLarge), "--out", img}), 1);
   EXPECT_NE(err.find("status 3"), std::string::npos) << err;
   EXPECT_FALSE(std::filesystem::exists(img)) << "nothing is written for an incomplete image";
 
-  const std::string good = WriteData(testsupport::FloppyEntries(testsupport::FormattedBaseImage(), {}, {}));
-  EXPECT_EQ(Run({"make-floppy-image", "--data", good, "--out", dir.Path("no/such/folder/f.img")}), 1);
+  const std::string good =
+      WriteData(testsupport::FloppyEntries(testsupport::FormattedBaseImage(), {}, {}));
+  EXPECT_EQ(Run({"make-floppy-image", "--data", good, "--out", dir.Path("no/such/folder/f.img")}),
+            1);
   EXPECT_NE(err.find("cannot write"), std::string::npos) << err;
 
   EXPECT_EQ(Run({"make-floppy-image", "--data", good}), 2);

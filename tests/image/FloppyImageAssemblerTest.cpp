@@ -62,7 +62,8 @@ class AssemblerTest : public ::testing::Test {
 TEST_F(AssemblerTest, AddsBothFilesAfterTheBaseImageAndFillsTheRest) {
   const auto kernelMap = Pattern(1000, 1);
   const auto readme = Pattern(700, 2);
-  ASSERT_EQ(Assemble(testsupport::FloppyEntries(FormattedBaseImage(), kernelMap, readme)), kFloppyComplete);
+  ASSERT_EQ(Assemble(testsupport::FloppyEntries(FormattedBaseImage(), kernelMap, readme)),
+            kFloppyComplete);
   FatReader fat(image);
 
   auto kernel = fat.Find(kKernel);
@@ -74,7 +75,8 @@ TEST_F(AssemblerTest, AddsBothFilesAfterTheBaseImageAndFillsTheRest) {
   EXPECT_EQ(fat.Contents(*kernel), kernelMap);
   // The second sector holds 488 data bytes and 24 zeros.
   const size_t tail = 34 * 512 + 488;
-  EXPECT_TRUE(std::all_of(image.begin() + tail, image.begin() + 35 * 512, [](uint8_t b) { return b == 0; }));
+  EXPECT_TRUE(std::all_of(image.begin() + tail, image.begin() + 35 * 512,
+                          [](uint8_t b) { return b == 0; }));
 
   auto readmeFile = fat.Find(kReadme);
   ASSERT_TRUE(readmeFile.has_value());
@@ -84,14 +86,16 @@ TEST_F(AssemblerTest, AddsBothFilesAfterTheBaseImageAndFillsTheRest) {
 
   EXPECT_TRUE(FatsAreIdentical());
   EXPECT_EQ(fat.Entry(0, 6), 0) << "the cluster after the last file stays free";
-  EXPECT_TRUE(std::all_of(image.begin() + 37 * 512, image.end(), [](uint8_t b) { return b == 0xF6; }));
+  EXPECT_TRUE(
+      std::all_of(image.begin() + 37 * 512, image.end(), [](uint8_t b) { return b == 0xF6; }));
   EXPECT_EQ(system.TraceText(), "done\n");
   EXPECT_EQ(system.Pauses(), (std::vector<uint32_t>{500, 500, 500}));
 }
 
 TEST_F(AssemblerTest, StampsBothEntriesWithTheUtcClockInFatForm) {
-  ASSERT_EQ(Assemble(testsupport::FloppyEntries(FormattedBaseImage(), Pattern(10, 1), Pattern(10, 2))),
-            kFloppyComplete);
+  ASSERT_EQ(
+      Assemble(testsupport::FloppyEntries(FormattedBaseImage(), Pattern(10, 1), Pattern(10, 2))),
+      kFloppyComplete);
   const uint16_t date = static_cast<uint16_t>((46 << 9) | (12 << 5) | 6);
   const uint16_t time = static_cast<uint16_t>((20 << 11) | (35 << 5) | 24);
   for (const auto& file : FatReader(image).RootFiles()) {
@@ -106,8 +110,9 @@ TEST_F(AssemblerTest, StampsBothEntriesWithTheUtcClockInFatForm) {
 }
 
 TEST_F(AssemblerTest, AWholeSectorFileTakesNoExtraSector) {
-  ASSERT_EQ(Assemble(testsupport::FloppyEntries(FormattedBaseImage(), Pattern(1024, 1), Pattern(5, 2))),
-            kFloppyComplete);
+  ASSERT_EQ(
+      Assemble(testsupport::FloppyEntries(FormattedBaseImage(), Pattern(1024, 1), Pattern(5, 2))),
+      kFloppyComplete);
   FatReader fat(image);
   EXPECT_EQ(fat.Find(kKernel)->size, 1024u);
   EXPECT_EQ(fat.Find(kReadme)->firstCluster, 4);
@@ -118,7 +123,8 @@ TEST_F(AssemblerTest, AnOddFirstClusterClosesTheClusterBeforeIt) {
   auto base = FormattedBaseImage(1);
   SetFat12Entry(base.data() + kFirstFatOffset, 2, 0x123);
   SetFat12Entry(base.data() + kSecondFatOffset, 2, 0x123);
-  ASSERT_EQ(Assemble(testsupport::FloppyEntries(base, Pattern(600, 1), Pattern(5, 2))), kFloppyComplete);
+  ASSERT_EQ(Assemble(testsupport::FloppyEntries(base, Pattern(600, 1), Pattern(5, 2))),
+            kFloppyComplete);
   FatReader fat(image);
   EXPECT_EQ(fat.Find(kKernel)->firstCluster, 3);
   EXPECT_EQ(fat.Entry(0, 2), 0xFFF);
@@ -146,9 +152,13 @@ TEST_F(AssemblerTest, AFileOfOneEvenClusterFreesItsPartner) {
 TEST_F(AssemblerTest, NewEntriesTakeTheFirstDeletedOrNeverUsedSlot) {
   auto base = FormattedBaseImage();
   uint8_t* root = base.data() + kRootDirectoryOffset;
-  std::memcpy(root, "\xE5" "LD     TXT", 11);
+  std::memcpy(root,
+              "\xE5"
+              "LD     TXT",
+              11);
   std::memcpy(root + 32, "KEEP    TXT", 11);
-  ASSERT_EQ(Assemble(testsupport::FloppyEntries(base, Pattern(10, 1), Pattern(10, 2))), kFloppyComplete);
+  ASSERT_EQ(Assemble(testsupport::FloppyEntries(base, Pattern(10, 1), Pattern(10, 2))),
+            kFloppyComplete);
   FatReader fat(image);
   EXPECT_EQ(fat.Find(kKernel)->slot, 0u);
   EXPECT_EQ(fat.Find("KEEP    TXT")->slot, 1u);
@@ -157,7 +167,8 @@ TEST_F(AssemblerTest, NewEntriesTakeTheFirstDeletedOrNeverUsedSlot) {
 
 TEST_F(AssemblerTest, EmptyFilesOwnNoClusterSoNothingIsCrossLinked) {
   const auto readme = Pattern(900, 2);
-  ASSERT_EQ(Assemble(testsupport::FloppyEntries(FormattedBaseImage(), {}, readme)), kFloppyComplete);
+  ASSERT_EQ(Assemble(testsupport::FloppyEntries(FormattedBaseImage(), {}, readme)),
+            kFloppyComplete);
   FatReader fat(image);
   EXPECT_EQ(fat.Find(kKernel)->size, 0u);
   EXPECT_EQ(fat.Find(kKernel)->firstCluster, 0);
@@ -169,7 +180,8 @@ TEST_F(AssemblerTest, EmptyFilesOwnNoClusterSoNothingIsCrossLinked) {
   FatReader both(image);
   EXPECT_EQ(both.Find(kReadme)->firstCluster, 0);
   EXPECT_EQ(both.Entry(0, 2), 0);
-  EXPECT_TRUE(std::all_of(image.begin() + 33 * 512, image.end(), [](uint8_t b) { return b == 0xF6; }));
+  EXPECT_TRUE(
+      std::all_of(image.begin() + 33 * 512, image.end(), [](uint8_t b) { return b == 0xF6; }));
 }
 
 // --- Inputs that do not make a complete image ------------------------------------------
@@ -182,23 +194,28 @@ TEST_F(AssemblerTest, NoBufferDoesNothing) {
 TEST_F(AssemblerTest, ABaseImageOfPartSectorsOrTooFewSectorsIsCopiedAlone) {
   auto base = FormattedBaseImage(1);
   base.resize(base.size() - 12);
-  ASSERT_EQ(Assemble(testsupport::FloppyEntries(base, Pattern(10, 1), Pattern(10, 2))), kFloppyBadBaseImage);
+  ASSERT_EQ(Assemble(testsupport::FloppyEntries(base, Pattern(10, 1), Pattern(10, 2))),
+            kFloppyBadBaseImage);
   EXPECT_TRUE(std::equal(base.begin(), base.end(), image.begin()));
   EXPECT_TRUE(FatReader(image).RootFiles().empty());
   // The part sector is completed with zeros; nothing after it is touched.
   EXPECT_TRUE(std::all_of(image.begin() + static_cast<long>(base.size()), image.begin() + 34 * 512,
                           [](uint8_t b) { return b == 0; }));
-  EXPECT_TRUE(std::all_of(image.begin() + 34 * 512, image.end(), [](uint8_t b) { return b == 0x55; }));
+  EXPECT_TRUE(
+      std::all_of(image.begin() + 34 * 512, image.end(), [](uint8_t b) { return b == 0x55; }));
 
   auto shortBase = FormattedBaseImage();
   shortBase.resize(20 * 512);  // ends inside the root directory
-  EXPECT_EQ(Assemble(testsupport::FloppyEntries(shortBase, Pattern(10, 1), Pattern(10, 2))), kFloppyBadBaseImage);
-  EXPECT_TRUE(std::all_of(image.begin() + 20 * 512, image.end(), [](uint8_t b) { return b == 0x55; }));
+  EXPECT_EQ(Assemble(testsupport::FloppyEntries(shortBase, Pattern(10, 1), Pattern(10, 2))),
+            kFloppyBadBaseImage);
+  EXPECT_TRUE(
+      std::all_of(image.begin() + 20 * 512, image.end(), [](uint8_t b) { return b == 0x55; }));
 }
 
 TEST_F(AssemblerTest, PiecesFillingExactlyTheFloppyNeedNoFiller) {
   const auto kernelMap = Pattern((2880 - 33 - 1) * 512, 1);
-  ASSERT_EQ(Assemble(testsupport::FloppyEntries(FormattedBaseImage(), kernelMap, Pattern(1, 2))), kFloppyTooLarge);
+  ASSERT_EQ(Assemble(testsupport::FloppyEntries(FormattedBaseImage(), kernelMap, Pattern(1, 2))),
+            kFloppyTooLarge);
   EXPECT_EQ(report.sectorsUsed, 2880u);
   FatReader fat(image);
   EXPECT_EQ(fat.Contents(*fat.Find(kKernel)), kernelMap);
@@ -207,20 +224,24 @@ TEST_F(AssemblerTest, PiecesFillingExactlyTheFloppyNeedNoFiller) {
   EXPECT_EQ(image[2879 * 512 + 1], 0);
 
   // A base image of all 2880 sectors with two empty files is just as complete.
-  EXPECT_EQ(Assemble(testsupport::FloppyEntries(FormattedBaseImage(2880 - 33), {}, {})), kFloppyTooLarge);
+  EXPECT_EQ(Assemble(testsupport::FloppyEntries(FormattedBaseImage(2880 - 33), {}, {})),
+            kFloppyTooLarge);
   EXPECT_EQ(report.sectorsUsed, 2880u);
   EXPECT_EQ(FatReader(image).RootFiles().size(), 2u);
 }
 
 TEST_F(AssemblerTest, PiecesTooLargeForTheFloppyAreNotCopiedAtAll) {
   const auto kernelMap = Pattern((2880 - 33 - 1) * 512, 1);
-  EXPECT_EQ(Assemble(testsupport::FloppyEntries(FormattedBaseImage(), kernelMap, Pattern(513, 2))), kFloppyTooLarge);
+  EXPECT_EQ(Assemble(testsupport::FloppyEntries(FormattedBaseImage(), kernelMap, Pattern(513, 2))),
+            kFloppyTooLarge);
   EXPECT_EQ(report.sectorsUsed, 2881u);
   EXPECT_TRUE(FatReader(image).RootFiles().empty());
-  EXPECT_TRUE(std::all_of(image.begin() + 33 * 512, image.end(), [](uint8_t b) { return b == 0x55; }));
+  EXPECT_TRUE(
+      std::all_of(image.begin() + 33 * 512, image.end(), [](uint8_t b) { return b == 0x55; }));
 
   // A base image larger than the floppy: copied as far as the buffer reaches.
-  EXPECT_EQ(Assemble(testsupport::FloppyEntries(FormattedBaseImage(2880), {}, {})), kFloppyTooLarge);
+  EXPECT_EQ(Assemble(testsupport::FloppyEntries(FormattedBaseImage(2880), {}, {})),
+            kFloppyTooLarge);
   EXPECT_EQ(image.size(), kFloppyImageBytes);
 }
 
@@ -258,7 +279,8 @@ TEST_F(AssemblerTest, AFullRootDirectoryAddsNeitherFile) {
     std::memcpy(entry, "FILLER  TXT", 11);
     entry[7] = static_cast<uint8_t>('A' + slot % 26);
   }
-  ASSERT_EQ(Assemble(testsupport::FloppyEntries(base, Pattern(10, 1), Pattern(10, 2))), kFloppyRootDirectoryFull);
+  ASSERT_EQ(Assemble(testsupport::FloppyEntries(base, Pattern(10, 1), Pattern(10, 2))),
+            kFloppyRootDirectoryFull);
   EXPECT_FALSE(FatReader(image).Find(kKernel).has_value());
   EXPECT_EQ(FatReader(image).Entry(0, 2), 0);
   EXPECT_EQ(CountFreeRootEntries(image.data()), 1u);

@@ -5,7 +5,9 @@
 namespace testsupport {
 
 namespace {
-uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint16_t Le16(const uint8_t* p) {
+  return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
 }  // namespace
 
 std::vector<FatFile> FatReader::RootFiles() const {
@@ -59,7 +61,8 @@ std::vector<uint8_t> FatReader::Contents(const FatFile& file) const {
   std::vector<uint8_t> bytes;
   for (uint16_t cluster : Chain(file.firstCluster)) {
     const size_t at = (31u + cluster) * 512u;
-    bytes.insert(bytes.end(), image_.begin() + static_cast<long>(at), image_.begin() + static_cast<long>(at + 512));
+    bytes.insert(bytes.end(), image_.begin() + static_cast<long>(at),
+                 image_.begin() + static_cast<long>(at + 512));
   }
   bytes.resize(std::min<size_t>(bytes.size(), file.size));
   return bytes;

@@ -36,7 +36,8 @@ std::vector<uint8_t> BuildDataFile(const std::vector<DatEntry>& entries, const D
               file.begin() + kHeaderBytes + i * kDirectoryRecordBytes);
     next += static_cast<uint32_t>(entries[i].data.size());
   }
-  for (const DatEntry& entry : entries) file.insert(file.end(), entry.data.begin(), entry.data.end());
+  for (const DatEntry& entry : entries)
+    file.insert(file.end(), entry.data.begin(), entry.data.end());
   if (layout.truncateTo && *layout.truncateTo < file.size()) file.resize(*layout.truncateTo);
   return file;
 }

@@ -20,7 +20,8 @@ const char kUsage[] =
     "    [--magic HEX] [--version N] [--entry-count N] [--directory-offset N]\n"
     "    [--entry-offset ID=N] [--entry-size ID=N] [--truncate BYTES]\n";
 
-bool ParseNumber(const char* text, unsigned long long limit, unsigned long long* value, int base = 0) {
+bool ParseNumber(const char* text, unsigned long long limit, unsigned long long* value,
+                 int base = 0) {
   char* end = nullptr;
   errno = 0;
   const unsigned long long parsed = std::strtoull(text, &end, base);
@@ -121,7 +122,8 @@ int main(int argc, char** argv) {
   }
   const std::vector<uint8_t> file = mkinstalldat::BuildDataFile(entries, layout);
   std::ofstream stream(out, std::ios::binary | std::ios::trunc);
-  stream.write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
+  stream.write(reinterpret_cast<const char*>(file.data()),
+               static_cast<std::streamsize>(file.size()));
   stream.close();
   if (!stream) return Fail(out + ": cannot be written");
   return 0;
