@@ -5,6 +5,7 @@
 #include "datafile/DataFile.h"
 #include "image/FloppyImageAssembler.h"
 #include "image/FloppyLayout.h"
+#include "image/IsoImageBuilder.h"
 
 namespace frontend {
 
@@ -12,7 +13,9 @@ namespace {
 
 const char kUsage[] =
     "usage: installer-export make-floppy-image --data DAT --out IMG [--quiet]\n"
+    "       installer-export make-iso --data DAT --out ISO [--quiet]\n"
     "  make-floppy-image  the 1.44 MB floppy image that Create Floppy writes\n"
+    "  make-iso           the bootable CD image that Create CD-ROM burns\n"
     "  --quiet            leave out the image builders' trace lines\n";
 
 struct Options {
@@ -57,7 +60,7 @@ bool ParseOptions(const std::vector<std::string>& args, Options* options, std::s
       return false;
     }
   }
-  if (options->command != "make-floppy-image") {
+  if (options->command != "make-floppy-image" && options->command != "make-iso") {
     *error = "unknown command '" + options->command + "'";
     return false;
   }
@@ -107,6 +110,82 @@ std::string FloppyFailure(int status, const image::FloppyAssemblyReport& report)
   }
 }
 
+std::string IsoFailure(int status, const image::IsoBuildReport& report) {
+  const std::string prefix = "the CD image cannot be built (status " + std::to_string(status) + "): ";
+  const std::string file = "file " + std::to_string(report.failedFile) + " ('" + report.failedName + "')";
+  switch (status) {
+    case image::kIsoFileUnreadable:
+      return prefix + file + " has no data entry " + std::to_string(5100 + report.failedFile) +
+             " in the data file, or it cannot be read whole";
+    case image::kIsoNameTooLong:
+      return prefix + "the name of " + file + " has " + std::to_string(report.failedName.size()) +
+             " characters; a Joliet name can have at most " + std::to_string(image::kLongestJolietName);
+    case image::kIsoBootImageFailed:
+      return prefix + "the boot floppy image is incomplete (floppy status " +
+             std::to_string(report.floppyStatus) + "; make-floppy-image tells why)";
+    case image::kIsoTooLarge:
+      return prefix + "the files make an image of 4 GB or more";
+    case image::kIsoNoMemory:
+      return prefix + "not enough memory";
+    default:
+      return prefix + "the image buffer is too small";
+  }
+}
+
+int ExportFloppy(datafile::DataFile* dataFile, platform::FileSystem& files, platform::System& system,
+                 const Options& options, std::string* err) {
+  std::unique_ptr<uint8_t[]> floppy =
+      platform::AllocateArray<uint8_t>(system, image::kFloppyImageBytes);
+  if (!floppy) {
+    *err += "installer-export: not enough memory for the floppy image\n";
+    return 1;
+  }
+  image::FloppyAssemblyReport report;
+  const int status = image::AssembleFloppyImage(floppy.get(), dataFile, system, &report);
+  const bool complete = status == image::kFloppyComplete ||
+                        (status == image::kFloppyTooLarge && report.sectorsUsed == image::kFloppySectors);
+  if (!complete) {
+    *err += "installer-export: " + FloppyFailure(status, report) + "\n";
+    return 1;
+  }
+  std::string error;
+  if (!files.WriteWholeFile(options.out, floppy.get(), image::kFloppyImageBytes, &error)) {
+    *err += "installer-export: cannot write '" + options.out + "': " + error + "\n";
+    return 1;
+  }
+  return 0;
+}
+
+int ExportIso(datafile::DataFile* dataFile, platform::FileSystem& files, platform::System& system,
+              const Options& options, std::string* err) {
+  image::IsoPlan plan;
+  image::IsoBuildReport report;
+  int status = image::PlanIsoImage(dataFile, system, &plan, &report);
+  std::unique_ptr<uint8_t[]> iso;
+  uint32_t length = 0;
+  if (status == image::kIsoBuilt) {
+    iso = platform::AllocateArray<uint8_t>(system, static_cast<size_t>(plan.ImageBytes()));
+    status = iso ? image::WriteIsoImage(plan, iso.get(), plan.ImageBytes(), &length, dataFile,
+                                        system, &report)
+                 : static_cast<int>(image::kIsoNoMemory);
+  }
+  if (status != image::kIsoBuilt) {
+    *err += "installer-export: " + IsoFailure(status, report) + "\n";
+    return 1;
+  }
+  if (plan.Cut()) {
+    *err += "installer-export: warning: the root directory holds only " +
+            std::to_string(plan.files.size()) + " of the " + std::to_string(plan.namedFiles) +
+            " files the data file names\n";
+  }
+  std::string error;
+  if (!files.WriteWholeFile(options.out, iso.get(), length, &error)) {
+    *err += "installer-export: cannot write '" + options.out + "': " + error + "\n";
+    return 1;
+  }
+  return 0;
+}
+
 }  // namespace
 
 int RunExport(const std::vector<std::string>& args, platform::FileSystem& files,
@@ -131,27 +210,9 @@ int RunExport(const std::vector<std::string>& args, platform::FileSystem& files,
     return 1;
   }
 
-  std::unique_ptr<uint8_t[]> floppy =
-      platform::AllocateArray<uint8_t>(exportSystem, image::kFloppyImageBytes);
-  if (!floppy) {
-    *err += "installer-export: not enough memory for the floppy image\n";
-    return 1;
-  }
-  image::FloppyAssemblyReport report;
-  const int status =
-      image::AssembleFloppyImage(floppy.get(), dataFile.get(), exportSystem, &report);
-  const bool complete =
-      status == image::kFloppyComplete ||
-      (status == image::kFloppyTooLarge && report.sectorsUsed == image::kFloppySectors);
-  if (!complete) {
-    *err += "installer-export: " + FloppyFailure(status, report) + "\n";
-    return 1;
-  }
-  if (!files.WriteWholeFile(options.out, floppy.get(), image::kFloppyImageBytes, &error)) {
-    *err += "installer-export: cannot write '" + options.out + "': " + error + "\n";
-    return 1;
-  }
-  return 0;
+  return options.command == "make-iso"
+             ? ExportIso(dataFile.get(), files, exportSystem, options, err)
+             : ExportFloppy(dataFile.get(), files, exportSystem, options, err);
 }
 
 }  // namespace frontend
