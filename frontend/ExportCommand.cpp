@@ -111,15 +111,18 @@ std::string FloppyFailure(int status, const image::FloppyAssemblyReport& report)
 }
 
 std::string IsoFailure(int status, const image::IsoBuildReport& report) {
-  const std::string prefix = "the CD image cannot be built (status " + std::to_string(status) + "): ";
-  const std::string file = "file " + std::to_string(report.failedFile) + " ('" + report.failedName + "')";
+  const std::string prefix =
+      "the CD image cannot be built (status " + std::to_string(status) + "): ";
+  const std::string file =
+      "file " + std::to_string(report.failedFile) + " ('" + report.failedName + "')";
   switch (status) {
     case image::kIsoFileUnreadable:
       return prefix + file + " has no data entry " + std::to_string(5100 + report.failedFile) +
              " in the data file, or it cannot be read whole";
     case image::kIsoNameTooLong:
       return prefix + "the name of " + file + " has " + std::to_string(report.failedName.size()) +
-             " characters; a Joliet name can have at most " + std::to_string(image::kLongestJolietName);
+             " characters; a Joliet name can have at most " +
+             std::to_string(image::kLongestJolietName);
     case image::kIsoBootImageFailed:
       return prefix + "the boot floppy image is incomplete (floppy status " +
              std::to_string(report.floppyStatus) + "; make-floppy-image tells why)";
@@ -132,8 +135,8 @@ std::string IsoFailure(int status, const image::IsoBuildReport& report) {
   }
 }
 
-int ExportFloppy(datafile::DataFile* dataFile, platform::FileSystem& files, platform::System& system,
-                 const Options& options, std::string* err) {
+int ExportFloppy(datafile::DataFile* dataFile, platform::FileSystem& files,
+                 platform::System& system, const Options& options, std::string* err) {
   std::unique_ptr<uint8_t[]> floppy =
       platform::AllocateArray<uint8_t>(system, image::kFloppyImageBytes);
   if (!floppy) {
@@ -142,8 +145,9 @@ int ExportFloppy(datafile::DataFile* dataFile, platform::FileSystem& files, plat
   }
   image::FloppyAssemblyReport report;
   const int status = image::AssembleFloppyImage(floppy.get(), dataFile, system, &report);
-  const bool complete = status == image::kFloppyComplete ||
-                        (status == image::kFloppyTooLarge && report.sectorsUsed == image::kFloppySectors);
+  const bool complete =
+      status == image::kFloppyComplete ||
+      (status == image::kFloppyTooLarge && report.sectorsUsed == image::kFloppySectors);
   if (!complete) {
     *err += "installer-export: " + FloppyFailure(status, report) + "\n";
     return 1;

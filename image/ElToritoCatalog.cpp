@@ -16,15 +16,16 @@ void PutBootCatalog(uint8_t* sector, uint32_t bootImageSector) {
   sector[31] = 0xAA;
   // The checksum makes the sixteen little-endian words of the entry add up to zero.
   uint16_t sum = 0;
-  for (int word = 0; word < 16; ++word) sum = static_cast<uint16_t>(sum + GetLe16(sector + 2 * word));
+  for (int word = 0; word < 16; ++word)
+    sum = static_cast<uint16_t>(sum + GetLe16(sector + 2 * word));
   PutLe16(sector + 28, static_cast<uint16_t>(0x10000 - sum));
 
   // Default entry.
-  sector[32] = 0x88;                   // bootable
-  sector[33] = 2;                      // 1.44 MB diskette emulation
-  PutLe16(sector + 34, 0x07C0);        // load segment
-  sector[36] = 6;                      // system type, as the media this product serves expect
-  PutLe16(sector + 38, 1);             // sectors loaded
+  sector[32] = 0x88;                      // bootable
+  sector[33] = 2;                         // 1.44 MB diskette emulation
+  PutLe16(sector + 34, 0x07C0);           // load segment
+  sector[36] = 6;                         // system type, as the media this product serves expect
+  PutLe16(sector + 38, 1);                // sectors loaded
   PutLe32(sector + 40, bootImageSector);  // load RBA
 }
 

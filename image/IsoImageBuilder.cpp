@@ -17,7 +17,9 @@ namespace {
 constexpr uint32_t kSelfAndParentBytes = 68;
 constexpr uint32_t kSystemAreaSectors = 16;
 
-uint32_t SectorsFor(uint32_t bytes) { return (bytes + kIsoSectorBytes - 1) / kIsoSectorBytes; }
+uint32_t SectorsFor(uint32_t bytes) {
+  return (bytes + kIsoSectorBytes - 1) / kIsoSectorBytes;
+}
 
 // The record of a file in the ISO 9660 tree: the 8.3 identifier and one 0x00 byte, which
 // the identifier length counts.
@@ -93,28 +95,39 @@ class IsoWriter {
     const uint32_t volume = plan_.volumeSectors;
     const platform::UtcTime& date = plan_.buildDate;
     system_.Trace("Primary Volume Descriptor\n");
-    if (!PutBlock(sector, [&](uint8_t* s) { PutPrimaryDescriptor(s, volume, date); })) return kIsoBufferTooSmall;
+    if (!PutBlock(sector, [&](uint8_t* s) { PutPrimaryDescriptor(s, volume, date); }))
+      return kIsoBufferTooSmall;
     system_.Trace("El-Torito Volume Descriptor\n");
-    if (!PutBlock(sector, [](uint8_t* s) { PutBootRecordDescriptor(s); })) return kIsoBufferTooSmall;
+    if (!PutBlock(sector, [](uint8_t* s) { PutBootRecordDescriptor(s); }))
+      return kIsoBufferTooSmall;
     system_.Trace("Joliet Volume Descriptor (Unicode)\n");
-    if (!PutBlock(sector, [&](uint8_t* s) { PutJolietDescriptor(s, volume, date); })) return kIsoBufferTooSmall;
+    if (!PutBlock(sector, [&](uint8_t* s) { PutJolietDescriptor(s, volume, date); }))
+      return kIsoBufferTooSmall;
     system_.Trace("Volume Set Terminator\n");
-    if (!PutBlock(sector, [](uint8_t* s) { PutTerminatorDescriptor(s); })) return kIsoBufferTooSmall;
+    if (!PutBlock(sector, [](uint8_t* s) { PutTerminatorDescriptor(s); }))
+      return kIsoBufferTooSmall;
     system_.Trace("Boot Catalog\n");
-    if (!PutBlock(sector, [](uint8_t* s) { PutBootCatalog(s, kBootImageSector); })) return kIsoBufferTooSmall;
+    if (!PutBlock(sector, [](uint8_t* s) { PutBootCatalog(s, kBootImageSector); }))
+      return kIsoBufferTooSmall;
 
     system_.Trace("Index\n");
-    if (!PutRoot(sector, kIsoRootSector, IsoFileRecord, !plan_.cutInJoliet)) return kIsoBufferTooSmall;
+    if (!PutRoot(sector, kIsoRootSector, IsoFileRecord, !plan_.cutInJoliet))
+      return kIsoBufferTooSmall;
     system_.Trace("LPath\n");
-    if (!PutBlock(sector, [](uint8_t* s) { PutRootPathTableRecord(s, kIsoRootSector, false); })) return kIsoBufferTooSmall;
+    if (!PutBlock(sector, [](uint8_t* s) { PutRootPathTableRecord(s, kIsoRootSector, false); }))
+      return kIsoBufferTooSmall;
     system_.Trace("MPath\n");
-    if (!PutBlock(sector, [](uint8_t* s) { PutRootPathTableRecord(s, kIsoRootSector, true); })) return kIsoBufferTooSmall;
+    if (!PutBlock(sector, [](uint8_t* s) { PutRootPathTableRecord(s, kIsoRootSector, true); }))
+      return kIsoBufferTooSmall;
     system_.Trace("Index (Joliet)\n");
-    if (!PutRoot(sector, kJolietRootSector, JolietFileRecord, plan_.cutInJoliet)) return kIsoBufferTooSmall;
+    if (!PutRoot(sector, kJolietRootSector, JolietFileRecord, plan_.cutInJoliet))
+      return kIsoBufferTooSmall;
     system_.Trace("LPath (Joliet)\n");
-    if (!PutBlock(sector, [](uint8_t* s) { PutRootPathTableRecord(s, kJolietRootSector, false); })) return kIsoBufferTooSmall;
+    if (!PutBlock(sector, [](uint8_t* s) { PutRootPathTableRecord(s, kJolietRootSector, false); }))
+      return kIsoBufferTooSmall;
     system_.Trace("MPath (Joliet)\n");
-    if (!PutBlock(sector, [](uint8_t* s) { PutRootPathTableRecord(s, kJolietRootSector, true); })) return kIsoBufferTooSmall;
+    if (!PutBlock(sector, [](uint8_t* s) { PutRootPathTableRecord(s, kJolietRootSector, true); }))
+      return kIsoBufferTooSmall;
 
     const int boot = PutBootImage();
     if (boot != kIsoBuilt) return boot;
@@ -152,7 +165,8 @@ class IsoWriter {
     }
     if (reportCut && plan_.Cut()) {
       system_.Trace("Habe z.Z. zu wenig Platz im Root-Verzeichnis. Werde daher hier abbrechen\n");
-      system_.Trace("und nur die Dateien bis " + (plan_.files.empty() ? std::string() : plan_.files.back().name) +
+      system_.Trace("und nur die Dateien bis " +
+                    (plan_.files.empty() ? std::string() : plan_.files.back().name) +
                     " speichern.\n");
     }
     return sink_.Put(sector);
@@ -223,7 +237,8 @@ int PlanIsoImage(datafile::DataFile* dataFile, platform::System& system, IsoPlan
   std::vector<IsoFileEntry> files;
   for (int i = 0; i < datafile::kMaxCdFiles; ++i) {
     IsoFileEntry file;
-    file.name = datafile::LoadText(dataFile, static_cast<uint16_t>(datafile::kFirstCdFileNameId + i));
+    file.name =
+        datafile::LoadText(dataFile, static_cast<uint16_t>(datafile::kFirstCdFileNameId + i));
     if (file.name.empty()) break;
     file.dataId = static_cast<uint16_t>(datafile::kFirstCdFileDataId + i);
     datafile::EntryLocation location;

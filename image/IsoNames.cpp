@@ -10,11 +10,11 @@ constexpr size_t kExtensionChars = 3;
 }  // namespace
 
 void KeepIsoChars(std::string& text) {
-  text.erase(std::remove_if(text.begin(), text.end(),
-                            [](char c) {
-                              return !((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_');
-                            }),
-             text.end());
+  text.erase(
+      std::remove_if(
+          text.begin(), text.end(),
+          [](char c) { return !((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_'); }),
+      text.end());
 }
 
 std::string MakeIsoName(const std::string& name) {

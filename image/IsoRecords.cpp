@@ -27,7 +27,7 @@ void PutDescriptorDate(uint8_t* at, const platform::UtcTime& time) {
   PutDigits(at + 10, time.minute, 2);
   PutDigits(at + 12, time.second, 2);
   PutDigits(at + 14, time.millisecond / 10, 2);  // hundredths
-  at[16] = 0;                                     // offset from UTC
+  at[16] = 0;                                    // offset from UTC
 }
 
 void PutRecordDate(uint8_t* at, const platform::UtcTime& time) {
@@ -46,19 +46,19 @@ uint32_t DirectoryRecordLength(const IsoDirectoryRecord& record) {
 
 uint32_t PutDirectoryRecord(uint8_t* at, const IsoDirectoryRecord& record) {
   const uint32_t length = DirectoryRecordLength(record);
-  at[0] = static_cast<uint8_t>(length);  // 0 record length
-  at[1] = 0;                             // 1 extended attribute record length
-  PutBoth32(at + 2, record.extent);      // 2-9 extent
+  at[0] = static_cast<uint8_t>(length);   // 0 record length
+  at[1] = 0;                              // 1 extended attribute record length
+  PutBoth32(at + 2, record.extent);       // 2-9 extent
   PutBoth32(at + 10, record.dataLength);  // 10-17 data length
   if (record.date != nullptr) {
     PutRecordDate(at + 18, *record.date);  // 18-24 recording date
   } else {
     std::memset(at + 18, 0, 7);
   }
-  at[25] = record.flags;  // 25 file flags
-  at[26] = 0;             // 26 file unit size
-  at[27] = 0;             // 27 interleave gap
-  PutBoth16(at + 28, 1);  // 28-31 volume sequence number
+  at[25] = record.flags;                                    // 25 file flags
+  at[26] = 0;                                               // 26 file unit size
+  at[27] = 0;                                               // 27 interleave gap
+  PutBoth16(at + 28, 1);                                    // 28-31 volume sequence number
   at[32] = static_cast<uint8_t>(record.identifier.size());  // 32 identifier length
   std::memcpy(at + 33, record.identifier.data(), record.identifier.size());
   return length;

@@ -22,7 +22,9 @@ void PutHead(uint8_t* sector, uint8_t type) {
   sector[6] = 1;
 }
 
-void FillSpaces(uint8_t* at, size_t bytes) { std::memset(at, ' ', bytes); }
+void FillSpaces(uint8_t* at, size_t bytes) {
+  std::memset(at, ' ', bytes);
+}
 
 // Joliet identifiers hold UCS-2 big-endian spaces: 0x00 0x20 per character.
 void FillWideSpaces(uint8_t* at, size_t characters) {
@@ -36,14 +38,14 @@ void FillWideSpaces(uint8_t* at, size_t characters) {
 // path tables and root directory.
 void PutVolumeFields(uint8_t* sector, uint32_t volumeSectors, uint32_t pathTableL,
                      uint32_t pathTableM, uint32_t rootSector, const platform::UtcTime& date) {
-  PutBoth32(sector + 80, volumeSectors);       // 80-87 volume space size
-  PutBoth16(sector + 120, 1);                  // 120-123 volume set size
-  PutBoth16(sector + 124, 1);                  // 124-127 volume sequence number
-  PutBoth16(sector + 128, kIsoSectorBytes);    // 128-131 logical block size
+  PutBoth32(sector + 80, volumeSectors);         // 80-87 volume space size
+  PutBoth16(sector + 120, 1);                    // 120-123 volume set size
+  PutBoth16(sector + 124, 1);                    // 124-127 volume sequence number
+  PutBoth16(sector + 128, kIsoSectorBytes);      // 128-131 logical block size
   PutBoth32(sector + 132, kRootPathTableBytes);  // 132-139 path table size
-  PutLe32(sector + 140, pathTableL);           // 140-143 type L path table
-  PutBe32(sector + 148, pathTableM);           // 148-151 type M path table
-  IsoDirectoryRecord root;                     // 156-189 root directory record
+  PutLe32(sector + 140, pathTableL);             // 140-143 type L path table
+  PutBe32(sector + 148, pathTableM);             // 148-151 type M path table
+  IsoDirectoryRecord root;                       // 156-189 root directory record
   root.extent = rootSector;
   root.dataLength = kIsoSectorBytes;
   root.date = &date;
@@ -60,8 +62,8 @@ void PutPrimaryDescriptor(uint8_t* sector, uint32_t volumeSectors, const platfor
   PutHead(sector, kPrimaryType);
   FillSpaces(sector + 8, 32);   // 8-39 system identifier
   FillSpaces(sector + 40, 32);  // 40-71 volume identifier
-  PutVolumeFields(sector, volumeSectors, kIsoPathTableLSector, kIsoPathTableMSector,
-                  kIsoRootSector, date);
+  PutVolumeFields(sector, volumeSectors, kIsoPathTableLSector, kIsoPathTableMSector, kIsoRootSector,
+                  date);
   FillSpaces(sector + 190, 128);  // volume set identifier
   FillSpaces(sector + 318, 128);  // publisher
   FillSpaces(sector + 446, 128);  // data preparer
@@ -80,10 +82,10 @@ void PutBootRecordDescriptor(uint8_t* sector) {
 
 void PutJolietDescriptor(uint8_t* sector, uint32_t volumeSectors, const platform::UtcTime& date) {
   PutHead(sector, kSupplementaryType);
-  sector[7] = 0;                 // volume flags
+  sector[7] = 0;                    // volume flags
   FillWideSpaces(sector + 8, 16);   // 8-39 system identifier
   FillWideSpaces(sector + 40, 16);  // 40-71 volume identifier
-  sector[88] = 0x25;  // 88-90 escape sequence %/E: UCS-2 level 3
+  sector[88] = 0x25;                // 88-90 escape sequence %/E: UCS-2 level 3
   sector[89] = 0x2F;
   sector[90] = 0x45;
   PutVolumeFields(sector, volumeSectors, kJolietPathTableLSector, kJolietPathTableMSector,
@@ -97,6 +99,8 @@ void PutJolietDescriptor(uint8_t* sector, uint32_t volumeSectors, const platform
   FillWideSpaces(sector + 776, 18);  // bibliographic file, then one zero byte
 }
 
-void PutTerminatorDescriptor(uint8_t* sector) { PutHead(sector, kTerminatorType); }
+void PutTerminatorDescriptor(uint8_t* sector) {
+  PutHead(sector, kTerminatorType);
+}
 
 }  // namespace image

@@ -29,6 +29,9 @@ export SOURCE_DATE_EPOCH=1796589348
 build/linux/installer-export make-floppy-image --quiet --data build/linux/sample/install.dat --out build/linux/floppy.img
 wine build/win/installer-export.exe make-floppy-image --quiet --data build/linux/sample/install.dat --out build/win/floppy.img
 cmp build/linux/floppy.img build/win/floppy.img
+build/linux/installer-export make-iso --quiet --data build/linux/sample/install.dat --out build/linux/cd.iso
+wine build/win/installer-export.exe make-iso --quiet --data build/linux/sample/install.dat --out build/win/cd.iso
+cmp build/linux/cd.iso build/win/cd.iso
 echo "Windows and Linux exporters agree"
 unset SOURCE_DATE_EPOCH
 

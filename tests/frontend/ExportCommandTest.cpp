@@ -88,4 +88,27 @@ TEST_F(ExportTest, ExplainsEveryFailureAndExitsNonZero) {
   EXPECT_NE(err.find("usage"), std::string::npos);
 }
 
+TEST_F(ExportTest, MakeIsoWritesTheWholeVolumeAndExplainsWhatItCannotBuild) {
+  auto entries = testsupport::FloppyEntries(testsupport::FormattedBaseImage(), Pattern(10, 4),
+                                            Pattern(5000, 3));
+  entries.push_back({5000, testsupport::Bytes("readme.txt")});
+  const std::string iso = dir.Path("cd.iso");
+  ASSERT_EQ(Run({"make-iso", "--data", WriteData(entries), "--out", iso}), 0) << err;
+  EXPECT_EQ(testsupport::ReadBytes(iso).size(), (747u + 3) * 2048);
+  EXPECT_EQ(out.rfind("Primary Volume Descriptor\n", 0), 0u);
+  EXPECT_TRUE(system.Pauses().empty());
+  ASSERT_EQ(Run({"make-iso", "--quiet", "--data", WriteData(entries), "--out", iso}), 0);
+  EXPECT_EQ(out, "");
+
+  entries.push_back({5001, testsupport::Bytes("orphan.txt")});
+  EXPECT_EQ(Run({"make-iso", "--data", WriteData(entries), "--out", dir.Path("bad.iso")}), 1);
+  EXPECT_NE(err.find("'orphan.txt') has no data entry 5101"), std::string::npos) << err;
+  EXPECT_FALSE(std::filesystem::exists(dir.Path("bad.iso")));
+
+  entries.pop_back();
+  entries.erase(entries.begin());  // no base floppy image
+  EXPECT_EQ(Run({"make-iso", "--data", WriteData(entries), "--out", dir.Path("bad.iso")}), 1);
+  EXPECT_NE(err.find("boot floppy image is incomplete (floppy status 4"), std::string::npos) << err;
+}
+
 }  // namespace
