@@ -80,6 +80,11 @@ void CloseDataFile(std::unique_ptr<DataFile>& handle) {
   handle.reset();
 }
 
+void CloseDataFileNow(DataFile* handle) {
+  std::lock_guard<std::recursive_mutex> guard(ReaderLock());
+  if (handle) handle->Close();
+}
+
 bool ReadHeader(DataFile* handle, DataFileHeader* header) {
   std::lock_guard<std::recursive_mutex> guard(ReaderLock());
   if (Pending()) return false;

@@ -77,6 +77,11 @@ std::unique_ptr<DataFile> OpenDataFile(const DataFileServices& services, const s
 /// released when its owner lets go of it.
 void CloseDataFile(std::unique_ptr<DataFile>& handle);
 
+/// Closes the file behind `handle` at once, whatever is pending, under the reader's lock;
+/// the handle object stays with its owner, and every later read of it fails. For the
+/// forced end of the process.
+void CloseDataFileNow(DataFile* handle);
+
 [[nodiscard]] bool ReadHeader(DataFile* handle, DataFileHeader* header);
 /// The directory, `*count` records; null with no error when the file has no entries.
 std::unique_ptr<DirectoryEntry[]> ReadDirectory(DataFile* handle, uint16_t* count);

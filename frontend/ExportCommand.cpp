@@ -36,6 +36,15 @@ class ExportSystem : public platform::System {
   void Trace(const std::string& text) override {
     if (!quiet_) out_->append(text);
   }
+  void* AllocatePages(size_t bytes) override { return inner_.AllocatePages(bytes); }
+  void FreePages(void* pages) override { inner_.FreePages(pages); }
+  void SetCurrentThreadPriority(int priority) override {
+    inner_.SetCurrentThreadPriority(priority);
+  }
+  bool StartThread(std::function<void()> body) override {
+    return inner_.StartThread(std::move(body));
+  }
+  void ExitProcess(uint32_t code) override { inner_.ExitProcess(code); }
 
  private:
   platform::System& inner_;

@@ -4,6 +4,7 @@
 
 #include <memory>
 
+#include "platform/DeviceIo.h"
 #include "platform/File.h"
 #include "platform/Graphics.h"
 #include "platform/System.h"
@@ -13,5 +14,6 @@ namespace platform {
 std::unique_ptr<FileSystem> MakeHostFileSystem();
 std::unique_ptr<System> MakeHostSystem();
 std::unique_ptr<Graphics> MakeHostGraphics();
+std::unique_ptr<DeviceIo> MakeHostDeviceIo();
 
 }  // namespace platform

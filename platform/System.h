@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <new>
@@ -35,7 +36,21 @@ class System {
   virtual bool AllowAllocation(size_t bytes) = 0;
   /// Writes a trace line (already formatted) to the standard output.
   virtual void Trace(const std::string& text) = 0;
+
+  /// Committed, page-aligned read-write memory (VirtualAlloc); null when refused.
+  virtual void* AllocatePages(size_t bytes) = 0;
+  virtual void FreePages(void* pages) = 0;
+  /// SetThreadPriority on the calling thread, with the Windows priority values.
+  virtual void SetCurrentThreadPriority(int priority) = 0;
+  /// Starts `body` on a new thread that is never joined; false when no thread could start.
+  [[nodiscard]] virtual bool StartThread(std::function<void()> body) = 0;
+  /// Ends the process with `code`. The real back ends never return; a fake records the
+  /// call and returns, so callers return at once after calling it.
+  virtual void ExitProcess(uint32_t code) = 0;
 };
+
+constexpr int kThreadPriorityLowest = -2;
+constexpr int kThreadPriorityAboveNormal = 1;
 
 /// A heap array of `count` elements, or null when the system refuses the memory.
 template <typename T>

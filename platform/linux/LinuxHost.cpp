@@ -1,5 +1,9 @@
 // The Linux back ends for files, the clock, pauses and pictures.
 #include <fcntl.h>
+#include <pthread.h>
+#include <sched.h>
+#include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -8,6 +12,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "platform/DibPixels.h"
@@ -140,6 +146,45 @@ class LinuxSystem : public System {
     std::fwrite(text.data(), 1, text.size(), stdout);
     std::fflush(stdout);
   }
+
+  void* AllocatePages(size_t bytes) override {
+    void* pages = mmap(nullptr, bytes + kSizePrefix, PROT_READ | PROT_WRITE,
+                       MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (pages == MAP_FAILED) return nullptr;
+    // munmap needs the length back: it is kept in the first page, and the caller gets the
+    // page-aligned block after it.
+    *static_cast<size_t*>(pages) = bytes + kSizePrefix;
+    return static_cast<uint8_t*>(pages) + kSizePrefix;
+  }
+
+  void FreePages(void* pages) override {
+    if (pages == nullptr) return;
+    uint8_t* start = static_cast<uint8_t*>(pages) - kSizePrefix;
+    munmap(start, *reinterpret_cast<size_t*>(start));
+  }
+
+  void SetCurrentThreadPriority(int priority) override {
+    // Windows priorities map onto the thread's nice value: lowest is +2, above normal -1.
+    // Raising priority needs privileges that a user lacks; the job runs correctly anyway.
+    setpriority(PRIO_PROCESS, 0, -priority);
+  }
+
+  bool StartThread(std::function<void()> body) override {
+    try {
+      std::thread(std::move(body)).detach();
+      return true;
+    } catch (const std::system_error&) {
+      return false;
+    }
+  }
+
+  void ExitProcess(uint32_t code) override {
+    std::fflush(nullptr);
+    std::_Exit(static_cast<int>(code));
+  }
+
+ private:
+  static constexpr size_t kSizePrefix = 4096;
 };
 
 // Linux has no screen device to hand the picture to: it is decoded into pixels that the

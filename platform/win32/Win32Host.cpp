@@ -1,4 +1,5 @@
 // The Windows back ends for files, the clock, pauses and pictures.
+#include <process.h>
 #include <windows.h>
 
 #include <cstdio>
@@ -126,6 +127,39 @@ class Win32System : public System {
   void Trace(const std::string& text) override {
     std::fwrite(text.data(), 1, text.size(), stdout);
     std::fflush(stdout);
+  }
+
+  void* AllocatePages(size_t bytes) override {
+    return VirtualAlloc(nullptr, bytes, MEM_COMMIT, PAGE_READWRITE);
+  }
+
+  void FreePages(void* pages) override {
+    if (pages != nullptr) VirtualFree(pages, 0, MEM_RELEASE);
+  }
+
+  void SetCurrentThreadPriority(int priority) override {
+    SetThreadPriority(GetCurrentThread(), priority);
+  }
+
+  bool StartThread(std::function<void()> body) override {
+    // The run-time's thread start; the thread owns its body and frees it when it ends.
+    auto* owned = new std::function<void()>(std::move(body));
+    if (_beginthread(&Win32System::ThreadEntry, 0, owned) == static_cast<uintptr_t>(-1)) {
+      delete owned;
+      return false;
+    }
+    return true;
+  }
+
+  void ExitProcess(uint32_t code) override {
+    std::fflush(nullptr);
+    ::ExitProcess(code);
+  }
+
+ private:
+  static void __cdecl ThreadEntry(void* argument) {
+    std::unique_ptr<std::function<void()>> body(static_cast<std::function<void()>*>(argument));
+    (*body)();
   }
 };
 

@@ -1,11 +1,21 @@
 #include "tests/fakes/FakeSystem.h"
 
+#include <memory>
+
 namespace fakes {
 
+FakeSystem::~FakeSystem() {
+  JoinThreads();
+}
+
 void FakeSystem::Pause(uint32_t milliseconds) {
-  std::lock_guard<std::mutex> guard(lock_);
-  pauses_.push_back(milliseconds);
-  clock_ += milliseconds;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    pauses_.push_back(milliseconds);
+    clock_ += milliseconds;
+  }
+  if (onPause) onPause(milliseconds);
+  std::this_thread::yield();
 }
 
 bool FakeSystem::AllowAllocation(size_t bytes) {
@@ -17,6 +27,52 @@ bool FakeSystem::AllowAllocation(size_t bytes) {
 void FakeSystem::Trace(const std::string& text) {
   std::lock_guard<std::mutex> guard(lock_);
   trace_ += text;
+}
+
+void* FakeSystem::AllocatePages(size_t bytes) {
+  std::lock_guard<std::mutex> guard(lock_);
+  if (refusePages) return nullptr;
+  // Page-aligned inside a larger block, as VirtualAlloc's memory is.
+  auto block = std::make_unique<uint8_t[]>(bytes + 4096);
+  const uintptr_t start = (reinterpret_cast<uintptr_t>(block.get()) + 4095) / 4096 * 4096;
+  void* pages = reinterpret_cast<void*>(start);
+  pages_[pages] = std::move(block);
+  return pages;
+}
+
+void FakeSystem::FreePages(void* pages) {
+  if (pages == nullptr) return;
+  std::lock_guard<std::mutex> guard(lock_);
+  pages_.erase(pages);
+}
+
+void FakeSystem::SetCurrentThreadPriority(int priority) {
+  std::lock_guard<std::mutex> guard(lock_);
+  priorities_.push_back(priority);
+}
+
+bool FakeSystem::StartThread(std::function<void()> body) {
+  std::lock_guard<std::mutex> guard(lock_);
+  if (refuseThreads) return false;
+  threads_.emplace_back(std::move(body));
+  return true;
+}
+
+void FakeSystem::ExitProcess(uint32_t code) {
+  std::lock_guard<std::mutex> guard(lock_);
+  exits_.push_back(code);
+}
+
+void FakeSystem::JoinThreads() {
+  for (;;) {
+    std::vector<std::thread> running;
+    {
+      std::lock_guard<std::mutex> guard(lock_);
+      running.swap(threads_);
+    }
+    if (running.empty()) return;
+    for (std::thread& thread : running) thread.join();
+  }
 }
 
 std::vector<uint32_t> FakeSystem::Pauses() const {
@@ -32,6 +88,21 @@ uint64_t FakeSystem::VirtualMilliseconds() const {
 std::string FakeSystem::TraceText() const {
   std::lock_guard<std::mutex> guard(lock_);
   return trace_;
+}
+
+std::vector<int> FakeSystem::Priorities() const {
+  std::lock_guard<std::mutex> guard(lock_);
+  return priorities_;
+}
+
+std::vector<uint32_t> FakeSystem::Exits() const {
+  std::lock_guard<std::mutex> guard(lock_);
+  return exits_;
+}
+
+int FakeSystem::LivePageBlocks() const {
+  std::lock_guard<std::mutex> guard(lock_);
+  return static_cast<int>(pages_.size());
 }
 
 }  // namespace fakes

@@ -1,10 +1,15 @@
 // A system on a virtual clock: pauses are recorded instead of slept, the time is set by
-// the test, allocations can be refused and the trace is kept.
+// the test, allocations can be refused, threads are kept so that tests can join them,
+// and a process exit is recorded instead of taken.
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/System.h"
@@ -13,14 +18,26 @@ namespace fakes {
 
 class FakeSystem : public platform::System {
  public:
+  ~FakeSystem() override;
   void Pause(uint32_t milliseconds) override;
   platform::UtcTime UtcNow() override { return now; }
   bool AllowAllocation(size_t bytes) override;
   void Trace(const std::string& text) override;
+  void* AllocatePages(size_t bytes) override;
+  void FreePages(void* pages) override;
+  void SetCurrentThreadPriority(int priority) override;
+  bool StartThread(std::function<void()> body) override;
+  void ExitProcess(uint32_t code) override;
+
+  /// Waits for every thread started so far (and any they start).
+  void JoinThreads();
 
   std::vector<uint32_t> Pauses() const;
   uint64_t VirtualMilliseconds() const;
   std::string TraceText() const;
+  std::vector<int> Priorities() const;
+  std::vector<uint32_t> Exits() const;
+  int LivePageBlocks() const;
 
   platform::UtcTime now;
   /// The n-th allocation (from 1) is refused; 0: none.
@@ -28,12 +45,21 @@ class FakeSystem : public platform::System {
   /// Any allocation of more than this many bytes is refused.
   size_t largestAllocation = SIZE_MAX;
   int allocations = 0;
+  bool refusePages = false;
+  bool refuseThreads = false;
+  /// Called after each pause is recorded, with the pause's length: tests use it to move a
+  /// job on as virtual time passes.
+  std::function<void(uint32_t)> onPause;
 
  private:
   mutable std::mutex lock_;
   std::vector<uint32_t> pauses_;
   uint64_t clock_ = 0;
   std::string trace_;
+  std::vector<int> priorities_;
+  std::vector<uint32_t> exits_;
+  std::vector<std::thread> threads_;
+  std::map<void*, std::unique_ptr<uint8_t[]>> pages_;
 };
 
 }  // namespace fakes

@@ -1,0 +1,200 @@
+#include "floppy/FloppyWriter.h"
+
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "datafile/DataFile.h"
+#include "floppy/FloppyTarget.h"
+#include "image/FloppyImageAssembler.h"
+#include "image/FloppyLayout.h"
+
+namespace floppy {
+
+namespace {
+
+using image::kCylinderBytes;
+using image::kFloppyImageBytes;
+
+constexpr uint32_t kFillerWord = 0xF6F6F6F6u;
+constexpr uint16_t kCaptionText = 1006;
+constexpr uint16_t kWriteErrorText = 1026;
+constexpr uint16_t kNoBuffer9xText = 1027;
+constexpr uint16_t kLockRefusedText = 1028;
+constexpr uint16_t kNoBufferNtText = 1030;
+
+// An assembled image, or null when memory was refused or the image is incomplete: the
+// writer never puts a partial image on a disk.
+std::unique_ptr<uint8_t[]> AssembleImage(const FloppyJobServices& services) {
+  auto floppy = platform::AllocateArray<uint8_t>(*services.system, kFloppyImageBytes);
+  if (!floppy) return nullptr;
+  image::FloppyAssemblyReport report;
+  const int status =
+      image::AssembleFloppyImage(floppy.get(), services.job->dataFile, *services.system, &report);
+  const bool complete =
+      status == image::kFloppyComplete ||
+      (status == image::kFloppyTooLarge && report.sectorsUsed == image::kFloppySectors);
+  return complete ? std::move(floppy) : nullptr;
+}
+
+void ShowError(const FloppyJobServices& services, uint16_t text, const std::string& caption) {
+  services.dialog->MessageBox(datafile::LoadText(services.job->dataFile, text), caption,
+                              platform::kMbIconError, false);
+}
+
+// The job cannot write anything: the write-error message, the job failed, nothing else.
+void EndWithoutWriting(const FloppyJobServices& services) {
+  app::InstallJob& job = *services.job;
+  ShowError(services, kWriteErrorText, datafile::LoadText(job.dataFile, kCaptionText));
+  job.jobFailed = 1;
+  job.progressDone = 0;
+  job.busy = 0;
+}
+
+// The writing loop that both families share: each cylinder is copied into the transfer
+// buffer and written by `writeCylinder`; the cancel request is read after each one.
+void WriteCylinders(const FloppyJobServices& services, const uint8_t* floppy, uint8_t* transfer,
+                    const std::string& caption,
+                    const std::function<bool(uint32_t cylinder)>& writeCylinder) {
+  app::InstallJob& job = *services.job;
+  for (uint32_t cylinder = 0; cylinder < job.progressTotal; ++cylinder) {
+    std::memcpy(transfer, floppy + uint64_t{cylinder} * kCylinderBytes, kCylinderBytes);
+    if (!writeCylinder(cylinder)) {
+      ShowError(services, kWriteErrorText, caption);
+      job.jobFailed = 1;
+      break;
+    }
+    job.progressDone = cylinder;
+    if (job.abortRequested) break;
+  }
+}
+
+}  // namespace
+
+uint32_t UsedCylindersOf(const uint8_t* floppy) {
+  uint32_t result = kImageCylinders;
+  for (uint32_t cylinder = kImageCylinders - 1; cylinder >= 1; --cylinder) {
+    const uint8_t* bytes = floppy + uint64_t{cylinder} * kCylinderBytes;
+    bool unused = true;
+    for (uint32_t at = 0; at < kCylinderBytes && unused; at += 4) {
+      uint32_t word;
+      std::memcpy(&word, bytes + at, 4);
+      unused = word == kFillerWord;
+    }
+    if (unused) result = cylinder;
+  }
+  return result;
+}
+
+uint32_t CountUsedCylinders(const FloppyJobServices& services) {
+  const std::unique_ptr<uint8_t[]> floppy = AssembleImage(services);
+  return floppy ? UsedCylindersOf(floppy.get()) : 0;
+}
+
+void WriteFloppyThread(const FloppyJobServices& services) {
+  if (services.job->busy) return;
+  if (services.job->isNtFamily) {
+    WriteImageNt(services);
+  } else {
+    WriteImage9x(services);
+  }
+}
+
+void WriteImageNt(const FloppyJobServices& services) {
+  app::InstallJob& job = *services.job;
+  FloppyTarget& target = *job.floppyTarget;
+  job.busy = 1;
+  job.abortRequested = 0;
+  job.progressTotal = CountUsedCylinders(services);
+  // The drive's cylinder must be the 18,432 bytes by which the image was measured, or the
+  // writes would not cover it or would read past it.
+  const uint32_t index = job.floppyGeometryIndex;
+  const DiskGeometry geometry =
+      index < kMediaTypeSlots ? job.floppyMediaTypes[index] : DiskGeometry();
+  const uint64_t cylinderBytes =
+      uint64_t{geometry.tracksPerCylinder} * geometry.sectorsPerTrack * geometry.bytesPerSector;
+  services.system->SetCurrentThreadPriority(platform::kThreadPriorityLowest);
+  const std::string caption = datafile::LoadText(job.dataFile, kCaptionText);
+  const platform::DeviceHandle volume = job.floppyDevice;
+  if (!target.LockVolume(volume)) {
+    ShowError(services, kLockRefusedText, caption);
+    job.abortRequested = 1;
+    job.progressDone = 0;
+    job.busy = 0;
+    return;
+  }
+  if (cylinderBytes != kCylinderBytes || job.progressTotal == 0) {
+    (void)target.UnlockVolume(volume);
+    EndWithoutWriting(services);
+    return;
+  }
+  uint8_t* transfer = static_cast<uint8_t*>(services.system->AllocatePages(kCylinderBytes));
+  if (transfer == nullptr) {
+    ShowError(services, kNoBufferNtText, caption);
+    services.system->ExitProcess(0);
+    return;
+  }
+  job.jobFailed = 0;
+  std::unique_ptr<uint8_t[]> floppy = AssembleImage(services);
+  if (floppy) {
+    WriteCylinders(services, floppy.get(), transfer, caption, [&](uint32_t) {
+      uint32_t written = 0;
+      return services.devices->Write(volume, transfer, kCylinderBytes, &written) &&
+             written == kCylinderBytes;
+    });
+  } else {
+    ShowError(services, kWriteErrorText, caption);
+    job.jobFailed = 1;
+  }
+  floppy.reset();
+  services.system->FreePages(transfer);
+  // Their results do not matter: the data is on the disk or the job has failed already.
+  (void)target.DismountVolume(volume);
+  (void)target.UnlockVolume(volume);
+  job.busy = 0;
+  job.progressDone = 0;
+}
+
+void WriteImage9x(const FloppyJobServices& services) {
+  app::InstallJob& job = *services.job;
+  FloppyTarget& target = *job.floppyTarget;
+  job.busy = 1;
+  job.abortRequested = 0;
+  job.progressTotal = CountUsedCylinders(services);
+  const uint32_t cylinders = job.dosCylinders;
+  const uint32_t sectorsPerCylinder = cylinders == 0 ? 0 : job.dosTotalSectors / cylinders;
+  const uint32_t cylinderBytes = job.dosBytesPerSector * sectorsPerCylinder;
+  services.system->SetCurrentThreadPriority(platform::kThreadPriorityLowest);
+  // A drive that reports no cylinders, or cylinders of another size than the image's,
+  // gets nothing written.
+  if (cylinderBytes != kCylinderBytes || job.progressTotal == 0) {
+    EndWithoutWriting(services);
+    return;
+  }
+  uint8_t* transfer = static_cast<uint8_t*>(services.system->AllocatePages(kCylinderBytes));
+  const std::string caption = datafile::LoadText(job.dataFile, kCaptionText);
+  if (transfer == nullptr) {
+    ShowError(services, kNoBuffer9xText, caption);
+    services.system->ExitProcess(0);
+    return;
+  }
+  job.jobFailed = 0;
+  std::unique_ptr<uint8_t[]> floppy = AssembleImage(services);
+  if (floppy) {
+    const uint32_t drive = job.firstFloppyDrive;
+    WriteCylinders(services, floppy.get(), transfer, caption, [&](uint32_t cylinder) {
+      return target.WriteSectors9x(cylinder * sectorsPerCylinder,
+                                   static_cast<uint16_t>(sectorsPerCylinder), drive, transfer);
+    });
+  } else {
+    ShowError(services, kWriteErrorText, caption);
+    job.jobFailed = 1;
+  }
+  floppy.reset();
+  services.system->FreePages(transfer);
+  job.busy = 0;
+  job.progressDone = 0;
+}
+
+}  // namespace floppy
