@@ -10,6 +10,7 @@ namespace app {
 namespace {
 
 bool Accepts(TextArg::Kind kind, char conversion) {
+  if (conversion == '\0') return false;  // strchr would find the terminator
   switch (kind) {
     case TextArg::Kind::Number:
       return std::strchr("uidxXo", conversion) != nullptr;
