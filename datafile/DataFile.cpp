@@ -113,14 +113,22 @@ std::unique_ptr<DirectoryEntry[]> ReadDirectory(DataFile* handle, uint16_t* coun
     Fail(DataFileError::NoMemory);
     return nullptr;
   }
-  uint64_t position = header.directoryOffset;
-  for (uint16_t i = 0; i < header.entryCount; ++i, position += kDirectoryRecordBytes) {
+  // The records are read in one piece: a directory of a few hundred entries is read on
+  // every lookup, and one read per record would make lookups cost thousands of calls.
+  const uint32_t directoryBytes = uint32_t{header.entryCount} * kDirectoryRecordBytes;
+  auto raw = platform::AllocateArray<uint8_t>(handle->system(), directoryBytes);
+  if (!raw) {
+    Fail(DataFileError::NoMemory);
+    return nullptr;
+  }
+  if (uint64_t{header.directoryOffset} + directoryBytes > UINT32_MAX ||
+      !ReadExactlyAt(handle, header.directoryOffset, raw.get(), directoryBytes)) {
+    Fail(DataFileError::Io);
+    return nullptr;
+  }
+  for (uint16_t i = 0; i < header.entryCount; ++i) {
     uint8_t bytes[kDirectoryRecordBytes];
-    if (position > UINT32_MAX ||
-        !ReadExactlyAt(handle, static_cast<uint32_t>(position), bytes, kDirectoryRecordBytes)) {
-      Fail(DataFileError::Io);
-      return nullptr;
-    }
+    std::memcpy(bytes, raw.get() + size_t{i} * kDirectoryRecordBytes, kDirectoryRecordBytes);
     entries[i] = DecodeDirectoryRecord(bytes);
   }
   return entries;

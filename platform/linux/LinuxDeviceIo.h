@@ -1,0 +1,92 @@
+// Raw floppy drives on Linux: the Windows drive paths "\\.\A:" and "\\.\B:" lead to block
+// devices (the floppy driver's /dev/fd0 and /dev/fd1 unless mapped elsewhere) or to image
+// files, and the Windows control codes the floppy writer sends are carried out with the
+// Linux equivalents.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+
+#include "platform/DeviceIo.h"
+
+namespace platform {
+
+/// The DeviceIo of a Linux machine. Drive handles are small numbers handed out by this
+/// object, never reused, and unknown to any other instance.
+class LinuxDeviceIo : public DeviceIo {
+ public:
+  /// Drive A: is /dev/fd0 and drive B: is /dev/fd1 until mapped elsewhere.
+  LinuxDeviceIo();
+  /// Closes every handle still open, which also releases their locks.
+  ~LinuxDeviceIo() override;
+  LinuxDeviceIo(const LinuxDeviceIo&) = delete;
+  LinuxDeviceIo& operator=(const LinuxDeviceIo&) = delete;
+
+  /// Makes drive `letter` (A or B, either case) open `path`: a block device such as a USB
+  /// floppy or a loop device, or an image file. An empty path removes the drive. Other
+  /// letters are ignored: the installer only writes the floppy drives A: and B:. Handles
+  /// already open keep the file they opened.
+  void MapDrive(char letter, const std::string& path);
+
+  /// Opens "\\.\A:" or "\\.\B:" (letter in either case) for reading, writing or both as
+  /// `flags.access` asks; only OPEN_EXISTING is accepted, so nothing is ever created. A
+  /// drive opens without a disk inserted, as on Windows; writing then fails. Every other
+  /// path, the Windows 9x "\\.\VWIN32" included, fails.
+  DeviceHandle Open(const std::string& path, const DeviceOpenFlags& flags) override;
+
+  /// IOCTL_DISK_GET_MEDIA_TYPES: one 1.44 MB record (a 2.88 MB drive first lists its own
+  /// format) for a floppy driver drive of those types or a device or file of exactly
+  /// 1,474,560 bytes; fails for anything else and when `out` cannot hold every record.
+  /// FSCTL_LOCK_VOLUME: takes the drive for this handle alone (again through the same handle
+  /// changes nothing); refused while the drive, or a loop device reading from the image
+  /// file, is mounted, or while another handle of any instance or process holds it.
+  /// FSCTL_UNLOCK_VOLUME: gives the drive back; fails when this handle did not lock it.
+  /// FSCTL_DISMOUNT_VOLUME: pushes pending writes to the medium and, for a block device,
+  /// drops its cached blocks. Every other code fails.
+  [[nodiscard]] bool Control(DeviceHandle device, uint32_t code, void* in, uint32_t inBytes,
+                             void* out, uint32_t outBytes, uint32_t* bytesReturned) override;
+
+  /// Writes all `bytes` at the handle's position, resuming after partial writes and
+  /// interrupted calls; `*written` counts what reached the drive, also on failure.
+  [[nodiscard]] bool Write(DeviceHandle device, const void* data, uint32_t bytes,
+                           uint32_t* written) override;
+
+  /// Releases the handle's lock and closes it; unknown handles are ignored.
+  void Close(DeviceHandle device) override;
+
+  /// Always 0: DOS calls through VWIN32 exist only on Windows 9x, and "\\.\VWIN32" never
+  /// opens here, so no caller can have a use for the address.
+  uint32_t FlatAddress(void* block) override;
+
+ private:
+  struct OpenDrive {
+    int fd = -1;
+    /// The kernel's exclusive claim on a block device, held while the drive is locked.
+    int exclusiveFd = -1;
+    bool locked = false;
+    std::string path;
+  };
+
+  /// The drive behind `device`, or null when this instance did not hand it out.
+  OpenDrive* Find(DeviceHandle device);
+  /// Fills `out` with the drive's DISK_GEOMETRY records.
+  bool ReportMediaTypes(const OpenDrive& drive, void* out, uint32_t outBytes,
+                        uint32_t* bytesReturned);
+  /// An advisory lock on the file, plus the kernel's exclusive claim on a block device.
+  bool Lock(OpenDrive& drive);
+  bool Unlock(OpenDrive& drive);
+  /// fsync, then for a block device BLKFLSBUF.
+  bool Flush(const OpenDrive& drive);
+
+  std::map<char, std::string> drivePaths_;
+  std::map<DeviceHandle, OpenDrive> openDrives_;
+  DeviceHandle nextHandle_ = 1;
+};
+
+/// True when /proc/self/mountinfo text `mountinfoText` has a mount whose source device is
+/// `majorNumber`:`minorNumber` (the third field of each line).
+bool MountInfoListsDevice(const std::string& mountinfoText, unsigned majorNumber,
+                          unsigned minorNumber);
+
+}  // namespace platform
