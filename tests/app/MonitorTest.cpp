@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
 
 #include "tests/support/JobFixture.h"
 
@@ -202,16 +204,27 @@ TEST_F(MonitorTest, WriterAndMonitorOnTheirOwnThreadsMeetOnlyInTheJob) {
   devices.ntDrives["\\\\.\\A:"].mediaTypes = {fakes::Geometry144()};
   job.firstFloppyDrive = 1;
   target->Probe(false, 0);
+  // On the virtual clock the monitor's 500 ms head start lasts until the writer has begun
+  // (or already finished), which is what the real wait gives it.
+  std::atomic<bool> writerFinished{false};
+  system.onPause = [&](uint32_t milliseconds) {
+    if (milliseconds != app::kMonitorStartDelayMs) return;
+    while (!job.busy && !writerFinished) std::this_thread::yield();
+  };
   app::MonitorControls* controls = Controls().release();  // the thread takes it over
   ASSERT_TRUE(system.StartThread(
       [controls] { app::FloppyMonitorThread(std::unique_ptr<app::MonitorControls>(controls)); }));
-  ASSERT_TRUE(system.StartThread([this] { floppy::WriteFloppyThread(Services()); }));
+  ASSERT_TRUE(system.StartThread([&] {
+    floppy::WriteFloppyThread(Services());
+    writerFinished = true;
+  }));
   system.JoinThreads();
-  // The monitor may or may not have seen the job running, by the threads' timing; either
-  // way the dialog ends restored and the drive holds the image.
   EXPECT_EQ(dialog.TextOf(app::kStatusLineId), "ready A:");
   EXPECT_TRUE(dialog.EnabledOf(app::kCreateFloppyId));
   EXPECT_EQ(devices.ntDrives["\\\\.\\A:"].contents.size(), 5u * 18432);
+  EXPECT_NE(dialog.TextOf(app::kStatusLineId).find("ready"), std::string::npos);
+  const auto log = dialog.Log();
+  EXPECT_NE(std::find(log.begin(), log.end(), "box owned 0x40 T1009: T1040 is on A:"), log.end());
   EXPECT_EQ(job.busy, 0);
 }
 
