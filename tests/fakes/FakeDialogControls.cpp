@@ -76,6 +76,17 @@ int FakeDialogControls::RangeOf(int controlId) const {
   return it == ranges_.end() ? 0 : it->second;
 }
 
+void FakeDialogControls::Reset() {
+  std::lock_guard<std::mutex> guard(lock_);
+  log_.clear();
+  boxes_.clear();
+  texts_.clear();
+  enabled_.clear();
+  positions_.clear();
+  ranges_.clear();
+  answers_.clear();
+}
+
 void FakeDialogControls::Answer(int button) {
   std::lock_guard<std::mutex> guard(lock_);
   answers_.push_back(button);

@@ -35,6 +35,8 @@ class FakeDialogControls : public platform::DialogControls {
   int PositionOf(int controlId) const;
   int RangeOf(int controlId) const;
 
+  /// Forgets every change, box and answer.
+  void Reset();
   /// Answers for the next message boxes, in order; IDOK once they run out.
   void Answer(int button);
 

@@ -1,0 +1,102 @@
+// Scriptable disc recording: the shell object, IMAPI's disc master with its recorders and
+// Joliet properties, temporary storages and streams, and IMAPI2's objects. Any call can be
+// made to fail by name; every call is logged with its arguments; every object created is
+// counted until it is released.
+#pragma once
+
+#include <atomic>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/DiscRecording.h"
+
+namespace fakes {
+
+struct FakeProperty {
+  uint32_t id = 0;
+  uint16_t type = 0;
+  int64_t number = 0;
+  std::u16string text;
+};
+
+/// A property as it was written back.
+struct WrittenProperty {
+  uint16_t type = 0;
+  int64_t number = 0;
+  std::u16string text;
+  std::vector<uint8_t> streamBytes;
+  bool hadStream = false;
+  uint32_t firstNewId = 0;
+};
+
+class FakeDiscRecording : public platform::DiscRecording {
+ public:
+  FakeDiscRecording();
+  /// Back to a fresh script and no history; the stage watch stays.
+  void Reset();
+  platform::HResult CoInitialize() override;
+  platform::HResult CoInitializeEx(uint32_t apartment) override;
+  void CoUninitialize() override;
+  platform::HResult CreateShellCdBurn(
+      std::unique_ptr<platform::ShellCdBurnObject>* object) override;
+  platform::HResult CreateDiscMaster(std::unique_ptr<platform::DiscMasterObject>* object) override;
+  platform::HResult CreateTemporaryStorage(
+      uint32_t mode, std::unique_ptr<platform::DiscStorage>* storage) override;
+  platform::HResult CreateDiscMaster2(
+      std::unique_ptr<platform::DiscMaster2Object>* object) override;
+  platform::HResult CreateRecorder2(std::unique_ptr<platform::Recorder2Object>* object) override;
+  platform::HResult CreateDataWriter2(
+      std::unique_ptr<platform::DataWriter2Object>* object) override;
+  uint32_t QueryDosDevice(const std::string& name, char* buffer, uint32_t size) override;
+
+  // --- Script ---
+  /// Calls that fail, by name ("Open", "CreateStream") or by name and occurrence from 1
+  /// ("CreateTemporaryStorage#2"), or by name and argument ("CreateStream:bootimg").
+  std::set<std::string> failing;
+  bool hasRecordableDrive = true;
+  std::vector<std::string> recorderPaths = {"\\Device\\CdRom0"};
+  /// DOS device targets by name ("E:"); each may hold several zero-separated strings.
+  std::map<std::string, std::string> dosDevices;
+  platform::HResult recordResult = platform::kSOk;
+  platform::HResult writeResult = platform::kSOk;
+  std::vector<FakeProperty> jolietProperties;
+  std::vector<std::u16string> imapi2Recorders = {u"recorder-0", u"recorder-1"};
+
+  // --- What happened ---
+  std::vector<std::string> Log() const;
+  int LiveObjects() const;
+  int ComDepth() const;
+  /// The files in the data storage handed over by AddData, by stream name.
+  std::map<std::u16string, std::vector<uint8_t>> addedFiles;
+  bool dataAdded = false;
+  std::map<uint32_t, WrittenProperty> writtenProperties;
+  std::vector<uint8_t> burnedImage;
+  bool ejected = false;
+  std::string activeRecorder;  ///< path of the recorder made active; "" for none
+
+  /// When set, the distinct values it takes are collected as the calls come in.
+  const std::atomic<int32_t>* stageWatch = nullptr;
+  std::vector<int32_t> StageTrail() const;
+
+  // Internal, used by the fake objects.
+  void Note(const std::string& line);
+  bool Fails(const std::string& call, const std::string& argument = std::string());
+  void Born();
+  void Died();
+
+ private:
+  mutable std::mutex lock_;
+  std::vector<std::string> log_;
+  std::vector<int32_t> stageTrail_;
+  std::map<std::string, int> occurrences_;
+  int live_ = 0;
+  int comDepth_ = 0;
+};
+
+std::string Narrow(const std::u16string& text);
+
+}  // namespace fakes
