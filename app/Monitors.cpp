@@ -5,22 +5,14 @@
 
 #include "app/TextFormat.h"
 #include "datafile/DataFile.h"
+#include "datafile/TextIds.h"
 
 namespace app {
 
 namespace {
 
-constexpr uint16_t kExitLabel = 1004;
-constexpr uint16_t kCancelledCaption = 1008;
-constexpr uint16_t kSuccessCaption = 1009;
-constexpr uint16_t kReadyStatus = 1010;
-constexpr uint16_t kProgressLine = 1016;
-constexpr uint16_t kCancelledMessage = 1022;
-constexpr uint16_t kFloppyWrittenMessage = 1023;
-constexpr uint16_t kCdWrittenMessage = 1032;
-constexpr uint16_t kCreateFloppyLabel = 1035;
-constexpr uint16_t kProductName = 1040;
-constexpr uint16_t kFirstStageText = 1042;
+namespace text = datafile::text;
+
 constexpr int32_t kLastStage = 6;
 constexpr int kCdBarRange = 10;
 
@@ -33,15 +25,15 @@ char FirstFloppyLetter(const InstallJob& job) {
 }
 
 std::string ReadyStatus(const MonitorControls& controls) {
-  return FormatText(Text(controls, kReadyStatus),
+  return FormatText(Text(controls, text::kReadyStatus),
                     {TextArg::Letter(FirstFloppyLetter(*controls.job))});
 }
 
 void ShowSuccess(const MonitorControls& controls, uint16_t message) {
   const std::string text =
-      FormatText(Text(controls, message), {TextArg::Text(Text(controls, kProductName)),
+      FormatText(Text(controls, message), {TextArg::Text(Text(controls, text::kProductName)),
                                            TextArg::Letter(FirstFloppyLetter(*controls.job))});
-  controls.dialog->MessageBox(text, Text(controls, kSuccessCaption),
+  controls.dialog->MessageBox(text, Text(controls, text::kSuccessCaption),
                               platform::kMbOk | platform::kMbIconInformation, true);
 }
 
@@ -51,7 +43,7 @@ void FloppyMonitorThread(std::unique_ptr<MonitorControls> controls) {
   InstallJob& job = *controls->job;
   platform::DialogControls& dialog = *controls->dialog;
   controls->system->SetCurrentThreadPriority(platform::kThreadPriorityAboveNormal);
-  const std::string progressLine = Text(*controls, kProgressLine);
+  const std::string progressLine = Text(*controls, text::kProgressLine);
   // The writer sets busy as its first step; this head start keeps the loop from taking a
   // job that has not yet begun for one that has ended.
   controls->system->Pause(kMonitorStartDelayMs);
@@ -85,24 +77,25 @@ void FloppyMonitorThread(std::unique_ptr<MonitorControls> controls) {
   }
 
   if (job.abortRequested) {
-    dialog.MessageBox(Text(*controls, kCancelledMessage), Text(*controls, kCancelledCaption),
+    dialog.MessageBox(Text(*controls, text::kFloppyCancelled),
+                      Text(*controls, text::kCancelledCaption),
                       platform::kMbOk | platform::kMbIconExclamation, true);
   } else if (!job.jobFailed) {
     const uint32_t total = job.progressTotal;
     dialog.SetProgressPos(controls->progressBar, static_cast<int>(total));
     dialog.SetText(controls->statusLine,
                    FormatText(progressLine, {TextArg::Number(total), TextArg::Number(total)}));
-    ShowSuccess(*controls, kFloppyWrittenMessage);
+    ShowSuccess(*controls, text::kFloppyWritten);
   }
 
   dialog.SetProgressPos(controls->progressBar, 0);
   dialog.SetText(controls->statusLine, ReadyStatus(*controls));
   dialog.Enable(controls->createFloppy, true);
-  dialog.SetText(controls->exitButton, Text(*controls, kExitLabel));
+  dialog.SetText(controls->exitButton, Text(*controls, text::kExitLabel));
   dialog.Enable(controls->exitButton, true);
   if (job.recorderCount > 0) dialog.Enable(controls->createCd, true);
   if (job.removableDriveCount > 0) dialog.Enable(controls->makeBootable, true);
-  dialog.SetText(controls->createFloppy, Text(*controls, kCreateFloppyLabel));
+  dialog.SetText(controls->createFloppy, Text(*controls, text::kCreateFloppyLabel));
   CloseFloppyDevice(job, *controls->devices);
 }
 
@@ -112,7 +105,7 @@ void CdMonitorThread(std::unique_ptr<MonitorControls> controls) {
   controls->system->SetCurrentThreadPriority(platform::kThreadPriorityAboveNormal);
   std::vector<std::string> stageTexts;
   for (int32_t stage = 0; stage <= kLastStage; ++stage) {
-    stageTexts.push_back(Text(*controls, static_cast<uint16_t>(kFirstStageText + stage)));
+    stageTexts.push_back(Text(*controls, static_cast<uint16_t>(text::kFirstStageText + stage)));
   }
   dialog.Enable(controls->createCd, false);
   dialog.Enable(controls->createFloppy, false);
@@ -152,7 +145,7 @@ void CdMonitorThread(std::unique_ptr<MonitorControls> controls) {
 
   if (!job.jobFailed) {
     dialog.SetProgressPos(controls->progressBar, kCdBarRange);
-    ShowSuccess(*controls, kCdWrittenMessage);
+    ShowSuccess(*controls, text::kCdWritten);
   }
   dialog.SetProgressPos(controls->progressBar, 0);
   // The ready line takes the first floppy drive's letter after a CD job as after a floppy
@@ -162,7 +155,7 @@ void CdMonitorThread(std::unique_ptr<MonitorControls> controls) {
   dialog.Enable(controls->exitButton, true);
   dialog.Enable(controls->createCd, true);
   if (job.removableDriveCount > 0) dialog.Enable(controls->makeBootable, true);
-  dialog.SetText(controls->createFloppy, Text(*controls, kCreateFloppyLabel));
+  dialog.SetText(controls->createFloppy, Text(*controls, text::kCreateFloppyLabel));
   CloseFloppyDevice(job, *controls->devices);
 }
 

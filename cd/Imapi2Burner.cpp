@@ -5,18 +5,18 @@
 #include <string>
 
 #include "cd/CdBurner.h"
+#include "datafile/TextIds.h"
 #include "image/IsoImageBuilder.h"
 
 namespace cd {
 
 namespace {
 
+namespace text = datafile::text;
+
 using platform::HResult;
 using platform::Succeeded;
 
-constexpr uint16_t kCaptionText = 1006;
-constexpr uint16_t kCannotStageText = 1031;
-constexpr uint16_t kNotWrittenText = 1038;
 constexpr char16_t kImageStreamName[] = u"iso";
 
 }  // namespace
@@ -40,21 +40,21 @@ bool Imapi2Burner::Burn(int32_t recorderIndex, std::atomic<int32_t>* stage,
     std::unique_ptr<platform::DiscStream> reading;
     do {
       if (!Succeeded(recording.CreateDiscMaster2(&master)) || !master) {
-        failure = kNotWrittenText;
+        failure = text::kDiscNotWritten;
         break;
       }
       *stage = 1;
       if (!Succeeded(master->GetItem(recorderIndex, &uniqueId)) ||
           !Succeeded(recording.CreateRecorder2(&recorder)) || !recorder ||
           !Succeeded(recorder->InitializeDiscRecorder(uniqueId))) {
-        failure = kNotWrittenText;
+        failure = text::kDiscNotWritten;
         break;
       }
       *stage = 2;
       if (!Succeeded(recording.CreateDataWriter2(&writer)) || !writer ||
           !Succeeded(writer->PutRecorder(*recorder)) ||
           !Succeeded(writer->PutClientName(kImapi2ClientName))) {
-        failure = kNotWrittenText;
+        failure = text::kDiscNotWritten;
         break;
       }
       std::unique_ptr<platform::DiscStream> stream;
@@ -64,7 +64,7 @@ bool Imapi2Burner::Burn(int32_t recorderIndex, std::atomic<int32_t>* stage,
           !Succeeded(storage->CreateStream(kImageStreamName, platform::kStgmCreateWriteExclusive,
                                            &stream)) ||
           !stream) {
-        failure = kCannotStageText;
+        failure = text::kCannotStage;
         break;
       }
       *stage = 3;
@@ -73,7 +73,7 @@ bool Imapi2Burner::Burn(int32_t recorderIndex, std::atomic<int32_t>* stage,
         // instead of overflowing the traditional 3 MB.
         image::IsoPlan plan;
         if (image::PlanIsoImage(dataFile, *services_.system, &plan) != image::kIsoBuilt) {
-          failure = kCannotStageText;
+          failure = text::kCannotStage;
           break;
         }
         const uint64_t capacity = image::IsoBufferBytesFor(plan);
@@ -85,7 +85,7 @@ bool Imapi2Burner::Burn(int32_t recorderIndex, std::atomic<int32_t>* stage,
             image::WriteIsoImage(plan, buffer.get(), capacity, &length, dataFile,
                                  *services_.system) != image::kIsoBuilt ||
             !Succeeded(stream->Write(buffer.get(), length, &written)) || written != length) {
-          failure = kCannotStageText;
+          failure = text::kCannotStage;
           break;
         }
       }  // the image buffer goes as soon as the image is in the stream
@@ -94,18 +94,18 @@ bool Imapi2Burner::Burn(int32_t recorderIndex, std::atomic<int32_t>* stage,
       if (!Succeeded(
               storage->OpenStream(kImageStreamName, platform::kStgmReadExclusive, &reading)) ||
           !reading) {
-        failure = kCannotStageText;
+        failure = text::kCannotStage;
         break;
       }
       *stage = 5;
       writeResult = writer->Write(*reading);
       recorder->EjectMedia();  // whatever the write's result
       *stage = 6;
-      if (writeResult != platform::kSOk) failure = kNotWrittenText;
+      if (writeResult != platform::kSOk) failure = text::kDiscNotWritten;
     } while (false);
     if (failure != 0) {
       services_.dialog->MessageBox(datafile::LoadText(dataFile, failure),
-                                   datafile::LoadText(dataFile, kCaptionText),
+                                   datafile::LoadText(dataFile, text::kErrorCaption),
                                    platform::kMbIconError, false);
     }
   }  // the stream, storage, writer, recorder and master are released here

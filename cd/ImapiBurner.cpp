@@ -9,6 +9,7 @@
 
 #include "cd/CdBurner.h"
 #include "cd/ImapiHolders.h"
+#include "datafile/TextIds.h"
 #include "image/FloppyImageAssembler.h"
 #include "image/FloppyLayout.h"
 
@@ -16,14 +17,11 @@ namespace cd {
 
 namespace {
 
+namespace text = datafile::text;
+
 using platform::HResult;
 using platform::Succeeded;
 
-constexpr uint16_t kCaptionText = 1006;
-constexpr uint16_t kCannotStageText = 1031;
-constexpr uint16_t kNotWrittenText = 1038;
-constexpr uint16_t kNoRecordableDriveText = 1039;
-constexpr uint16_t kNoDiscMasterText = 1041;
 constexpr uint32_t kStartPauseMs = 1000;
 constexpr uint32_t kStagePauseMs = 200;
 constexpr uint32_t kFormatRoom = 2;
@@ -53,8 +51,8 @@ void Check(HResult result, const char* text) {
 
 void ShowError(const CdJobServices& services, datafile::DataFile* dataFile, uint16_t text) {
   services.dialog->MessageBox(datafile::LoadText(dataFile, text),
-                              datafile::LoadText(dataFile, kCaptionText), platform::kMbIconError,
-                              false);
+                              datafile::LoadText(dataFile, text::kErrorCaption),
+                              platform::kMbIconError, false);
 }
 
 // Copies data file entry `id` into `stream`, in pieces.
@@ -172,11 +170,11 @@ bool BurnWithImapi(const CdJobServices& services, int32_t recorderIndex,
   {
     ShellBurner shell(recording);
     if (!shell.HasRecordableDrive()) {
-      ShowError(services, dataFile, kNoRecordableDriveText);
+      ShowError(services, dataFile, text::kNoRecorder);
     } else {
       DiscMaster master(recording);
       if (!master.Open()) {
-        ShowError(services, dataFile, kNoDiscMasterText);
+        ShowError(services, dataFile, text::kNoDiscMaster);
       } else {
         master.EnumFormats(kFormatRoom);
         DiscRecorder recorder;
@@ -207,14 +205,14 @@ bool BurnWithImapi(const CdJobServices& services, int32_t recorderIndex,
           std::snprintf(line, sizeof line, "Error: %s (%08x)\n", error.text,
                         static_cast<unsigned>(error.result));
           services.system->Trace(line);
-          ShowError(services, dataFile, kCannotStageText);
+          ShowError(services, dataFile, text::kCannotStage);
         }
         if (staged) {
           *stage = 5;
           const HResult result = master.RecordDisc(false, true);
           *stage = 6;
           written = result == platform::kSOk;
-          if (!written) ShowError(services, dataFile, kNotWrittenText);
+          if (!written) ShowError(services, dataFile, text::kDiscNotWritten);
         }
         master.Close();
       }

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "datafile/DataFile.h"
+#include "datafile/TextIds.h"
 #include "image/ByteOrder.h"
 #include "platform/File.h"
 
@@ -84,7 +85,8 @@ uint32_t FloppyTarget::Probe9x(bool countOnly, uint32_t) {
     job_.vwin32Device = devices_.Open(kVwin32Path, flags);
     if (job_.vwin32Device == platform::kInvalidDevice) {
       datafile::DataFile* dataFile = job_.dataFile;
-      dialog_.MessageBox(datafile::LoadText(dataFile, 1024), datafile::LoadText(dataFile, 1006),
+      dialog_.MessageBox(datafile::LoadText(dataFile, datafile::text::kNoVwin32),
+                         datafile::LoadText(dataFile, datafile::text::kErrorCaption),
                          platform::kMbIconError, false);
       return 0;
     }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "datafile/DataFile.h"
+#include "datafile/TextIds.h"
 #include "floppy/FloppyTarget.h"
 #include "image/FloppyImageAssembler.h"
 #include "image/FloppyLayout.h"
@@ -14,15 +15,12 @@ namespace floppy {
 
 namespace {
 
+namespace text = datafile::text;
+
 using image::kCylinderBytes;
 using image::kFloppyImageBytes;
 
 constexpr uint32_t kFillerWord = 0xF6F6F6F6u;
-constexpr uint16_t kCaptionText = 1006;
-constexpr uint16_t kWriteErrorText = 1026;
-constexpr uint16_t kNoBuffer9xText = 1027;
-constexpr uint16_t kLockRefusedText = 1028;
-constexpr uint16_t kNoBufferNtText = 1030;
 
 // An assembled image, or null when memory was refused or the image is incomplete: the
 // writer never puts a partial image on a disk.
@@ -46,7 +44,8 @@ void ShowError(const FloppyJobServices& services, uint16_t text, const std::stri
 // The job cannot write anything: the write-error message, the job failed, nothing else.
 void EndWithoutWriting(const FloppyJobServices& services) {
   app::InstallJob& job = *services.job;
-  ShowError(services, kWriteErrorText, datafile::LoadText(job.dataFile, kCaptionText));
+  ShowError(services, text::kFloppyWriteError,
+            datafile::LoadText(job.dataFile, text::kErrorCaption));
   job.jobFailed = 1;
   job.progressDone = 0;
   job.busy = 0;
@@ -61,7 +60,7 @@ void WriteCylinders(const FloppyJobServices& services, const uint8_t* floppy, ui
   for (uint32_t cylinder = 0; cylinder < job.progressTotal; ++cylinder) {
     std::memcpy(transfer, floppy + uint64_t{cylinder} * kCylinderBytes, kCylinderBytes);
     if (!writeCylinder(cylinder)) {
-      ShowError(services, kWriteErrorText, caption);
+      ShowError(services, text::kFloppyWriteError, caption);
       job.jobFailed = 1;
       break;
     }
@@ -115,10 +114,10 @@ void WriteImageNt(const FloppyJobServices& services) {
   const uint64_t cylinderBytes =
       uint64_t{geometry.tracksPerCylinder} * geometry.sectorsPerTrack * geometry.bytesPerSector;
   services.system->SetCurrentThreadPriority(platform::kThreadPriorityLowest);
-  const std::string caption = datafile::LoadText(job.dataFile, kCaptionText);
+  const std::string caption = datafile::LoadText(job.dataFile, text::kErrorCaption);
   const platform::DeviceHandle volume = job.floppyDevice;
   if (!target.LockVolume(volume)) {
-    ShowError(services, kLockRefusedText, caption);
+    ShowError(services, text::kLockRefused, caption);
     job.abortRequested = 1;
     job.progressDone = 0;
     job.busy = 0;
@@ -131,7 +130,7 @@ void WriteImageNt(const FloppyJobServices& services) {
   }
   uint8_t* transfer = static_cast<uint8_t*>(services.system->AllocatePages(kCylinderBytes));
   if (transfer == nullptr) {
-    ShowError(services, kNoBufferNtText, caption);
+    ShowError(services, text::kConfirmCd, caption);
     services.system->ExitProcess(0);
     return;
   }
@@ -144,7 +143,7 @@ void WriteImageNt(const FloppyJobServices& services) {
              written == kCylinderBytes;
     });
   } else {
-    ShowError(services, kWriteErrorText, caption);
+    ShowError(services, text::kFloppyWriteError, caption);
     job.jobFailed = 1;
   }
   floppy.reset();
@@ -173,9 +172,9 @@ void WriteImage9x(const FloppyJobServices& services) {
     return;
   }
   uint8_t* transfer = static_cast<uint8_t*>(services.system->AllocatePages(kCylinderBytes));
-  const std::string caption = datafile::LoadText(job.dataFile, kCaptionText);
+  const std::string caption = datafile::LoadText(job.dataFile, text::kErrorCaption);
   if (transfer == nullptr) {
-    ShowError(services, kNoBuffer9xText, caption);
+    ShowError(services, text::kNoBuffer9x, caption);
     services.system->ExitProcess(0);
     return;
   }
@@ -188,7 +187,7 @@ void WriteImage9x(const FloppyJobServices& services) {
                                    static_cast<uint16_t>(sectorsPerCylinder), drive, transfer);
     });
   } else {
-    ShowError(services, kWriteErrorText, caption);
+    ShowError(services, text::kFloppyWriteError, caption);
     job.jobFailed = 1;
   }
   floppy.reset();
