@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "platform/DeviceIo.h"
+#include "platform/DiscRecording.h"
 #include "platform/File.h"
 #include "platform/Graphics.h"
 #include "platform/System.h"
@@ -15,5 +16,6 @@ std::unique_ptr<FileSystem> MakeHostFileSystem();
 std::unique_ptr<System> MakeHostSystem();
 std::unique_ptr<Graphics> MakeHostGraphics();
 std::unique_ptr<DeviceIo> MakeHostDeviceIo();
+std::unique_ptr<DiscRecording> MakeHostDiscRecording();
 
 }  // namespace platform
