@@ -18,7 +18,10 @@ ASAN_OPTIONS=detect_leaks=1 ctest --test-dir build/asan --output-on-failure
 
 step "ThreadSanitizer (clang)"
 bash scripts/build.sh tsan -DCMAKE_CXX_COMPILER=clang++ -DINSTALLER_SANITIZE=thread
-TSAN_OPTIONS=halt_on_error=1 build/tsan/tests/installer_tests
+# libburn runs its own, uninstrumented writer thread: the tests that burn through it are
+# left to the other builds, where its threads cannot raise false reports.
+TSAN_OPTIONS=halt_on_error=1 build/tsan/tests/installer_tests \
+  --gtest_filter='-LinuxDiscRecordingTest.*:LinuxCdJobTest.*' 
 
 step "Windows build (MinGW, i686) under Wine"
 bash scripts/build.sh win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake
