@@ -80,6 +80,12 @@ void CloseDataFile(std::unique_ptr<DataFile>& handle) {
   handle.reset();
 }
 
+void CloseDataFile(DataFile* handle) {
+  std::lock_guard<std::recursive_mutex> guard(ReaderLock());
+  if (Pending()) return;
+  if (handle) handle->Close();
+}
+
 void CloseDataFileNow(DataFile* handle) {
   std::lock_guard<std::recursive_mutex> guard(ReaderLock());
   if (handle) handle->Close();

@@ -77,6 +77,9 @@ std::unique_ptr<DataFile> OpenDataFile(const DataFileServices& services, const s
 /// released when its owner lets go of it.
 void CloseDataFile(std::unique_ptr<DataFile>& handle);
 
+/// Closes the file behind `handle` unless an error is pending, like the overload above,
+/// but leaves the handle object to its owner: later operations on it fail cleanly.
+void CloseDataFile(DataFile* handle);
 /// Closes the file behind `handle` at once, whatever is pending, under the reader's lock;
 /// the handle object stays with its owner, and every later read of it fails. For the
 /// forced end of the process.

@@ -30,6 +30,8 @@ class ExportSystem : public platform::System {
  public:
   ExportSystem(platform::System& inner, bool quiet, std::string* out)
       : inner_(inner), quiet_(quiet), out_(out) {}
+  bool GetVersion(platform::VersionInfo* version) override { return inner_.GetVersion(version); }
+  uint32_t DriveType(const std::string& rootPath) override { return inner_.DriveType(rootPath); }
   void Pause(uint32_t milliseconds) override { inner_.Pause(milliseconds); }
   platform::UtcTime UtcNow() override { return inner_.UtcNow(); }
   bool AllowAllocation(size_t bytes) override { return inner_.AllowAllocation(bytes); }

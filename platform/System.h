@@ -23,9 +23,23 @@ struct UtcTime {
   int millisecond = 0;
 };
 
+/// The version record of GetVersionExA that the installer reads.
+struct VersionInfo {
+  uint32_t platformId = 0;  ///< 0 Win32s, 1 Windows 95/98/Me, 2 NT family
+  uint32_t major = 0;
+  uint32_t build = 0;  ///< dwBuildNumber as reported; 9x keeps the version in its high word
+};
+constexpr uint32_t kDriveNoRootDirectory = 1;
+constexpr uint32_t kDriveRemovable = 2;
+
 class System {
  public:
   virtual ~System() = default;
+  /// GetVersionExA with the extended record; false when the call failed, the record then
+  /// reads all zeros.
+  virtual bool GetVersion(VersionInfo* version) = 0;
+  /// GetDriveTypeA of a root path such as "E:\".
+  virtual uint32_t DriveType(const std::string& rootPath) = 0;
   /// Blocks the calling thread for `milliseconds`.
   virtual void Pause(uint32_t milliseconds) = 0;
   /// The current time in UTC. A fixed SOURCE_DATE_EPOCH in the environment replaces the

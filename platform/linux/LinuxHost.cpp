@@ -1,4 +1,5 @@
 // The Linux back ends for files, the clock, pauses and pictures.
+#include <dirent.h>
 #include <fcntl.h>
 #include <pthread.h>
 #include <sched.h>
@@ -8,6 +9,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -119,6 +121,42 @@ class LinuxFileSystem : public FileSystem {
 
 class LinuxSystem : public System {
  public:
+  // Linux answers as a Windows Vista of the NT family would, so the installer takes the
+  // modern CD path, which the libburn recorder back end serves.
+  bool GetVersion(VersionInfo* version) override {
+    version->platformId = 2;
+    version->major = 6;
+    version->build = 6000;
+    return true;
+  }
+
+  // Removable disks (USB sticks, card readers) from sysfs take the letters from C on, in
+  // name order; floppy, optical and loop devices are not among them.
+  uint32_t DriveType(const std::string& rootPath) override {
+    if (rootPath.size() < 2 || rootPath[1] != ':' || rootPath[0] < 'C' || rootPath[0] > 'Z') {
+      return kDriveNoRootDirectory;
+    }
+    std::vector<std::string> removable;
+    DIR* blocks = opendir("/sys/block");
+    if (blocks == nullptr) return kDriveNoRootDirectory;
+    while (dirent* entry = readdir(blocks)) {
+      const std::string name = entry->d_name;
+      if (name.empty() || name[0] == '.' || name.rfind("fd", 0) == 0 || name.rfind("sr", 0) == 0 ||
+          name.rfind("loop", 0) == 0 || name.rfind("ram", 0) == 0) {
+        continue;
+      }
+      std::FILE* flag = std::fopen(("/sys/block/" + name + "/removable").c_str(), "r");
+      if (flag == nullptr) continue;
+      const int value = std::fgetc(flag);
+      std::fclose(flag);
+      if (value == '1') removable.push_back(name);
+    }
+    closedir(blocks);
+    std::sort(removable.begin(), removable.end());
+    const size_t index = static_cast<size_t>(rootPath[0] - 'C');
+    return index < removable.size() ? kDriveRemovable : kDriveNoRootDirectory;
+  }
+
   void Pause(uint32_t milliseconds) override {
     struct timespec wait;
     wait.tv_sec = milliseconds / 1000;

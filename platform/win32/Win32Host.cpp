@@ -101,6 +101,22 @@ class Win32FileSystem : public FileSystem {
 
 class Win32System : public System {
  public:
+  bool GetVersion(VersionInfo* version) override {
+    OSVERSIONINFOEXA info;
+    ZeroMemory(&info, sizeof info);
+    info.dwOSVersionInfoSize = sizeof info;  // 156 bytes
+    // A system that refuses the extended record leaves it zero: platform 0, build 0.
+    const bool ok = GetVersionExA(reinterpret_cast<OSVERSIONINFOA*>(&info)) != FALSE;
+    version->platformId = info.dwPlatformId;
+    version->major = info.dwMajorVersion;
+    version->build = info.dwBuildNumber;
+    return ok;
+  }
+
+  uint32_t DriveType(const std::string& rootPath) override {
+    return GetDriveTypeA(rootPath.c_str());
+  }
+
   void Pause(uint32_t milliseconds) override { Sleep(milliseconds); }
 
   UtcTime UtcNow() override {

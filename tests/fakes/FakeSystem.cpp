@@ -8,6 +8,24 @@ FakeSystem::~FakeSystem() {
   JoinThreads();
 }
 
+bool FakeSystem::GetVersion(platform::VersionInfo* record) {
+  *record = versionCallFails ? platform::VersionInfo{0, 0, 0} : version;
+  return !versionCallFails;
+}
+
+uint32_t FakeSystem::DriveType(const std::string& rootPath) {
+  std::lock_guard<std::mutex> guard(lock_);
+  driveQueries_.push_back(rootPath);
+  const bool removable = rootPath.size() == 3 && rootPath.substr(1) == ":\\" &&
+                         removableLetters.find(rootPath[0]) != std::string::npos;
+  return removable ? platform::kDriveRemovable : platform::kDriveNoRootDirectory;
+}
+
+std::vector<std::string> FakeSystem::DriveQueries() const {
+  std::lock_guard<std::mutex> guard(lock_);
+  return driveQueries_;
+}
+
 void FakeSystem::Pause(uint32_t milliseconds) {
   {
     std::lock_guard<std::mutex> guard(lock_);
@@ -21,7 +39,8 @@ void FakeSystem::Pause(uint32_t milliseconds) {
 bool FakeSystem::AllowAllocation(size_t bytes) {
   std::lock_guard<std::mutex> guard(lock_);
   ++allocations;
-  return allocations != refuseAllocationNumber && bytes <= largestAllocation;
+  return allocations != refuseAllocationNumber && bytes <= largestAllocation &&
+         bytes != refusedAllocationSize;
 }
 
 void FakeSystem::Trace(const std::string& text) {

@@ -19,6 +19,8 @@ namespace fakes {
 class FakeSystem : public platform::System {
  public:
   ~FakeSystem() override;
+  bool GetVersion(platform::VersionInfo* version) override;
+  uint32_t DriveType(const std::string& rootPath) override;
   void Pause(uint32_t milliseconds) override;
   platform::UtcTime UtcNow() override { return now; }
   bool AllowAllocation(size_t bytes) override;
@@ -37,13 +39,21 @@ class FakeSystem : public platform::System {
   std::string TraceText() const;
   std::vector<int> Priorities() const;
   std::vector<uint32_t> Exits() const;
+  std::vector<std::string> DriveQueries() const;
   int LivePageBlocks() const;
 
   platform::UtcTime now;
+  /// The version record; with versionCallFails the call fails and the record reads zero.
+  platform::VersionInfo version{2, 6, 6000};
+  bool versionCallFails = false;
+  /// Letters of removable drives.
+  std::string removableLetters;
   /// The n-th allocation (from 1) is refused; 0: none.
   int refuseAllocationNumber = 0;
   /// Any allocation of more than this many bytes is refused.
   size_t largestAllocation = SIZE_MAX;
+  /// Any allocation of exactly this many bytes is refused; 0: none.
+  size_t refusedAllocationSize = 0;
   int allocations = 0;
   bool refusePages = false;
   bool refuseThreads = false;
@@ -58,6 +68,7 @@ class FakeSystem : public platform::System {
   std::string trace_;
   std::vector<int> priorities_;
   std::vector<uint32_t> exits_;
+  std::vector<std::string> driveQueries_;
   std::vector<std::thread> threads_;
   std::map<void*, std::unique_ptr<uint8_t[]>> pages_;
 };

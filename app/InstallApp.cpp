@@ -1,0 +1,29 @@
+// CInstallApp: reads the command line, runs the main dialog, and ends the program.
+#include <string>
+
+#include "app/InstallDialog.h"
+#include "app/InstallServices.h"
+
+namespace app {
+
+std::string FirstPlainParameter(int argc, const char* const* argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string parameter = argv[i] != nullptr ? argv[i] : "";
+    if (parameter.empty() || (parameter[0] != '/' && parameter[0] != '-')) return parameter;
+  }
+  return std::string();
+}
+
+int RunInstaller(int argc, const char* const* argv, const InstallServices& services) {
+  CInstallDlg dialog(services);
+  if (!dialog.started()) return 0;
+  // Exactly "nocd": the word in capitals, behind a switch sign or with more after it
+  // does not count.
+  if (FirstPlainParameter(argc, argv) == "nocd") dialog.SetRecorderCount(-1);
+  dialog.DoModal();
+  // A dialog ended by Enter or Escape during a job ends the program and the job with it.
+  if (services.job->busy) services.system->ExitProcess(0);
+  return 0;
+}
+
+}  // namespace app

@@ -1,0 +1,389 @@
+// Start-up and commands of the main dialog, through the fakes.
+#include "app/InstallDialog.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "platform/Host.h"
+#include "tests/fakes/FakeDeviceIo.h"
+#include "tests/fakes/FakeDialogWindow.h"
+#include "tests/fakes/FakeDiscRecording.h"
+#include "tests/fakes/FakeFileSystem.h"
+#include "tests/fakes/FakeSystem.h"
+#include "tests/support/JobFixture.h"
+#include "tests/support/TestFiles.h"
+
+namespace {
+
+using testsupport::Bytes;
+
+constexpr char kA[] = "\\\\.\\A:";
+constexpr char kB[] = "\\\\.\\B:";
+
+std::vector<uint8_t> SmallBitmap() {
+  std::vector<uint8_t> bmp(14 + 40 + 4, 0);
+  bmp[0] = 'B';
+  bmp[1] = 'M';
+  bmp[10] = 54;
+  bmp[14] = 40;
+  bmp[18] = 1;  // width 1
+  bmp[22] = 1;  // height 1
+  bmp[26] = 1;
+  bmp[28] = 24;
+  return bmp;
+}
+
+class InstallDialogTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    datafile::TakeDataFileError();
+    entries = testsupport::JobEntries(5);
+    for (uint16_t id : {1000, 1001, 1002, 1007, 1013, 1014, 1015, 1020, 1021, 1031, 1033, 1034,
+                        1036, 1039, 1041, 1049, 1050, 1051, 1052}) {
+      entries.push_back({id, Bytes("T" + std::to_string(id))});
+    }
+    entries.push_back({1037, Bytes("Drive %c:")});
+    entries.push_back({100, SmallBitmap()});
+    entries.push_back({5000, Bytes("readme.txt")});
+    devices.ntDrives[kA].mediaTypes = {fakes::Geometry144()};
+    recording.dosDevices["E:"] = "\\Device\\CdRom0";
+  }
+  void TearDown() override {
+    system.JoinThreads();
+    datafile::TakeDataFileError();
+  }
+
+  app::InstallServices Services() {
+    app::InstallServices services;
+    services.job = &job;
+    services.system = &system;
+    services.files = &files;
+    services.graphics = graphics.get();
+    services.devices = &devices;
+    services.recording = &recording;
+    services.window = &window;
+    return services;
+  }
+
+  int Run(std::vector<const char*> args = {}) {
+    files.Add("install.dat", mkinstalldat::BuildDataFile(entries));
+    args.insert(args.begin(), "installer");
+    return app::RunInstaller(static_cast<int>(args.size()), args.data(), Services());
+  }
+
+  bool Logged(const std::string& line) const {
+    const auto log = window.Log();
+    return std::find(log.begin(), log.end(), line) != log.end();
+  }
+
+  std::vector<mkinstalldat::DatEntry> entries;
+  app::InstallJob job;
+  fakes::FakeSystem system;
+  fakes::FakeFileSystem files;
+  std::unique_ptr<platform::Graphics> graphics = platform::MakeHostGraphics();
+  fakes::FakeDeviceIo devices;
+  fakes::FakeDiscRecording recording;
+  fakes::FakeDialogWindow window;
+};
+
+// --- Start-up ---------------------------------------------------------------------------------
+
+TEST_F(InstallDialogTest, StartsWithEveryTextListAndThePicture) {
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(window.title, "T1000");
+  EXPECT_TRUE(window.hasPicture);
+  EXPECT_EQ(window.TextOf(app::kStatusLineId), "ready A:");
+  EXPECT_EQ(window.TextOf(app::kProgressGroupId), "T1001");
+  EXPECT_EQ(window.TextOf(app::kStatusGroupId), "T1002");
+  EXPECT_EQ(window.TextOf(app::kExitId), "T1004");
+  EXPECT_EQ(window.TextOf(app::kCreateFloppyId), "T1035");
+  EXPECT_EQ(window.TextOf(app::kFloppyGroupId), "T1033");
+  EXPECT_EQ(window.TextOf(app::kCdGroupId), "T1034");
+  EXPECT_EQ(window.TextOf(app::kCreateCdId), "T1036");
+  EXPECT_EQ(window.TextOf(app::kMakeBootableId), "T1052");
+  EXPECT_EQ(window.ListItems(app::kFloppyListId), std::vector<std::string>{"Drive A:"});
+  EXPECT_EQ(window.ListItems(app::kCdListId), std::vector<std::string>{"Drive E:"});
+  EXPECT_EQ(window.ListItems(app::kHardDiskListId), std::vector<std::string>{"T1051"});
+  EXPECT_FALSE(window.EnabledOf(app::kMakeBootableId));
+  EXPECT_TRUE(window.EnabledOf(app::kCreateFloppyId));
+  EXPECT_TRUE(window.EnabledOf(app::kCreateCdId));
+  EXPECT_EQ(window.GetListSelection(app::kFloppyListId), 0);
+  EXPECT_EQ(job.floppyDriveCount, 1);
+  EXPECT_EQ(job.recorderCount, 1);
+  EXPECT_EQ(job.removableDriveCount, 0);
+  EXPECT_EQ(files.opens[0].path, "install.dat");
+}
+
+TEST_F(InstallDialogTest, OnlyTheExactWordNocdSwitchesTheCdTargetOff) {
+  EXPECT_EQ(app::FirstPlainParameter(3, std::vector<const char*>{"x", "/a", "nocd"}.data()),
+            "nocd");
+  for (const char* word : {"NOCD", "/nocd", "-nocd", "nocdx"}) {
+    recording.Reset();
+    window.Reset();
+    job.recorderCount = 0;
+    Run({word});
+    EXPECT_EQ(job.recorderCount, 1) << word;
+  }
+  recording.Reset();
+  Run({"nocd"});
+  EXPECT_EQ(job.recorderCount, 0);
+  const auto calls = recording.Log();
+  EXPECT_EQ(std::find(calls.begin(), calls.end(), "CreateShellCdBurn"), calls.end())
+      << "no recorder search";
+  EXPECT_EQ(window.ListItems(app::kCdListId).back(), "T1039");
+  EXPECT_FALSE(window.EnabledOf(app::kCdListId));
+  EXPECT_FALSE(window.EnabledOf(app::kCreateCdId));
+}
+
+TEST_F(InstallDialogTest, TheWindowsVersionSetsTheJobsFlags) {
+  struct Case {
+    const char* name;
+    platform::VersionInfo version;
+    bool callFails;
+    uint8_t nt, cd, imapi2, extendedDos;
+  };
+  const std::vector<Case> cases = {
+      {"Windows 95 build 950", {1, 4, 0x04000000u | 950}, false, 0, 0, 0, 1},
+      {"Windows 95 build 1111", {1, 4, 0x04000000u | 1111}, false, 0, 0, 0, 1},
+      {"Windows 95 build 1112", {1, 4, 0x04000000u | 1112}, false, 0, 0, 0, 0},
+      {"Windows 98", {1, 4, 0x040A0000u | 1998}, false, 0, 0, 0, 0},
+      {"NT 4.0", {2, 4, 1381}, false, 1, 0, 0, 0},
+      {"Windows XP", {2, 5, 2600}, false, 1, 1, 0, 0},
+      {"Vista", {2, 6, 6000}, false, 1, 1, 1, 0},
+      {"failed call", {2, 6, 6000}, true, 0, 0, 0, 1},
+  };
+  for (const Case& c : cases) {
+    system.version = c.version;
+    system.versionCallFails = c.callFails;
+    app::CInstallDlg dialog(Services());
+    EXPECT_TRUE(dialog.started()) << c.name;
+    EXPECT_EQ(job.isNtFamily, c.nt) << c.name;
+    EXPECT_EQ(job.cdRecordingSupported, c.cd) << c.name;
+    EXPECT_EQ(job.useImapi2, c.imapi2) << c.name;
+    EXPECT_EQ(job.useExtendedDosWrite, c.extendedDos) << c.name;
+  }
+}
+
+TEST_F(InstallDialogTest, AnUnknownPlatformEndsTheProcessSilently) {
+  system.version = {3, 1, 0};
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(system.Exits(), std::vector<uint32_t>{0});
+  EXPECT_TRUE(files.opens.empty());
+  EXPECT_TRUE(window.Boxes().empty());
+  EXPECT_FALSE(window.ran);
+}
+
+TEST_F(InstallDialogTest, NtFourOffersNoCdRecording) {
+  system.version = {2, 4, 1381};
+  Run();
+  EXPECT_EQ(window.ListItems(app::kCdListId), std::vector<std::string>{"T1050"});
+  EXPECT_TRUE(recording.Log().size() <= 1) << "no recorder search";
+}
+
+TEST_F(InstallDialogTest, ADriveOnBOnlyLettersTheListAndTheStatusB) {
+  devices.ntDrives.clear();
+  devices.ntDrives[kB].mediaTypes = {fakes::Geometry144()};
+  Run();
+  EXPECT_EQ(window.ListItems(app::kFloppyListId), std::vector<std::string>{"Drive B:"});
+  EXPECT_EQ(window.TextOf(app::kStatusLineId), "ready B:");
+}
+
+TEST_F(InstallDialogTest, ARemovableDriveAloneIsATargetLetteredWithTheAtSign) {
+  devices.ntDrives.clear();
+  recording.hasRecordableDrive = false;
+  system.removableLetters = "GK";
+  Run();
+  EXPECT_EQ(window.TextOf(app::kStatusLineId), "ready @:");
+  EXPECT_EQ(job.installPossible, 1);
+  EXPECT_EQ(window.ListItems(app::kHardDiskListId),
+            (std::vector<std::string>{"Drive G:", "Drive K:"}));
+  EXPECT_EQ(window.ListItems(app::kFloppyListId), std::vector<std::string>{"T1049"});
+  EXPECT_EQ(system.DriveQueries().front(), "C:\\");
+  EXPECT_EQ(system.DriveQueries().size(), 24u);
+}
+
+TEST_F(InstallDialogTest, NoTargetAtAllLeavesOnlyExit) {
+  devices.ntDrives.clear();
+  recording.hasRecordableDrive = false;
+  window.script = [](platform::DialogEvents& events) {
+    events.OnCommand(app::kCreateFloppyId);
+    events.OnCommand(app::kCreateCdId);
+  };
+  Run();
+  EXPECT_EQ(window.TextOf(app::kStatusLineId), "T1013");
+  EXPECT_EQ(job.installPossible, 0);
+  for (int id : {app::kFloppyListId, app::kCdListId, app::kHardDiskListId, app::kCreateFloppyId,
+                 app::kCreateCdId, app::kMakeBootableId}) {
+    EXPECT_FALSE(window.EnabledOf(id)) << id;
+  }
+  EXPECT_TRUE(window.EnabledOf(app::kExitId));
+  const auto boxes = window.Boxes();
+  ASSERT_EQ(boxes.size(), 2u) << "both Create buttons answer with message 1020";
+  for (const auto& box : boxes) {
+    EXPECT_EQ(box.text, "T1020");
+    EXPECT_EQ(box.caption, "T1006");
+    EXPECT_EQ(box.type, 0x10u);
+    EXPECT_TRUE(box.owned);
+  }
+  EXPECT_EQ(job.busy, 0);
+}
+
+TEST_F(InstallDialogTest, MissingTextsAndPictureShowEmpty) {
+  entries.erase(
+      std::remove_if(entries.begin(), entries.end(),
+                     [](const mkinstalldat::DatEntry& e) { return e.id == 1000 || e.id == 100; }),
+      entries.end());
+  Run();
+  EXPECT_EQ(window.title, "");
+  EXPECT_FALSE(window.hasPicture);
+  EXPECT_EQ(window.TextOf(app::kExitId), "T1004");
+}
+
+TEST_F(InstallDialogTest, AMissingOrMalformedDataFileEndsWithTheFixedMessage) {
+  for (bool malformed : {false, true}) {
+    files.files_.clear();
+    window.Reset();
+    if (malformed) {
+      mkinstalldat::DatLayout badVersion;
+      badVersion.version = 7;
+      files.Add("install.dat", mkinstalldat::BuildDataFile(entries, badVersion));
+    }
+    const char* args[] = {"installer"};
+    EXPECT_EQ(app::RunInstaller(1, args, Services()), 0);
+    const auto boxes = window.Boxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "Could not load Image and Resource file.");
+    EXPECT_EQ(boxes[0].caption, "Error");
+    EXPECT_EQ(boxes[0].type, 0u);
+    EXPECT_FALSE(boxes[0].owned);
+    EXPECT_FALSE(window.ran);
+  }
+}
+
+// --- Commands ---------------------------------------------------------------------------------
+
+TEST_F(InstallDialogTest, DecliningTheFloppyConfirmationChangesNothingAndLeaksNoHandle) {
+  window.Answer(platform::kIdCancel);
+  window.Answer(platform::kIdCancel);
+  size_t logBefore = 0;
+  window.script = [&](platform::DialogEvents& events) {
+    logBefore = window.Log().size();
+    events.OnCommand(app::kCreateFloppyId);
+    events.OnCommand(app::kCreateFloppyId);
+  };
+  Run();
+  const auto log = window.Log();
+  ASSERT_EQ(log.size(), logBefore + 2);
+  EXPECT_EQ(log[logBefore], "box owned 0x31 T1007: T1021");
+  EXPECT_EQ(devices.OpenHandles(), 1) << "the second selection closed the first one's drive";
+  EXPECT_EQ(devices.BadCloses(), 0);
+  EXPECT_EQ(job.busy, 0);
+}
+
+TEST_F(InstallDialogTest, AFloppyJobRunsFromThePressToTheRestoredDialog) {
+  window.script = [&](platform::DialogEvents& events) {
+    events.OnCommand(app::kCreateFloppyId);
+    const auto log = window.Log();
+    const std::vector<std::string> pressed = {"box owned 0x31 T1007: T1021",
+                                              "text 1004 T1005",
+                                              "disable 1004",
+                                              "disable 1005",
+                                              "disable 1003",
+                                              "disable 1006"};
+    EXPECT_NE(std::search(log.begin(), log.end(), pressed.begin(), pressed.end()), log.end());
+    EXPECT_EQ(window.TextOf(app::kStatusLineId), "T1014");
+    system.JoinThreads();
+  };
+  Run();
+  EXPECT_EQ(job.busy, 0);
+  EXPECT_EQ(job.jobFailed, 0);
+  EXPECT_EQ(devices.ntDrives[kA].contents.size(), 5u * 18432);
+  EXPECT_TRUE(Logged("box owned 0x40 T1009: T1040 is on A:"));
+  EXPECT_EQ(window.TextOf(app::kStatusLineId), "ready A:");
+  EXPECT_TRUE(window.EnabledOf(app::kCreateFloppyId));
+  EXPECT_TRUE(window.EnabledOf(app::kCreateCdId));
+  EXPECT_EQ(window.TextOf(app::kExitId), "T1004");
+  EXPECT_EQ(devices.OpenHandles(), 0);
+}
+
+TEST_F(InstallDialogTest, ACdJobRunsThroughTheChosenRecorder) {
+  recording.imapi2Recorders = {u"recorder-0"};
+  window.script = [&](platform::DialogEvents& events) {
+    events.OnCommand(app::kCreateCdId);
+    EXPECT_EQ(job.cdStage >= 0, true);
+    system.JoinThreads();
+  };
+  Run();
+  EXPECT_EQ(job.busy, 0);
+  EXPECT_EQ(job.jobFailed, 0) << ::testing::PrintToString(window.Log());
+  EXPECT_EQ(job.selectedRecorder, 0);
+  EXPECT_FALSE(recording.burnedImage.empty());
+  EXPECT_TRUE(Logged("box owned 0x40 T1009: T1040 is on CD (A:)"));
+  EXPECT_TRUE(window.EnabledOf(app::kCreateCdId));
+  EXPECT_TRUE(window.EnabledOf(app::kExitId));
+}
+
+TEST_F(InstallDialogTest, ExitCancelsARunningJobOrEndsTheProgram) {
+  window.script = [&](platform::DialogEvents& events) {
+    job.busy = 1;  // a job is running
+    events.OnCommand(app::kExitId);
+    EXPECT_EQ(job.abortRequested, 1);
+    EXPECT_EQ(window.TextOf(app::kExitId), "T1004");
+    EXPECT_EQ(window.endCode, fakes::kStillOpen);
+    job.busy = 0;
+    events.OnCommand(app::kExitId);
+  };
+  Run();
+  EXPECT_EQ(window.endCode, 0);
+  EXPECT_EQ(window.TextOf(app::kStatusLineId), "T1015");
+  EXPECT_EQ(datafile::LoadText(job.dataFile, 1000), "") << "the data file is closed";
+}
+
+TEST_F(InstallDialogTest, CloseIsHeldBackEarlyInAJobAndIgnoredDuringACdBurn) {
+  window.script = [&](platform::DialogEvents& events) {
+    job.busy = 1;
+    job.progressDone = 1;
+    EXPECT_FALSE(events.OnClose());
+    EXPECT_EQ(job.closeRequested, 1);
+    job.progressDone = 2;
+    EXPECT_TRUE(events.OnClose()) << "late in a floppy job the window closes";
+    job.progressDone = 0;  // a CD job never advances it: the request is kept, nothing happens
+    job.closeRequested = 0;
+    EXPECT_FALSE(events.OnClose());
+    job.busy = 0;
+    EXPECT_TRUE(events.OnClose());
+    events.OnCommand(platform::kIdCancelCommand);
+  };
+  Run();
+  EXPECT_EQ(window.endCode, platform::kIdCancelCommand);
+}
+
+TEST_F(InstallDialogTest, EnterDuringAJobEndsTheProgramAndTheJobWithIt) {
+  window.script = [&](platform::DialogEvents& events) {
+    job.busy = 1;
+    events.OnCommand(platform::kIdOkCommand);
+  };
+  Run();
+  EXPECT_EQ(window.endCode, platform::kIdOkCommand);
+  EXPECT_EQ(system.Exits(), std::vector<uint32_t>{0});
+  job.busy = 0;
+}
+
+TEST_F(InstallDialogTest, AJobWithoutItsMonitorRecordIsRefusedAndTheDialogKept) {
+  system.refusedAllocationSize = sizeof(app::MonitorControls);
+  window.script = [&](platform::DialogEvents& events) {
+    events.OnCommand(app::kCreateFloppyId);
+    events.OnCommand(app::kCreateCdId);
+  };
+  Run();
+  EXPECT_EQ(job.busy, 0);
+  EXPECT_TRUE(window.EnabledOf(app::kExitId));
+  EXPECT_TRUE(window.EnabledOf(app::kCreateFloppyId));
+  EXPECT_EQ(window.TextOf(app::kExitId), "T1004");
+  EXPECT_TRUE(devices.ntDrives[kA].contents.empty());
+  EXPECT_TRUE(Logged("box owned 0x10 T1006: T1027"));
+  EXPECT_TRUE(Logged("box owned 0x10 T1006: T1038"));
+}
+
+}  // namespace
