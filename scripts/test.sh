@@ -23,6 +23,9 @@ bash scripts/build.sh tsan -DCMAKE_CXX_COMPILER=clang++ -DINSTALLER_SANITIZE=thr
 TSAN_OPTIONS=halt_on_error=1 build/tsan/tests/installer_tests \
   --gtest_filter='-LinuxDiscRecordingTest.*:LinuxCdJobTest.*' 
 
+step "Fuzzing (libFuzzer, ASan+UBSan): 30 s per target"
+bash scripts/fuzz.sh 30
+
 step "Windows build (MinGW, i686) under Wine"
 bash scripts/build.sh win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake
 export WINEDEBUG=-all WINEPREFIX="$PWD/build/wineprefix" WINEARCH=win32
