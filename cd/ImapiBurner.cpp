@@ -80,8 +80,14 @@ std::unique_ptr<platform::DiscStorage> StageFiles(const CdJobServices& services,
   Check(services.recording->CreateTemporaryStorage(platform::kStgmCreateReadWriteExclusive, &data),
         "Failed Creating temp");
   for (int i = 0; i < datafile::kMaxCdFiles; ++i) {
-    const std::string name =
-        datafile::LoadText(dataFile, static_cast<uint16_t>(datafile::kFirstCdFileNameId + i));
+    std::string name;
+    const datafile::DataFileError nameError = datafile::LoadTextOrError(
+        dataFile, static_cast<uint16_t>(datafile::kFirstCdFileNameId + i), &name);
+    // A name that cannot be read would end the list early and the disc would lack files.
+    if (nameError != datafile::DataFileError::None &&
+        nameError != datafile::DataFileError::NotFound) {
+      throw StagingError{"Failed reading a file name", platform::kEFail};
+    }
     if (name.empty()) break;
     std::unique_ptr<platform::DiscStream> stream;
     Check(data->CreateStream(WidenText(name), platform::kStgmCreateWriteExclusive, &stream),

@@ -198,15 +198,24 @@ std::unique_ptr<uint8_t[]> ReadEntryData(DataFile* handle, uint16_t id,
 }
 
 std::string LoadText(DataFile* handle, uint16_t id) {
+  std::string text;
+  LoadTextOrError(handle, id, &text);
+  return text;
+}
+
+DataFileError LoadTextOrError(DataFile* handle, uint16_t id, std::string* text) {
   std::lock_guard<std::recursive_mutex> guard(ReaderLock());
+  text->clear();
   uint16_t count = 0;
   std::unique_ptr<DirectoryEntry[]> entries = ReadDirectory(handle, &count);
   uint32_t size = 0;
   std::unique_ptr<uint8_t[]> data = ReadEntryData(handle, id, entries.get(), &size);
-  if (TakeDataFileError() != DataFileError::None) return std::string();
+  const DataFileError taken = TakeDataFileError();
+  if (taken != DataFileError::None) return taken;
   // The text is its bytes up to the first zero, like the C string the stored bytes make.
-  const char* text = reinterpret_cast<const char*>(data.get());
-  return std::string(text, strnlen(text, size));
+  const char* bytes = reinterpret_cast<const char*>(data.get());
+  text->assign(bytes, strnlen(bytes, size));
+  return DataFileError::None;
 }
 
 uint32_t LocateEntry(DataFile* handle, uint16_t id, uint32_t* size) {

@@ -99,6 +99,9 @@ std::unique_ptr<uint8_t[]> ReadEntryData(DataFile* handle, uint16_t id,
 /// Text `id`, up to its first zero byte; "" when it is missing or unreadable. Always
 /// leaves the pending code at None.
 std::string LoadText(DataFile* handle, uint16_t id);
+/// LoadText that also gives the code it took, for callers that must tell a text that is
+/// not there (NotFound) from one that could not be read (Io, NoMemory).
+DataFileError LoadTextOrError(DataFile* handle, uint16_t id, std::string* text);
 /// Waits, then gives entry `id`'s offset with its size in `*size`; offset 0 and size 0
 /// with NotFound pending when there is no such entry.
 uint32_t LocateEntry(DataFile* handle, uint16_t id, uint32_t* size);

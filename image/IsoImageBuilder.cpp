@@ -237,8 +237,15 @@ int PlanIsoImage(datafile::DataFile* dataFile, platform::System& system, IsoPlan
   std::vector<IsoFileEntry> files;
   for (int i = 0; i < datafile::kMaxCdFiles; ++i) {
     IsoFileEntry file;
-    file.name =
-        datafile::LoadText(dataFile, static_cast<uint16_t>(datafile::kFirstCdFileNameId + i));
+    // A name that is not there ends the list; one that cannot be read must not end it
+    // quietly, or the CD would lack files and nothing would say so.
+    const datafile::DataFileError nameError = datafile::LoadTextOrError(
+        dataFile, static_cast<uint16_t>(datafile::kFirstCdFileNameId + i), &file.name);
+    if (nameError != datafile::DataFileError::None &&
+        nameError != datafile::DataFileError::NotFound) {
+      out.failedFile = i;
+      return kIsoFileUnreadable;
+    }
     if (file.name.empty()) break;
     file.dataId = static_cast<uint16_t>(datafile::kFirstCdFileDataId + i);
     datafile::EntryLocation location;
