@@ -24,7 +24,7 @@ struct InstallServices {
   platform::DialogWindow* window = nullptr;
 };
 
-/// The application: reads the command line (the program's arguments without its name),
+/// The application: reads the command line (argv[0] is the program, as main gets it),
 /// runs the main dialog and returns the process's exit code, which is 0 however the
 /// dialog ends.
 int RunInstaller(int argc, const char* const* argv, const InstallServices& services);
