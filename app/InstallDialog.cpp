@@ -57,7 +57,9 @@ CInstallDlg::CInstallDlg(const InstallServices& services)
 }
 
 CInstallDlg::~CInstallDlg() {
+  // The job record outlives the dialog; it keeps no pointer to what goes with it.
   job_.floppyTarget = nullptr;
+  job_.dataFile = nullptr;
 }
 
 std::string CInstallDlg::Text(uint16_t id) const {

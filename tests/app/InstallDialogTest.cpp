@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 #include "platform/Host.h"
 #include "tests/fakes/FakeDeviceIo.h"
@@ -282,6 +284,13 @@ TEST_F(InstallDialogTest, DecliningTheFloppyConfirmationChangesNothingAndLeaksNo
 }
 
 TEST_F(InstallDialogTest, AFloppyJobRunsFromThePressToTheRestoredDialog) {
+  // On the virtual clock the monitor's 500 ms head start lasts until the writer has begun,
+  // as the real wait gives it (bounded, in case the writer has already come and gone).
+  system.onPause = [&](uint32_t milliseconds) {
+    if (milliseconds != app::kMonitorStartDelayMs) return;
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!job.busy && std::chrono::steady_clock::now() < limit) std::this_thread::yield();
+  };
   window.script = [&](platform::DialogEvents& events) {
     events.OnCommand(app::kCreateFloppyId);
     const auto log = window.Log();
@@ -333,11 +342,12 @@ TEST_F(InstallDialogTest, ExitCancelsARunningJobOrEndsTheProgram) {
     EXPECT_EQ(window.endCode, fakes::kStillOpen);
     job.busy = 0;
     events.OnCommand(app::kExitId);
+    EXPECT_EQ(datafile::LoadText(job.dataFile, 1000), "") << "the data file is closed";
   };
   Run();
   EXPECT_EQ(window.endCode, 0);
   EXPECT_EQ(window.TextOf(app::kStatusLineId), "T1015");
-  EXPECT_EQ(datafile::LoadText(job.dataFile, 1000), "") << "the data file is closed";
+  EXPECT_EQ(job.dataFile, nullptr) << "the job does not keep a reader that is gone";
 }
 
 TEST_F(InstallDialogTest, CloseIsHeldBackEarlyInAJobAndIgnoredDuringACdBurn) {
