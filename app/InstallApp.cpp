@@ -14,15 +14,21 @@ std::string FirstPlainParameter(int argc, const char* const* argv) {
   return std::string();
 }
 
-int RunInstaller(int argc, const char* const* argv, const InstallServices& services) {
-  CInstallDlg dialog(services);
-  if (!dialog.started()) return 0;
+bool CInstallApp::InitInstance(int argc, const char* const* argv) {
+  CInstallDlg dialog(services_);
+  if (!dialog.started()) return false;
   // Exactly "nocd": the word in capitals, behind a switch sign or with more after it
   // does not count.
   if (FirstPlainParameter(argc, argv) == "nocd") dialog.SetRecorderCount(-1);
   dialog.DoModal();
   // A dialog ended by Enter or Escape during a job ends the program and the job with it.
-  if (services.job->busy) services.system->ExitProcess(0);
+  if (services_.job->busy) services_.system->ExitProcess(0);
+  return false;
+}
+
+int RunInstaller(int argc, const char* const* argv, const InstallServices& services) {
+  CInstallApp application(services);
+  application.InitInstance(argc, argv);
   return 0;
 }
 

@@ -24,6 +24,17 @@ struct InstallServices {
   platform::DialogWindow* window = nullptr;
 };
 
+/// The application object. InitInstance reads the command line, runs the main dialog and
+/// returns false, so that the program ends when the dialog closes.
+class CInstallApp {
+ public:
+  explicit CInstallApp(const InstallServices& services) : services_(services) {}
+  bool InitInstance(int argc, const char* const* argv);
+
+ private:
+  InstallServices services_;
+};
+
 /// The application: reads the command line (argv[0] is the program, as main gets it),
 /// runs the main dialog and returns the process's exit code, which is 0 however the
 /// dialog ends.
