@@ -7,6 +7,7 @@
 
 #include "platform/Host.h"
 #include "platform/SourceDateEpoch.h"
+#include "platform/win32/Win32Bitmap.h"
 
 namespace platform {
 
@@ -177,29 +178,6 @@ class Win32System : public System {
     std::unique_ptr<std::function<void()>> body(static_cast<std::function<void()>*>(argument));
     (*body)();
   }
-};
-
-class Win32Bitmap : public Bitmap {
- public:
-  Win32Bitmap(HBITMAP bitmap, int width, int height)
-      : bitmap_(bitmap), width_(width), height_(height) {}
-  ~Win32Bitmap() override { DeleteObject(bitmap_); }
-  int Width() const override { return width_; }
-  int Height() const override { return height_; }
-  uint32_t PixelAt(int x, int y) const override {
-    HDC memory = CreateCompatibleDC(nullptr);
-    HGDIOBJ previous = SelectObject(memory, bitmap_);
-    const COLORREF color = GetPixel(memory, x, y);
-    SelectObject(memory, previous);
-    DeleteDC(memory);
-    return (GetRValue(color) << 16) | (GetGValue(color) << 8) | GetBValue(color);
-  }
-  HBITMAP handle() const { return bitmap_; }
-
- private:
-  HBITMAP bitmap_;
-  int width_;
-  int height_;
 };
 
 class Win32Graphics : public Graphics {
