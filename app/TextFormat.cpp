@@ -24,11 +24,11 @@ bool Accepts(TextArg::Kind kind, char conversion) {
 
 // Formats one argument with a conversion whose parts were checked: flags from "-+ #0",
 // up to three digits of width and of precision, and the conversion letter.
-std::string FormatOne(const std::string& spec, char conversion, const TextArg& arg) {
+std::string FormatOne(const std::string& pattern, char conversion, const TextArg& arg) {
   char out[1200];
   switch (arg.kind) {
     case TextArg::Kind::Number: {
-      const std::string full = spec + "ll" + conversion;
+      const std::string full = pattern + "ll" + conversion;
       if (conversion == 'd' || conversion == 'i') {
         std::snprintf(out, sizeof out, full.c_str(), static_cast<long long>(arg.number));
       } else {
@@ -37,10 +37,10 @@ std::string FormatOne(const std::string& spec, char conversion, const TextArg& a
       break;
     }
     case TextArg::Kind::Letter:
-      std::snprintf(out, sizeof out, (spec + 'c').c_str(), arg.letter);
+      std::snprintf(out, sizeof out, (pattern + 'c').c_str(), arg.letter);
       break;
     case TextArg::Kind::Text:
-      std::snprintf(out, sizeof out, (spec + 's').c_str(), arg.text.c_str());
+      std::snprintf(out, sizeof out, (pattern + 's').c_str(), arg.text.c_str());
       break;
   }
   return out;
@@ -64,22 +64,22 @@ std::string FormatText(const std::string& format, std::initializer_list<TextArg>
     }
     // Read the conversion: flags, width, precision, length letters, conversion letter.
     size_t at = i + 1;
-    std::string spec = "%";
+    std::string pattern = "%";
     while (at < format.size() && std::strchr("-+ #0", format[at]) != nullptr &&
            format[at] != '\0') {
-      spec.push_back(format[at++]);
+      pattern.push_back(format[at++]);
     }
     size_t digits = 0;
     while (at < format.size() && std::isdigit(static_cast<unsigned char>(format[at]))) {
-      spec.push_back(format[at++]);
+      pattern.push_back(format[at++]);
       ++digits;
     }
     bool sane = digits <= 3;
     if (at < format.size() && format[at] == '.') {
-      spec.push_back(format[at++]);
+      pattern.push_back(format[at++]);
       size_t precision = 0;
       while (at < format.size() && std::isdigit(static_cast<unsigned char>(format[at]))) {
-        spec.push_back(format[at++]);
+        pattern.push_back(format[at++]);
         ++precision;
       }
       sane = sane && precision <= 3;
@@ -90,7 +90,7 @@ std::string FormatText(const std::string& format, std::initializer_list<TextArg>
     }
     const char conversion = at < format.size() ? format[at] : '\0';
     if (sane && nextArg < remaining.size() && Accepts(remaining[nextArg].kind, conversion)) {
-      result += FormatOne(spec, conversion, remaining[nextArg++]);
+      result += FormatOne(pattern, conversion, remaining[nextArg++]);
       i = at;
     } else {
       result.push_back('%');  // left as written; the rest follows as plain characters
