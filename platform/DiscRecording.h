@@ -85,9 +85,9 @@ class PropertySet {
  public:
   virtual ~PropertySet() = default;
   virtual HResult Enum(std::unique_ptr<PropertyEnumerator>* enumerator) = 0;
-  /// ReadMultiple with one PRSPEC_PROPID specification.
+  /// ReadMultiple of one property named by its id (PRSPEC_PROPID).
   virtual HResult Read(uint32_t id, PropertyValue* value) = 0;
-  /// WriteMultiple with one PRSPEC_PROPID specification and `firstNewId`.
+  /// WriteMultiple of one property named by its id (PRSPEC_PROPID), with `firstNewId`.
   virtual HResult Write(uint32_t id, const PropertyValue& value, uint32_t firstNewId) = 0;
 };
 
