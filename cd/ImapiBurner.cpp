@@ -114,8 +114,7 @@ std::unique_ptr<platform::DiscStream> StageBootImage(const CdJobServices& servic
     const int status =
         image::AssembleFloppyImage(floppy.get(), dataFile, *services.system, &report);
     // An incomplete floppy image would make a disc that does not boot.
-    if (status != image::kFloppyComplete &&
-        !(status == image::kFloppyTooLarge && report.sectorsUsed == image::kFloppySectors)) {
+    if (!image::FloppyImageIsComplete(status, report)) {
       throw StagingError{"Failed assembling the boot image", platform::kEFail};
     }
     uint32_t written = 0;

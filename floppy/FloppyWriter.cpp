@@ -30,10 +30,7 @@ std::unique_ptr<uint8_t[]> AssembleImage(const FloppyJobServices& services) {
   image::FloppyAssemblyReport report;
   const int status =
       image::AssembleFloppyImage(floppy.get(), services.job->dataFile, *services.system, &report);
-  const bool complete =
-      status == image::kFloppyComplete ||
-      (status == image::kFloppyTooLarge && report.sectorsUsed == image::kFloppySectors);
-  return complete ? std::move(floppy) : nullptr;
+  return image::FloppyImageIsComplete(status, report) ? std::move(floppy) : nullptr;
 }
 
 void ShowError(const FloppyJobServices& services, uint16_t text, const std::string& caption) {

@@ -156,10 +156,7 @@ int ExportFloppy(datafile::DataFile* dataFile, platform::FileSystem& files,
   }
   image::FloppyAssemblyReport report;
   const int status = image::AssembleFloppyImage(floppy.get(), dataFile, system, &report);
-  const bool complete =
-      status == image::kFloppyComplete ||
-      (status == image::kFloppyTooLarge && report.sectorsUsed == image::kFloppySectors);
-  if (!complete) {
+  if (!image::FloppyImageIsComplete(status, report)) {
     *err += "installer-export: " + FloppyFailure(status, report) + "\n";
     return 1;
   }

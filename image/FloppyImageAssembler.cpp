@@ -41,6 +41,11 @@ bool CopyEntry(datafile::DataFile* dataFile, const datafile::EntryLocation& entr
 
 }  // namespace
 
+bool FloppyImageIsComplete(int status, const FloppyAssemblyReport& report) {
+  return status == kFloppyComplete ||
+         (status == kFloppyTooLarge && report.sectorsUsed == kFloppySectors);
+}
+
 uint32_t CountFreeRootEntries(const uint8_t* image) {
   uint32_t free = 0;
   for (uint32_t slot = 0; slot < kRootDirectoryEntries; ++slot) {

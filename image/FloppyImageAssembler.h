@@ -38,6 +38,10 @@ struct FloppyAssemblyReport {
   uint32_t baseImageBytes = 0;  ///< size of entry 10002
 };
 
+/// Whether an assembly left a whole image: status 0, or status 3 with the pieces filling
+/// exactly the 2880 sectors.
+bool FloppyImageIsComplete(int status, const FloppyAssemblyReport& report);
+
 /// Assembles the image into `image`, which must hold kFloppyImageBytes; its contents on
 /// entry do not matter. Prints "done" to the trace when both files are in place.
 [[nodiscard]] int AssembleFloppyImage(uint8_t* image, datafile::DataFile* dataFile,

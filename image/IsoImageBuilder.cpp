@@ -177,9 +177,7 @@ class IsoWriter {
     if (!floppy) return kIsoNoMemory;
     FloppyAssemblyReport floppyReport;
     const int status = AssembleFloppyImage(floppy.get(), dataFile_, system_, &floppyReport);
-    const bool complete = status == kFloppyComplete ||
-                          (status == kFloppyTooLarge && floppyReport.sectorsUsed == kFloppySectors);
-    if (!complete) {
+    if (!FloppyImageIsComplete(status, floppyReport)) {
       report_.floppyStatus = status;
       return kIsoBootImageFailed;
     }
