@@ -211,6 +211,17 @@ std::unique_ptr<MonitorControls> CInstallDlg::NewMonitorControls() {
   return controls;
 }
 
+bool CInstallDlg::StartMonitor(void (*monitor)(std::unique_ptr<MonitorControls>),
+                               std::unique_ptr<MonitorControls> controls) {
+  MonitorControls* record = controls.release();  // the monitor thread owns it now
+  if (services_.system->StartThread(
+          [monitor, record] { monitor(std::unique_ptr<MonitorControls>(record)); })) {
+    return true;
+  }
+  delete record;
+  return false;
+}
+
 void CInstallDlg::RefuseJob(uint16_t message) {
   window_.MessageBox(Text(message), Text(text::kErrorCaption), kErrorBox, true);
 }
@@ -242,10 +253,7 @@ void CInstallDlg::OnCreateFloppy() {
   window_.Enable(kCreateFloppyId, false);
   window_.Enable(kMakeBootableId, false);
   job_.closeRequested = 0;
-  MonitorControls* record = controls.release();  // the monitor thread owns it now
-  if (!services_.system->StartThread(
-          [record] { FloppyMonitorThread(std::unique_ptr<MonitorControls>(record)); })) {
-    delete record;
+  if (!StartMonitor(&FloppyMonitorThread, std::move(controls))) {
     RefuseJob(text::kFloppyWriteError);
     return;
   }
@@ -279,10 +287,7 @@ void CInstallDlg::OnCreateCdRom() {
   job_.busy = 1;
   job_.selectedRecorder = window_.GetListSelection(kCdListId);
   job_.cdStage = 0;
-  MonitorControls* record = controls.release();
-  if (!services_.system->StartThread(
-          [record] { CdMonitorThread(std::unique_ptr<MonitorControls>(record)); })) {
-    delete record;
+  if (!StartMonitor(&CdMonitorThread, std::move(controls))) {
     job_.busy = 0;
     RefuseJob(text::kDiscNotWritten);
     return;

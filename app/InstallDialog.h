@@ -75,6 +75,9 @@ class CInstallDlg : public platform::DialogEvents {
   void ShowStatus();
   /// The monitor's record, or null when it cannot be had.
   std::unique_ptr<MonitorControls> NewMonitorControls();
+  /// Starts `monitor` on its own thread with `controls`; false when no thread started.
+  bool StartMonitor(void (*monitor)(std::unique_ptr<MonitorControls>),
+                    std::unique_ptr<MonitorControls> controls);
   void RefuseJob(uint16_t message);
 
   InstallServices services_;

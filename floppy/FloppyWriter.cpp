@@ -48,14 +48,21 @@ void EndWithoutWriting(const FloppyJobServices& services) {
   job.busy = 0;
 }
 
-// The writing loop that both families share: each cylinder is copied into the transfer
-// buffer and written by `writeCylinder`; the cancel request is read after each one.
-void WriteCylinders(const FloppyJobServices& services, const uint8_t* floppy, uint8_t* transfer,
-                    const std::string& caption,
-                    const std::function<bool(uint32_t cylinder)>& writeCylinder) {
+// The part of a job that both families share: the image is assembled into its buffer,
+// each cylinder is copied into the transfer buffer and written by `writeCylinder`, and the
+// cancel request is read after each one; both buffers are released at the end.
+void AssembleAndWrite(const FloppyJobServices& services, uint8_t* transfer,
+                      const std::string& caption,
+                      const std::function<bool(uint32_t cylinder)>& writeCylinder) {
   app::InstallJob& job = *services.job;
-  for (uint32_t cylinder = 0; cylinder < job.progressTotal; ++cylinder) {
-    std::memcpy(transfer, floppy + uint64_t{cylinder} * kCylinderBytes, kCylinderBytes);
+  job.jobFailed = 0;
+  std::unique_ptr<uint8_t[]> floppy = AssembleImage(services);
+  if (!floppy) {
+    ShowError(services, text::kFloppyWriteError, caption);
+    job.jobFailed = 1;
+  }
+  for (uint32_t cylinder = 0; floppy && cylinder < job.progressTotal; ++cylinder) {
+    std::memcpy(transfer, floppy.get() + uint64_t{cylinder} * kCylinderBytes, kCylinderBytes);
     if (!writeCylinder(cylinder)) {
       ShowError(services, text::kFloppyWriteError, caption);
       job.jobFailed = 1;
@@ -64,6 +71,8 @@ void WriteCylinders(const FloppyJobServices& services, const uint8_t* floppy, ui
     job.progressDone = cylinder;
     if (job.abortRequested) break;
   }
+  floppy.reset();
+  services.system->FreePages(transfer);
 }
 
 }  // namespace
@@ -131,20 +140,11 @@ void WriteImageNt(const FloppyJobServices& services) {
     services.system->ExitProcess(0);
     return;
   }
-  job.jobFailed = 0;
-  std::unique_ptr<uint8_t[]> floppy = AssembleImage(services);
-  if (floppy) {
-    WriteCylinders(services, floppy.get(), transfer, caption, [&](uint32_t) {
-      uint32_t written = 0;
-      return services.devices->Write(volume, transfer, kCylinderBytes, &written) &&
-             written == kCylinderBytes;
-    });
-  } else {
-    ShowError(services, text::kFloppyWriteError, caption);
-    job.jobFailed = 1;
-  }
-  floppy.reset();
-  services.system->FreePages(transfer);
+  AssembleAndWrite(services, transfer, caption, [&](uint32_t) {
+    uint32_t written = 0;
+    return services.devices->Write(volume, transfer, kCylinderBytes, &written) &&
+           written == kCylinderBytes;
+  });
   // Their results do not matter: the data is on the disk or the job has failed already.
   (void)target.DismountVolume(volume);
   (void)target.UnlockVolume(volume);
@@ -175,20 +175,11 @@ void WriteImage9x(const FloppyJobServices& services) {
     services.system->ExitProcess(0);
     return;
   }
-  job.jobFailed = 0;
-  std::unique_ptr<uint8_t[]> floppy = AssembleImage(services);
-  if (floppy) {
-    const uint32_t drive = job.firstFloppyDrive;
-    WriteCylinders(services, floppy.get(), transfer, caption, [&](uint32_t cylinder) {
-      return target.WriteSectors9x(cylinder * sectorsPerCylinder,
-                                   static_cast<uint16_t>(sectorsPerCylinder), drive, transfer);
-    });
-  } else {
-    ShowError(services, text::kFloppyWriteError, caption);
-    job.jobFailed = 1;
-  }
-  floppy.reset();
-  services.system->FreePages(transfer);
+  const uint32_t drive = job.firstFloppyDrive;
+  AssembleAndWrite(services, transfer, caption, [&](uint32_t cylinder) {
+    return target.WriteSectors9x(cylinder * sectorsPerCylinder,
+                                 static_cast<uint16_t>(sectorsPerCylinder), drive, transfer);
+  });
   job.busy = 0;
   job.progressDone = 0;
 }
