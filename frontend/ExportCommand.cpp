@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "InstallerVersion.h"
 #include "datafile/DataFile.h"
 #include "image/FloppyImageAssembler.h"
 #include "image/FloppyLayout.h"
@@ -14,11 +15,16 @@ namespace {
 const char kUsage[] =
     "usage: installer-export make-floppy-image --data DAT --out IMG [--quiet]\n"
     "       installer-export make-iso --data DAT --out ISO [--quiet]\n"
+    "       installer-export --help | --version\n"
     "  make-floppy-image  the 1.44 MB floppy image that Create Floppy writes\n"
     "  make-iso           the bootable CD image that Create CD-ROM burns\n"
     "  --quiet            leave out the image builders' trace lines\n";
 
+/// What the command line asks for besides an image.
+enum class Request { kExport, kHelp, kVersion };
+
 struct Options {
+  Request request = Request::kExport;
   std::string command;
   std::string data;
   std::string out;
@@ -54,14 +60,26 @@ class ExportSystem : public platform::System {
   std::string* out_;
 };
 
+// Help and version may stand in the command's place or among the flags.
+bool TakeRequest(const std::string& word, Options* options) {
+  if (word == "--help" || word == "-h") {
+    options->request = Request::kHelp;
+  } else if (word == "--version") {
+    options->request = Request::kVersion;
+  }
+  return options->request != Request::kExport;
+}
+
 bool ParseOptions(const std::vector<std::string>& args, Options* options, std::string* error) {
   if (args.empty()) {
     *error = "no command given";
     return false;
   }
   options->command = args[0];
+  if (TakeRequest(args[0], options)) return true;
   for (size_t i = 1; i < args.size(); ++i) {
     const std::string& flag = args[i];
+    if (TakeRequest(flag, options)) return true;
     if (flag == "--quiet") {
       options->quiet = true;
     } else if ((flag == "--data" || flag == "--out") && i + 1 < args.size()) {
@@ -207,6 +225,15 @@ int RunExport(const std::vector<std::string>& args, platform::FileSystem& files,
   if (!ParseOptions(args, &options, &error)) {
     *err += "installer-export: " + error + "\n" + kUsage;
     return 2;
+  }
+  if (options.request == Request::kHelp) {
+    *out += kUsage;
+    return 0;
+  }
+  if (options.request == Request::kVersion) {
+    *out += std::string("installer-export (") + INSTALLER_PRODUCT_NAME + ") " + INSTALLER_VERSION +
+            "\n";
+    return 0;
   }
   ExportSystem exportSystem(system, options.quiet, out);
   datafile::DataFileServices services;

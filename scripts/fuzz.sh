@@ -18,7 +18,7 @@ mk=build/fuzz/mkinstalldat
 manifest=(--manifest sample/texts/en.txt --manifest sample/content.manifest
           --set BASE_IMAGE="$PWD/build/fuzz/sample/base.img" --set PICTURE="$PWD/build/fuzz/sample/picture.bmp")
 "$mk" --out "$seeds/badmagic.dat" --magic FEAFBEBB "${manifest[@]}"
-"$mk" --out "$seeds/version2.dat" --version 2 "${manifest[@]}"
+"$mk" --out "$seeds/version2.dat" --format-version 2 "${manifest[@]}"
 "$mk" --out "$seeds/truncated.dat" --truncate 700 "${manifest[@]}"
 "$mk" --out "$seeds/farentry.dat" --entry-offset 5100=4000000000 "${manifest[@]}"
 "$mk" --out "$seeds/hugesize.dat" --entry-size 10003=4294967295 "${manifest[@]}"

@@ -22,4 +22,5 @@ $SUDO apt-get install -y -qq --no-install-recommends \
   nasm dosfstools mtools xorriso genisoimage \
   qemu-system-x86 \
   libburn-dev pkg-config \
-  xvfb xdotool tmux imagemagick fonts-wine ca-certificates >/dev/null
+  xvfb xdotool tmux imagemagick fonts-wine ca-certificates \
+  dpkg-dev lintian man-db unzip >/dev/null

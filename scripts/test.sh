@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The whole test suite: the Linux build with its checks by real tools (dosfstools,
 # mtools, QEMU), the same under AddressSanitizer and UndefinedBehaviorSanitizer, the unit
-# tests under ThreadSanitizer, the Windows build's tests under Wine, and the formatting.
+# tests under ThreadSanitizer, the Windows build's tests under Wine, the packages built and
+# checked, and the formatting.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -53,6 +54,9 @@ unset SOURCE_DATE_EPOCH
 
 step "Windows installer on a virtual screen (Wine)"
 bash tests/win/installer_gui_test.sh build/win build/linux/sample/install.dat build/artefacts
+
+step "Packages: the Debian package and the Windows zip"
+bash scripts/package_test.sh build/linux build/win
 
 step "clang-format"
 git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror

@@ -3,6 +3,7 @@
 //
 // usage: installer [nocd] [--drive A=PATH] [--drive B=PATH]
 //                  [--recorder stdio:PATH | --recorder DEVICE] [--batch create-floppy|create-cd]
+//        installer --help | --version
 #include <unistd.h>
 
 #include <atomic>
@@ -13,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "InstallerVersion.h"
 #include "app/InstallJob.h"
 #include "app/InstallServices.h"
 #include "frontend/linux/TerminalDialog.h"
@@ -26,6 +28,7 @@ constexpr char kUsage[] =
     "usage: installer [nocd] [--drive A=PATH] [--drive B=PATH]\n"
     "                 [--recorder stdio:PATH | --recorder DEVICE]\n"
     "                 [--batch create-floppy|create-cd]\n"
+    "       installer --help | --version\n"
     "  nocd        leave the CD recorders out\n"
     "  --drive     floppy drive A: or B: writes to PATH (a block device or a 1,474,560-byte\n"
     "              image file); without it A: is /dev/fd0 and B: is /dev/fd1\n"
@@ -34,7 +37,11 @@ constexpr char kUsage[] =
     "  --batch     press Create Floppy or Create CD-ROM, answer OK to every question, wait\n"
     "              for the job and exit 0 only when it succeeded\n";
 
+/// What the command line asks for besides running the installer.
+enum class Request { kRun, kHelp, kVersion };
+
 struct Options {
+  Request request = Request::kRun;
   std::vector<std::string> plain;  ///< what the installer itself reads
   std::vector<std::pair<char, std::string>> drives;
   std::vector<std::string> recorders;
@@ -81,6 +88,12 @@ bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
         return false;
       }
       options->batch = true;
+    } else if (arg == "--help" || arg == "-h") {
+      options->request = Request::kHelp;
+      return true;
+    } else if (arg == "--version") {
+      options->request = Request::kVersion;
+      return true;
     } else if (arg == "nocd") {
       options->plain.push_back(arg);
     } else {
@@ -167,6 +180,14 @@ int main(int argc, char** argv) {
   if (!ParseOptions(argc, argv, &options, &error)) {
     std::fprintf(stderr, "installer: %s\n%s", error.c_str(), kUsage);
     return 2;
+  }
+  if (options.request == Request::kHelp) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (options.request == Request::kVersion) {
+    std::printf("installer (%s) %s\n", INSTALLER_PRODUCT_NAME, INSTALLER_VERSION);
+    return 0;
   }
 
   app::InstallJob job;

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "InstallerVersion.h"
 #include "datafile/DataFile.h"
 #include "platform/Host.h"
 #include "tests/fakes/FakeFileSystem.h"
@@ -86,6 +87,31 @@ TEST_F(ExportTest, ExplainsEveryFailureAndExitsNonZero) {
   EXPECT_EQ(Run({"burn-everything"}), 2);
   EXPECT_EQ(Run({}), 2);
   EXPECT_NE(err.find("usage"), std::string::npos);
+}
+
+TEST_F(ExportTest, HelpAndVersionAnswerOnStandardOutputWhereverTheyStandAndWriteNothing) {
+  const std::string img = dir.Path("floppy.img");
+  const std::string data =
+      WriteData(testsupport::FloppyEntries(testsupport::FormattedBaseImage(), {}, {}));
+  const std::string usage = "usage: installer-export make-floppy-image";
+  const std::string version =
+      "installer-export (" INSTALLER_PRODUCT_NAME ") " INSTALLER_VERSION "\n";
+  const struct {
+    std::vector<std::string> args;
+    std::string printed;
+  } cases[] = {
+      {{"--help"}, usage},
+      {{"-h", "make-iso"}, usage},
+      {{"make-iso", "--quiet", "--help"}, usage},
+      {{"--version"}, version},
+      {{"make-floppy-image", "--data", data, "--out", img, "--version"}, version},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Run(c.args), 0) << c.args.back();
+    EXPECT_EQ(out.compare(0, c.printed.size(), c.printed), 0) << out;
+    EXPECT_EQ(err, "");
+  }
+  EXPECT_FALSE(std::filesystem::exists(img));
 }
 
 TEST_F(ExportTest, MakeIsoWritesTheWholeVolumeAndExplainsWhatItCannotBuild) {

@@ -8,6 +8,7 @@
 #include <set>
 #include <string>
 
+#include "InstallerVersion.h"
 #include "tools/mkinstalldat/DatWriter.h"
 #include "tools/mkinstalldat/Manifest.h"
 
@@ -16,8 +17,9 @@ namespace {
 const char kUsage[] =
     "usage: mkinstalldat --out FILE [--manifest FILE]... [--dir FOLDER]... [--set NAME=VALUE]...\n"
     "                    [--allow-duplicates]\n"
+    "       mkinstalldat --help | --version\n"
     "  malformed output, for tests:\n"
-    "    [--magic HEX] [--version N] [--entry-count N] [--directory-offset N]\n"
+    "    [--magic HEX] [--format-version N] [--entry-count N] [--directory-offset N]\n"
     "    [--entry-offset ID=N] [--entry-size ID=N] [--truncate BYTES]\n";
 
 bool ParseNumber(const char* text, unsigned long long limit, unsigned long long* value,
@@ -67,6 +69,10 @@ int main(int argc, char** argv) {
       std::fputs(kUsage, stdout);
       return 0;
     }
+    if (flag == "--version") {
+      std::printf("mkinstalldat (%s) %s\n", INSTALLER_PRODUCT_NAME, INSTALLER_VERSION);
+      return 0;
+    }
     if (i + 1 >= argc) return Fail(flag + " needs a value\n" + kUsage);
     const char* value = argv[++i];
     unsigned long long number = 0;
@@ -84,7 +90,7 @@ int main(int argc, char** argv) {
       variables[std::string(value, equals)] = equals + 1;
     } else if (flag == "--magic" && ParseNumber(value, 0xFFFFFFFFull, &number, 16)) {
       layout.magic = static_cast<uint32_t>(number);
-    } else if (flag == "--version" && ParseNumber(value, 0xFFFF, &number)) {
+    } else if (flag == "--format-version" && ParseNumber(value, 0xFFFF, &number)) {
       layout.version = static_cast<uint16_t>(number);
     } else if (flag == "--entry-count" && ParseNumber(value, 0xFFFF, &number)) {
       layout.entryCount = static_cast<uint16_t>(number);
