@@ -13,6 +13,9 @@ namespace platform {
 namespace {
 
 constexpr int kStandardOutput = 1;
+// Written data is handed to the disk in steps of this size while the image is still being
+// made, so that the final fsync waits only for the last step.
+constexpr off_t kWritebackStepBytes = 8 * 1024 * 1024;
 
 // Writes all of `size` bytes to `fd`; false with `*error` when the descriptor refuses.
 bool WriteAll(int fd, const uint8_t* data, size_t size, std::string* error) {
@@ -41,7 +44,14 @@ class PartialFile : public OutputFile {
   }
 
   bool Write(const uint8_t* data, size_t size, std::string* error) override {
-    return fd_ >= 0 && WriteAll(fd_, data, size, error);
+    if (fd_ < 0 || !WriteAll(fd_, data, size, error)) return false;
+    written_ += static_cast<off_t>(size);
+    if (written_ - handedOver_ >= kWritebackStepBytes) {
+      // Only starts the writing; a failure shows again, and is reported, at the fsync.
+      sync_file_range(fd_, handedOver_, written_ - handedOver_, SYNC_FILE_RANGE_WRITE);
+      handedOver_ = written_;
+    }
+    return true;
   }
 
   bool Commit(std::string* error) override {
@@ -70,6 +80,8 @@ class PartialFile : public OutputFile {
   std::string target_;
   std::string partial_;
   int fd_;
+  off_t written_ = 0;
+  off_t handedOver_ = 0;
   bool committed_ = false;
 };
 
