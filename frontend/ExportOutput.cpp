@@ -83,9 +83,10 @@ bool ImageOutput::Flush() {
 bool ImageOutput::Fail(const std::string& reason) {
   // The first failure is the one that explains; an output that failed writes no more.
   if (error_.empty()) {
-    error_ = (path_ == kStandardOutputName ? std::string("cannot write the image to standard output")
-                                           : "cannot write '" + path_ + "'") +
-             ": " + reason;
+    error_ =
+        (path_ == kStandardOutputName ? std::string("cannot write the image to standard output")
+                                      : "cannot write '" + path_ + "'") +
+        ": " + reason;
   }
   file_.reset();
   return false;

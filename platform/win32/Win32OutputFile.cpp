@@ -11,7 +11,9 @@ namespace {
 // WriteFile moves a DWORD of bytes at most; pieces of 1 MB keep each call modest.
 constexpr size_t kWritePieceBytes = 0x100000;
 
-bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+bool IsSeparator(char c) {
+  return c == '\\' || c == '/';
+}
 
 std::string Upper(std::string text) {
   for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -25,16 +27,16 @@ bool IsDevicePath(const std::string& path) {
   if (path.size() >= 4 && IsSeparator(path[0]) && IsSeparator(path[1]) &&
       (path[2] == '.' || path[2] == '?') && IsSeparator(path[3])) {
     // \\?\C:\... is an ordinary file path written in the long form.
-    const bool driveFile = path[2] == '?' && path.size() >= 7 && path[5] == ':' &&
-                           IsSeparator(path[6]);
+    const bool driveFile =
+        path[2] == '?' && path.size() >= 7 && path[5] == ':' && IsSeparator(path[6]);
     return !driveFile;
   }
   size_t start = path.find_last_of("\\/:");
   start = start == std::string::npos ? 0 : start + 1;
   std::string base = Upper(path.substr(start, path.find('.', start) - start));
   while (!base.empty() && base.back() == ' ') base.pop_back();
-  static const char* const kReserved[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$",
-                                          "CLOCK$"};
+  static const char* const kReserved[] = {"CON",    "PRN",     "AUX",   "NUL",
+                                          "CONIN$", "CONOUT$", "CLOCK$"};
   for (const char* name : kReserved) {
     if (base == name) return true;
   }
