@@ -7,6 +7,7 @@
 #include "cd/CdBurner.h"
 #include "datafile/TextIds.h"
 #include "image/IsoImageBuilder.h"
+#include "image/IsoRecords.h"
 
 namespace cd {
 
@@ -18,6 +19,40 @@ using platform::HResult;
 using platform::Succeeded;
 
 constexpr char16_t kImageStreamName[] = u"iso";
+
+// Sectors straight into the image stream as the builder makes them.
+class StreamSink : public image::IsoSectorSink {
+ public:
+  explicit StreamSink(platform::DiscStream& stream) : stream_(stream) {}
+  bool Put(const uint8_t* sectors, uint32_t count) override {
+    const uint32_t bytes = count * image::kIsoSectorBytes;
+    uint32_t written = 0;
+    return Succeeded(stream_.Write(sectors, bytes, &written)) && written == bytes;
+  }
+
+ private:
+  platform::DiscStream& stream_;
+};
+
+// Builds the planned image into `stream`: in one piece from a buffer sized from the plan,
+// or, where the streams are files, sector by sector, so that memory does not grow with
+// the image.
+bool StageImage(const image::IsoPlan& plan, platform::DiscStream& stream, bool inPieces,
+                datafile::DataFile* dataFile, platform::System& system) {
+  if (inPieces) {
+    StreamSink sink(stream);
+    return image::WriteIsoImage(plan, sink, dataFile, system) == image::kIsoBuilt;
+  }
+  // The buffer goes on return, as soon as the image is in the stream.
+  const uint64_t capacity = image::IsoBufferBytesFor(plan);
+  auto buffer = platform::AllocateArray<uint8_t>(system, static_cast<size_t>(capacity));
+  uint32_t length = 0;
+  uint32_t written = 0;
+  return buffer &&
+         image::WriteIsoImage(plan, buffer.get(), capacity, &length, dataFile, system) ==
+             image::kIsoBuilt &&
+         Succeeded(stream.Write(buffer.get(), length, &written)) && written == length;
+}
 
 }  // namespace
 
@@ -68,27 +103,15 @@ bool Imapi2Burner::Burn(int32_t recorderIndex, std::atomic<int32_t>* stage,
         break;
       }
       *stage = 3;
-      {
-        // The buffer is sized from the image's plan, so a large installation builds
-        // instead of overflowing the traditional 3 MB.
-        image::IsoPlan plan;
-        if (image::PlanIsoImage(dataFile, *services_.system, &plan) != image::kIsoBuilt) {
-          failure = text::kCannotStage;
-          break;
-        }
-        const uint64_t capacity = image::IsoBufferBytesFor(plan);
-        auto buffer =
-            platform::AllocateArray<uint8_t>(*services_.system, static_cast<size_t>(capacity));
-        uint32_t length = 0;
-        uint32_t written = 0;
-        if (!buffer ||
-            image::WriteIsoImage(plan, buffer.get(), capacity, &length, dataFile,
-                                 *services_.system) != image::kIsoBuilt ||
-            !Succeeded(stream->Write(buffer.get(), length, &written)) || written != length) {
-          failure = text::kCannotStage;
-          break;
-        }
-      }  // the image buffer goes as soon as the image is in the stream
+      // The plan sizes the image, so a large installation builds instead of overflowing
+      // the traditional 3 MB.
+      image::IsoPlan plan;
+      if (image::PlanIsoImage(dataFile, *services_.system, &plan) != image::kIsoBuilt ||
+          !StageImage(plan, *stream, recording.StreamsTakeImageInPieces(), dataFile,
+                      *services_.system)) {
+        failure = text::kCannotStage;
+        break;
+      }
       stream.reset();
       *stage = 4;
       if (!Succeeded(

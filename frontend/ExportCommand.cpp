@@ -4,6 +4,7 @@
 
 #include "InstallerVersion.h"
 #include "datafile/DataFile.h"
+#include "frontend/ExportOutput.h"
 #include "image/FloppyImageAssembler.h"
 #include "image/FloppyLayout.h"
 #include "image/IsoImageBuilder.h"
@@ -18,6 +19,7 @@ const char kUsage[] =
     "       installer-export --help | --version\n"
     "  make-floppy-image  the 1.44 MB floppy image that Create Floppy writes\n"
     "  make-iso           the bootable CD image that Create CD-ROM burns\n"
+    "  --out -            write the image to standard output (trace lines go to standard error)\n"
     "  --quiet            leave out the image builders' trace lines\n";
 
 /// What the command line asks for besides an image.
@@ -178,40 +180,42 @@ int ExportFloppy(datafile::DataFile* dataFile, platform::FileSystem& files,
     *err += "installer-export: " + FloppyFailure(status, report) + "\n";
     return 1;
   }
-  std::string error;
-  if (!files.WriteWholeFile(options.out, floppy.get(), image::kFloppyImageBytes, &error)) {
-    *err += "installer-export: cannot write '" + options.out + "': " + error + "\n";
+  ImageOutput output(files, system, options.out);
+  if (!output.Open() || !output.Write(floppy.get(), image::kFloppyImageBytes) || !output.Finish()) {
+    *err += "installer-export: " + output.error() + "\n";
     return 1;
   }
   return 0;
 }
 
+// The image goes to the output sector by sector as it is made: only the plan, the boot
+// image and a few buffers are ever in memory.
 int ExportIso(datafile::DataFile* dataFile, platform::FileSystem& files, platform::System& system,
               const Options& options, std::string* err) {
   image::IsoPlan plan;
   image::IsoBuildReport report;
   int status = image::PlanIsoImage(dataFile, system, &plan, &report);
-  std::unique_ptr<uint8_t[]> iso;
-  uint32_t length = 0;
+  ImageOutput output(files, system, options.out);
   if (status == image::kIsoBuilt) {
-    iso = platform::AllocateArray<uint8_t>(system, static_cast<size_t>(plan.ImageBytes()));
-    status = iso ? image::WriteIsoImage(plan, iso.get(), plan.ImageBytes(), &length, dataFile,
-                                        system, &report)
-                 : static_cast<int>(image::kIsoNoMemory);
+    if (!output.Open()) {
+      *err += "installer-export: " + output.error() + "\n";
+      return 1;
+    }
+    status = image::WriteIsoImage(plan, output, dataFile, system, &report);
   }
   if (status != image::kIsoBuilt) {
-    *err += "installer-export: " + IsoFailure(status, report) + "\n";
+    *err += "installer-export: " +
+            (status == image::kIsoSinkFailed ? output.error() : IsoFailure(status, report)) + "\n";
+    return 1;
+  }
+  if (!output.Finish()) {
+    *err += "installer-export: " + output.error() + "\n";
     return 1;
   }
   if (plan.Cut()) {
     *err += "installer-export: warning: the root directory holds only " +
             std::to_string(plan.files.size()) + " of the " + std::to_string(plan.namedFiles) +
             " files the data file names\n";
-  }
-  std::string error;
-  if (!files.WriteWholeFile(options.out, iso.get(), length, &error)) {
-    *err += "installer-export: cannot write '" + options.out + "': " + error + "\n";
-    return 1;
   }
   return 0;
 }
@@ -235,7 +239,15 @@ int RunExport(const std::vector<std::string>& args, platform::FileSystem& files,
             "\n";
     return 0;
   }
-  ExportSystem exportSystem(system, options.quiet, out);
+  // Checked before anything is built or created: a device, pipe or directory under the
+  // output's name must never be replaced by an image file.
+  const std::string refusal = RefuseOutput(files, options.out);
+  if (!refusal.empty()) {
+    *err += "installer-export: " + refusal + "\n";
+    return 1;
+  }
+  // With the image on standard output, the trace lines must not mix with its bytes.
+  ExportSystem exportSystem(system, options.quiet, options.out == kStandardOutputName ? err : out);
   datafile::DataFileServices services;
   services.files = &files;
   services.system = &exportSystem;

@@ -16,6 +16,9 @@ namespace {
 
 constexpr uint32_t kSelfAndParentBytes = 68;
 constexpr uint32_t kSystemAreaSectors = 16;
+// File contents move in pieces this large (a whole number of sectors): few reads and
+// writes for a large file, and memory that does not grow with it.
+constexpr uint32_t kFileChunkBytes = 256 * 1024;
 
 uint32_t SectorsFor(uint32_t bytes) {
   return (bytes + kIsoSectorBytes - 1) / kIsoSectorBytes;
@@ -62,16 +65,17 @@ size_t FilesThatFit(const std::vector<IsoFileEntry>& files, MakeRecord makeRecor
 }
 
 // Appends whole sectors to the caller's buffer, never past its capacity.
-class SectorSink {
+class BufferSink : public IsoSectorSink {
  public:
-  SectorSink(uint8_t* buffer, uint64_t capacity, uint32_t* length)
+  BufferSink(uint8_t* buffer, uint64_t capacity, uint32_t* length)
       : buffer_(buffer), capacity_(capacity), length_(length) {
     *length_ = 0;
   }
-  [[nodiscard]] bool Put(const uint8_t* sector) {
-    if (uint64_t{*length_} + kIsoSectorBytes > capacity_) return false;
-    std::memcpy(buffer_ + *length_, sector, kIsoSectorBytes);
-    *length_ += kIsoSectorBytes;
+  bool Put(const uint8_t* sectors, uint32_t count) override {
+    const uint64_t bytes = uint64_t{count} * kIsoSectorBytes;
+    if (*length_ + bytes > capacity_) return false;
+    std::memcpy(buffer_ + *length_, sectors, static_cast<size_t>(bytes));
+    *length_ += static_cast<uint32_t>(bytes);
     return true;
   }
 
@@ -83,56 +87,55 @@ class SectorSink {
 
 class IsoWriter {
  public:
-  IsoWriter(const IsoPlan& plan, SectorSink& sink, datafile::DataFile* dataFile,
+  IsoWriter(const IsoPlan& plan, IsoSectorSink& sink, datafile::DataFile* dataFile,
             platform::System& system, IsoBuildReport& report)
       : plan_(plan), sink_(sink), dataFile_(dataFile), system_(system), report_(report) {}
 
   int Write() {
     uint8_t sector[kIsoSectorBytes];
     for (uint32_t i = 0; i < kSystemAreaSectors; ++i) {
-      if (!PutBlock(sector, [](uint8_t*) {})) return kIsoBufferTooSmall;
+      if (!PutBlock(sector, [](uint8_t*) {})) return kIsoSinkFailed;
     }
     const uint32_t volume = plan_.volumeSectors;
     const platform::UtcTime& date = plan_.buildDate;
     system_.Trace("Primary Volume Descriptor\n");
     if (!PutBlock(sector, [&](uint8_t* s) { PutPrimaryDescriptor(s, volume, date); }))
-      return kIsoBufferTooSmall;
+      return kIsoSinkFailed;
     system_.Trace("El-Torito Volume Descriptor\n");
-    if (!PutBlock(sector, [](uint8_t* s) { PutBootRecordDescriptor(s); }))
-      return kIsoBufferTooSmall;
+    if (!PutBlock(sector, [](uint8_t* s) { PutBootRecordDescriptor(s); })) return kIsoSinkFailed;
     system_.Trace("Joliet Volume Descriptor (Unicode)\n");
     if (!PutBlock(sector, [&](uint8_t* s) { PutJolietDescriptor(s, volume, date); }))
-      return kIsoBufferTooSmall;
+      return kIsoSinkFailed;
     system_.Trace("Volume Set Terminator\n");
-    if (!PutBlock(sector, [](uint8_t* s) { PutTerminatorDescriptor(s); }))
-      return kIsoBufferTooSmall;
+    if (!PutBlock(sector, [](uint8_t* s) { PutTerminatorDescriptor(s); })) return kIsoSinkFailed;
     system_.Trace("Boot Catalog\n");
     if (!PutBlock(sector, [](uint8_t* s) { PutBootCatalog(s, kBootImageSector); }))
-      return kIsoBufferTooSmall;
+      return kIsoSinkFailed;
 
     system_.Trace("Index\n");
-    if (!PutRoot(sector, kIsoRootSector, IsoFileRecord, !plan_.cutInJoliet))
-      return kIsoBufferTooSmall;
+    if (!PutRoot(sector, kIsoRootSector, IsoFileRecord, !plan_.cutInJoliet)) return kIsoSinkFailed;
     system_.Trace("LPath\n");
     if (!PutBlock(sector, [](uint8_t* s) { PutRootPathTableRecord(s, kIsoRootSector, false); }))
-      return kIsoBufferTooSmall;
+      return kIsoSinkFailed;
     system_.Trace("MPath\n");
     if (!PutBlock(sector, [](uint8_t* s) { PutRootPathTableRecord(s, kIsoRootSector, true); }))
-      return kIsoBufferTooSmall;
+      return kIsoSinkFailed;
     system_.Trace("Index (Joliet)\n");
     if (!PutRoot(sector, kJolietRootSector, JolietFileRecord, plan_.cutInJoliet))
-      return kIsoBufferTooSmall;
+      return kIsoSinkFailed;
     system_.Trace("LPath (Joliet)\n");
     if (!PutBlock(sector, [](uint8_t* s) { PutRootPathTableRecord(s, kJolietRootSector, false); }))
-      return kIsoBufferTooSmall;
+      return kIsoSinkFailed;
     system_.Trace("MPath (Joliet)\n");
     if (!PutBlock(sector, [](uint8_t* s) { PutRootPathTableRecord(s, kJolietRootSector, true); }))
-      return kIsoBufferTooSmall;
+      return kIsoSinkFailed;
 
     const int boot = PutBootImage();
     if (boot != kIsoBuilt) return boot;
+    auto chunk = platform::AllocateArray<uint8_t>(system_, kFileChunkBytes);
+    if (!chunk) return kIsoNoMemory;
     for (size_t i = 0; i < plan_.files.size(); ++i) {
-      const int file = PutFile(i);
+      const int file = PutFile(i, chunk.get());
       if (file != kIsoBuilt) return file;
     }
     return kIsoBuilt;
@@ -144,7 +147,7 @@ class IsoWriter {
   bool PutBlock(uint8_t* sector, Fill fill) {
     std::memset(sector, 0, kIsoSectorBytes);
     fill(sector);
-    return sink_.Put(sector);
+    return sink_.Put(sector, 1);
   }
 
   template <typename MakeRecord>
@@ -169,7 +172,7 @@ class IsoWriter {
                     (plan_.files.empty() ? std::string() : plan_.files.back().name) +
                     " speichern.\n");
     }
-    return sink_.Put(sector);
+    return sink_.Put(sector, 1);
   }
 
   int PutBootImage() {
@@ -181,32 +184,29 @@ class IsoWriter {
       report_.floppyStatus = status;
       return kIsoBootImageFailed;
     }
-    for (uint32_t i = 0; i < kBootImageSectors; ++i) {
-      if (!sink_.Put(floppy.get() + uint64_t{i} * kIsoSectorBytes)) return kIsoBufferTooSmall;
-    }
-    return kIsoBuilt;
+    return sink_.Put(floppy.get(), kBootImageSectors) ? kIsoBuilt : kIsoSinkFailed;
   }
 
-  int PutFile(size_t index) {
+  // Copies a file's contents in chunks of many sectors, each read whole under the data
+  // file's lock; the bytes of its last sector after the file's end are zero.
+  int PutFile(size_t index, uint8_t* chunk) {
     const IsoFileEntry& file = plan_.files[index];
-    const uint32_t sectors = SectorsFor(file.size);
     system_.Trace("Writing File " + file.name + "\n");
-    system_.Trace("Sizes: " + std::to_string(sectors) + "\n");
+    system_.Trace("Sizes: " + std::to_string(SectorsFor(file.size)) + "\n");
     datafile::EntryLocation location;
     if (!datafile::LocateEntryAndTakeError(dataFile_, file.dataId, &location) ||
         location.size != file.size) {
       return FileFailed(index);
     }
-    uint8_t sector[kIsoSectorBytes];
-    for (uint32_t i = 0; i < sectors; ++i) {
-      // The last sector's bytes after the file's end stay zero.
-      std::memset(sector, 0, kIsoSectorBytes);
-      const uint32_t done = i * kIsoSectorBytes;
-      const uint32_t piece = std::min(kIsoSectorBytes, file.size - done);
-      if (!datafile::ReadExactlyAt(dataFile_, location.offset + done, sector, piece)) {
+    for (uint32_t done = 0; done < file.size;) {
+      const uint32_t piece = std::min(kFileChunkBytes, file.size - done);
+      const uint32_t sectors = SectorsFor(piece);
+      if (!datafile::ReadExactlyAt(dataFile_, location.offset + done, chunk, piece)) {
         return FileFailed(index);
       }
-      if (!sink_.Put(sector)) return kIsoBufferTooSmall;
+      std::memset(chunk + piece, 0, sectors * kIsoSectorBytes - piece);
+      if (!sink_.Put(chunk, sectors)) return kIsoSinkFailed;
+      done += piece;
     }
     return kIsoBuilt;
   }
@@ -218,7 +218,7 @@ class IsoWriter {
   }
 
   const IsoPlan& plan_;
-  SectorSink& sink_;
+  IsoSectorSink& sink_;
   datafile::DataFile* dataFile_;
   platform::System& system_;
   IsoBuildReport& report_;
@@ -281,14 +281,19 @@ uint64_t IsoBufferBytesFor(const IsoPlan& plan) {
   return std::max(kDefaultIsoBufferBytes, plan.ImageBytes());
 }
 
+int WriteIsoImage(const IsoPlan& plan, IsoSectorSink& sink, datafile::DataFile* dataFile,
+                  platform::System& system, IsoBuildReport* report) {
+  IsoBuildReport unused;
+  IsoWriter writer(plan, sink, dataFile, system, report != nullptr ? *report : unused);
+  return writer.Write();
+}
+
 int WriteIsoImage(const IsoPlan& plan, uint8_t* buffer, uint64_t capacity, uint32_t* length,
                   datafile::DataFile* dataFile, platform::System& system, IsoBuildReport* report) {
-  IsoBuildReport unused;
-  IsoBuildReport& out = report != nullptr ? *report : unused;
-  SectorSink sink(buffer, capacity, length);
+  BufferSink sink(buffer, capacity, length);
   if (buffer == nullptr || plan.ImageBytes() > capacity) return kIsoBufferTooSmall;
-  IsoWriter writer(plan, sink, dataFile, system, out);
-  return writer.Write();
+  // The capacity covers the plan, so the buffer never refuses a sector.
+  return WriteIsoImage(plan, sink, dataFile, system, report);
 }
 
 int BuildIsoImage(uint8_t* buffer, uint64_t capacity, uint32_t* length,

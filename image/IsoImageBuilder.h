@@ -1,10 +1,12 @@
-// IsoImageBuilder: the bootable installation CD as one ISO 9660 image in memory. The
+// IsoImageBuilder: the bootable installation CD as one ISO 9660 image. The
 // volume has an El Torito boot record whose catalog boots the floppy image by diskette
 // emulation, a Joliet tree carrying each file's stored name, and up to 100 files in its
 // root directory (file i: name from text 5000 + i, contents from entry 5100 + i).
 //
-// Every sector's place is fixed in a plan before any is written; the caller sizes its
-// buffer from the plan, and the builder never writes past the capacity it is given.
+// Every sector's place is fixed in a plan before any is written. The sectors then go, in
+// ascending order, to a sink: the caller's buffer (sized from the plan; the builder never
+// writes past the capacity it is given), or a sink of the caller's own, such as a file, so
+// that an image of any size is made in a few megabytes of memory.
 #pragma once
 
 #include <cstdint>
@@ -30,6 +32,8 @@ enum IsoBuildStatus : int {
   kIsoNoMemory = 5,
   /// The files would make an image of 4 GB or more, which no length can count.
   kIsoTooLarge = 6,
+  /// The caller's sink refused sectors; it knows why.
+  kIsoSinkFailed = 7,
 };
 
 /// The longest name a Joliet record can carry: 33 + 2 x 111 bytes fits its length byte.
@@ -54,6 +58,14 @@ struct IsoPlan {
   bool Cut() const { return files.size() < namedFiles; }
 };
 
+/// Where the planned image's sectors go, in ascending order, none twice.
+class IsoSectorSink {
+ public:
+  virtual ~IsoSectorSink() = default;
+  /// Appends `count` whole sectors of 2048 bytes. False stops the build.
+  [[nodiscard]] virtual bool Put(const uint8_t* sectors, uint32_t count) = 0;
+};
+
 /// What went wrong, for callers that explain a status to a person.
 struct IsoBuildReport {
   int failedFile = -1;  ///< the file behind kIsoFileUnreadable or kIsoNameTooLong
@@ -75,6 +87,11 @@ uint64_t IsoBufferBytesFor(const IsoPlan& plan);
 [[nodiscard]] int WriteIsoImage(const IsoPlan& plan, uint8_t* buffer, uint64_t capacity,
                                 uint32_t* length, datafile::DataFile* dataFile,
                                 platform::System& system, IsoBuildReport* report = nullptr);
+
+/// Writes the planned image into `sink`; kIsoSinkFailed when the sink refused sectors.
+[[nodiscard]] int WriteIsoImage(const IsoPlan& plan, IsoSectorSink& sink,
+                                datafile::DataFile* dataFile, platform::System& system,
+                                IsoBuildReport* report = nullptr);
 
 /// PlanIsoImage then WriteIsoImage.
 [[nodiscard]] int BuildIsoImage(uint8_t* buffer, uint64_t capacity, uint32_t* length,

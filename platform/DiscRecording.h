@@ -187,6 +187,10 @@ class DiscRecording {
   /// QueryDosDeviceA: the targets of DOS device `name` ("E:") into `buffer` of `size`
   /// bytes as zero-terminated strings; the number of characters stored, 0 on failure.
   virtual uint32_t QueryDosDevice(const std::string& name, char* buffer, uint32_t size) = 0;
+  /// Whether the temporary storage's streams take the CD image in pieces as it is built, so
+  /// that it never has to be held whole in memory. IMAPI2's stream is given the image in
+  /// one piece from its buffer.
+  virtual bool StreamsTakeImageInPieces() const { return false; }
 };
 
 }  // namespace platform

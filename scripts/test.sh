@@ -49,6 +49,15 @@ cmp build/linux/floppy.img build/win/floppy.img
 build/linux/installer-export make-iso --quiet --data build/linux/sample/install.dat --out build/linux/cd.iso
 wine build/win/installer-export.exe make-iso --quiet --data build/linux/sample/install.dat --out build/win/cd.iso
 cmp build/linux/cd.iso build/win/cd.iso
+# Standard output in binary mode, and a reader that goes away is reported.
+wine build/win/installer-export.exe make-iso --quiet --data build/linux/sample/install.dat --out - |
+  cmp - build/linux/cd.iso
+status=0
+wine build/win/installer-export.exe make-iso --quiet --data build/linux/sample/install.dat --out - \
+  2>build/win/pipe.err | head -c 1 >/dev/null || status=$?
+if [ "$status" != 1 ] || ! grep -q 'standard output' build/win/pipe.err; then
+  echo "a closed pipe gave exit $status: $(cat build/win/pipe.err)"; exit 1
+fi
 echo "Windows and Linux exporters agree"
 unset SOURCE_DATE_EPOCH
 

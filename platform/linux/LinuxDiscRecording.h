@@ -40,6 +40,9 @@ class LinuxDiscRecording : public DiscRecording {
   /// The recorders' addresses; recorder n has drive letter 'E' + n, up to 'Z'.
   const std::vector<std::string>& Recorders() const { return recorders_; }
 
+  /// True: the streams are files, so the image goes into them as it is made.
+  bool StreamsTakeImageInPieces() const override { return true; }
+
   /// CoInitialize calls not yet matched by CoUninitialize.
   int ComDepth() const { return comDepth_; }
 

@@ -21,6 +21,7 @@
 #include "platform/DibPixels.h"
 #include "platform/Host.h"
 #include "platform/SourceDateEpoch.h"
+#include "platform/linux/LinuxOutputFile.h"
 
 namespace platform {
 
@@ -83,39 +84,12 @@ class LinuxFileSystem : public FileSystem {
     return std::make_unique<LinuxFile>(fd);
   }
 
-  bool WriteWholeFile(const std::string& path, const uint8_t* data, size_t size,
-                      std::string* error) override {
-    // Written beside the target and renamed over it, so a failure never leaves a partial
-    // file under the target's name.
-    const std::string temporary = path + ".partial";
-    const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) {
-      *error = std::strerror(errno);
-      return false;
-    }
-    size_t done = 0;
-    while (done < size) {
-      const ssize_t put = write(fd, data + done, size - done);
-      if (put < 0 && errno == EINTR) continue;
-      if (put <= 0) {
-        *error = std::strerror(put < 0 ? errno : ENOSPC);
-        close(fd);
-        unlink(temporary.c_str());
-        return false;
-      }
-      done += static_cast<size_t>(put);
-    }
-    if (fsync(fd) != 0 || close(fd) != 0) {
-      *error = std::strerror(errno);
-      unlink(temporary.c_str());
-      return false;
-    }
-    if (rename(temporary.c_str(), path.c_str()) != 0) {
-      *error = std::strerror(errno);
-      unlink(temporary.c_str());
-      return false;
-    }
-    return true;
+  PathKind Kind(const std::string& path) override { return LinuxPathKind(path); }
+  std::unique_ptr<OutputFile> CreateOutput(const std::string& path, std::string* error) override {
+    return CreateLinuxOutput(path, error);
+  }
+  std::unique_ptr<OutputFile> StandardOutput(std::string* error) override {
+    return LinuxStandardOutput(error);
   }
 };
 

@@ -8,24 +8,11 @@
 #include "platform/Host.h"
 #include "platform/SourceDateEpoch.h"
 #include "platform/win32/Win32Bitmap.h"
+#include "platform/win32/Win32OutputFile.h"
 
 namespace platform {
 
 namespace {
-
-std::string LastErrorText() {
-  const DWORD code = GetLastError();
-  char text[256] = {};
-  const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                      nullptr, code, 0, text, sizeof text, nullptr);
-  std::string result(text, length);
-  while (!result.empty() && (result.back() == '\n' || result.back() == '\r' ||
-                             result.back() == ' ' || result.back() == '.')) {
-    result.pop_back();
-  }
-  if (result.empty()) result = "Windows error " + std::to_string(code);
-  return result;
-}
 
 class Win32File : public File {
  public:
@@ -67,36 +54,12 @@ class Win32FileSystem : public FileSystem {
     return std::make_unique<Win32File>(handle);
   }
 
-  bool WriteWholeFile(const std::string& path, const uint8_t* data, size_t size,
-                      std::string* error) override {
-    // Written beside the target and moved over it, so a failure never leaves a partial
-    // file under the target's name.
-    const std::string temporary = path + ".partial";
-    HANDLE handle = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
-      *error = LastErrorText();
-      return false;
-    }
-    size_t done = 0;
-    bool ok = true;
-    while (ok && done < size) {
-      const DWORD piece = static_cast<DWORD>(size - done > 0x100000 ? 0x100000 : size - done);
-      DWORD put = 0;
-      ok = WriteFile(handle, data + done, piece, &put, nullptr) && put == piece;
-      done += put;
-    }
-    if (!ok) *error = LastErrorText();
-    if (!CloseHandle(handle) && ok) {
-      ok = false;
-      *error = LastErrorText();
-    }
-    if (ok && !MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-      ok = false;
-      *error = LastErrorText();
-    }
-    if (!ok) DeleteFileA(temporary.c_str());
-    return ok;
+  PathKind Kind(const std::string& path) override { return Win32PathKind(path); }
+  std::unique_ptr<OutputFile> CreateOutput(const std::string& path, std::string* error) override {
+    return CreateWin32Output(path, error);
+  }
+  std::unique_ptr<OutputFile> StandardOutput(std::string* error) override {
+    return Win32StandardOutput(error);
   }
 };
 

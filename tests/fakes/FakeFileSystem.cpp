@@ -46,6 +46,26 @@ class FakeFile : public platform::File {
   uint64_t position_ = 0;
 };
 
+// Gathers the bytes and hands them over on Commit.
+class FakeOutput : public platform::OutputFile {
+ public:
+  FakeOutput(std::map<std::string, std::vector<uint8_t>>& files, std::string path)
+      : files_(files), path_(std::move(path)) {}
+  bool Write(const uint8_t* data, size_t size, std::string*) override {
+    bytes_.insert(bytes_.end(), data, data + size);
+    return true;
+  }
+  bool Commit(std::string*) override {
+    files_[path_] = std::move(bytes_);
+    return true;
+  }
+
+ private:
+  std::map<std::string, std::vector<uint8_t>>& files_;
+  std::string path_;
+  std::vector<uint8_t> bytes_;
+};
+
 }  // namespace
 
 std::unique_ptr<platform::File> FakeFileSystem::Open(const std::string& path,
@@ -56,14 +76,18 @@ std::unique_ptr<platform::File> FakeFileSystem::Open(const std::string& path,
   return std::make_unique<FakeFile>(*this, it->second);
 }
 
-bool FakeFileSystem::WriteWholeFile(const std::string& path, const uint8_t* data, size_t size,
-                                    std::string* error) {
-  if (refuseWrites) {
-    *error = "Permission denied";
-    return false;
-  }
-  files_[path].assign(data, data + size);
-  return true;
+platform::PathKind FakeFileSystem::Kind(const std::string& path) {
+  return files_.count(path) != 0 ? platform::PathKind::RegularFile : platform::PathKind::Missing;
+}
+
+std::unique_ptr<platform::OutputFile> FakeFileSystem::CreateOutput(const std::string& path,
+                                                                   std::string*) {
+  return std::make_unique<FakeOutput>(files_, path);
+}
+
+std::unique_ptr<platform::OutputFile> FakeFileSystem::StandardOutput(std::string* error) {
+  *error = "no standard output here";
+  return nullptr;
 }
 
 }  // namespace fakes

@@ -1,4 +1,5 @@
-// In-memory files with scriptable read faults and a log of every open.
+// In-memory files with scriptable read faults and a log of every open; outputs land in
+// the same map when committed.
 #pragma once
 
 #include <cstdint>
@@ -32,14 +33,15 @@ class FakeFileSystem : public platform::FileSystem {
 
   std::unique_ptr<platform::File> Open(const std::string& path,
                                        const platform::FileOpenFlags& flags) override;
-  bool WriteWholeFile(const std::string& path, const uint8_t* data, size_t size,
-                      std::string* error) override;
+  platform::PathKind Kind(const std::string& path) override;
+  std::unique_ptr<platform::OutputFile> CreateOutput(const std::string& path,
+                                                     std::string* error) override;
+  std::unique_ptr<platform::OutputFile> StandardOutput(std::string* error) override;
 
   FileFaults faults;
   std::vector<OpenCall> opens;
   int readCalls = 0;
   int openHandles = 0;
-  bool refuseWrites = false;
   std::map<std::string, std::vector<uint8_t>> files_;
 };
 

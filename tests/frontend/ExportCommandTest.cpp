@@ -1,10 +1,11 @@
-// installer-export make-floppy-image on real files.
+// installer-export on real files: the images it writes and the outputs it refuses.
 #include "frontend/ExportCommand.h"
 
 #include <gtest/gtest.h>
 
 #include "InstallerVersion.h"
 #include "datafile/DataFile.h"
+#include "image/IsoImageBuilder.h"
 #include "platform/Host.h"
 #include "tests/fakes/FakeFileSystem.h"
 #include "tests/fakes/FakeSystem.h"
@@ -135,6 +136,87 @@ TEST_F(ExportTest, MakeIsoWritesTheWholeVolumeAndExplainsWhatItCannotBuild) {
   entries.erase(entries.begin());  // no base floppy image
   EXPECT_EQ(Run({"make-iso", "--data", WriteData(entries), "--out", dir.Path("bad.iso")}), 1);
   EXPECT_NE(err.find("boot floppy image is incomplete (floppy status 4"), std::string::npos) << err;
+}
+
+TEST_F(ExportTest, MakeIsoStreamsExactlyTheBytesOfTheInMemoryBuilder) {
+  // A cut root directory (60 names, 49 fit), and about 40 MB in files of awkward sizes.
+  auto cut = testsupport::FloppyEntries(testsupport::FormattedBaseImage(), Pattern(10, 4),
+                                        Pattern(5000, 3));
+  for (uint16_t i = 0; i < 60; ++i) {
+    cut.push_back({static_cast<uint16_t>(5000 + i), testsupport::Bytes("f" + std::to_string(i))});
+    cut.push_back({static_cast<uint16_t>(5100 + i), Pattern(i * 700u, static_cast<uint8_t>(i))});
+  }
+  auto large = testsupport::FloppyEntries(testsupport::FormattedBaseImage(), {}, {});
+  const std::vector<size_t> sizes = {13000001, 0, 2048, 14000000, 13500003};
+  for (uint16_t i = 0; i < sizes.size(); ++i) {
+    large.push_back(
+        {static_cast<uint16_t>(5000 + i), testsupport::Bytes("big" + std::to_string(i))});
+    large.push_back({static_cast<uint16_t>(5100 + i), Pattern(sizes[i], static_cast<uint8_t>(i))});
+  }
+  std::vector<std::string> cases = {WriteData(cut), dir.Path("large.dat")};
+  testsupport::WriteBytes(cases[1], mkinstalldat::BuildDataFile(large));
+#ifdef SAMPLE_DATA_FILE
+  cases.push_back(SAMPLE_DATA_FILE);
+#endif
+  for (const std::string& data : cases) {
+    const std::string iso = dir.Path("streamed.iso");
+    ASSERT_EQ(Run({"make-iso", "--quiet", "--data", data, "--out", iso}), 0) << err;
+    datafile::DataFileServices services{files.get(), &system, false};
+    auto dataFile = datafile::OpenDataFile(services, data);
+    image::IsoPlan plan;
+    ASSERT_EQ(image::PlanIsoImage(dataFile.get(), system, &plan), image::kIsoBuilt);
+    std::vector<uint8_t> inMemory(plan.ImageBytes());
+    uint32_t length = 0;
+    ASSERT_EQ(image::WriteIsoImage(plan, inMemory.data(), inMemory.size(), &length, dataFile.get(),
+                                   system),
+              image::kIsoBuilt);
+    EXPECT_TRUE(testsupport::ReadBytes(iso) == inMemory) << data;
+    EXPECT_FALSE(std::filesystem::exists(iso + ".partial"));
+  }
+}
+
+TEST_F(ExportTest, RefusesOutputsThatAreNotRegularFilesAndCreatesNothing) {
+  const std::string data =
+      WriteData(testsupport::FloppyEntries(testsupport::FormattedBaseImage(), {}, {}));
+  std::filesystem::create_directory(dir.Path("folder"));
+  std::vector<std::string> refused = {dir.Path("folder")};
+#ifdef _WIN32
+  // Drives and Windows' device names, with or without a folder or an extension.
+  refused.insert(refused.end(), {"\\\\.\\A:", "\\\\.\\PhysicalDrive1", "CON", "nul.iso",
+                                 dir.Path("AUX"), "com1.img", "LPT9"});
+#endif
+  for (const std::string& target : refused) {
+    for (const char* command : {"make-iso", "make-floppy-image"}) {
+      EXPECT_EQ(Run({command, "--data", data, "--out", target}), 1) << target;
+      EXPECT_NE(err.find("writes image files only"), std::string::npos) << err;
+      EXPECT_NE(err.find("the installer, which checks the drive and locks it"), std::string::npos);
+      EXPECT_EQ(out.find("Primary"), std::string::npos) << "nothing is built";
+      EXPECT_FALSE(std::filesystem::exists(target + ".partial")) << target;
+    }
+  }
+  EXPECT_TRUE(std::filesystem::is_directory(dir.Path("folder")));
+}
+
+TEST_F(ExportTest, AnOutputIsNeverPutInPlaceOfWhatAppearsUnderItsNames) {
+  // A name taken by a leftover partial file: refused, and the leftover is not touched.
+  const std::string taken = dir.Path("taken.iso");
+  testsupport::WriteBytes(taken + ".partial", {1, 2, 3});
+  std::string error;
+  EXPECT_EQ(files->CreateOutput(taken, &error), nullptr);
+  EXPECT_NE(error.find("already exists"), std::string::npos) << error;
+  EXPECT_EQ(testsupport::ReadBytes(taken + ".partial"), std::vector<uint8_t>({1, 2, 3}));
+
+  // A directory that appears under the target's name while the image is written.
+  const std::string target = dir.Path("target.iso");
+  auto output = files->CreateOutput(target, &error);
+  ASSERT_NE(output, nullptr) << error;
+  ASSERT_TRUE(output->Write(Pattern(4096, 1).data(), 4096, &error)) << error;
+  std::filesystem::create_directory(target);
+  EXPECT_FALSE(output->Commit(&error));
+  EXPECT_NE(error.find("no longer a regular file"), std::string::npos) << error;
+  output.reset();
+  EXPECT_TRUE(std::filesystem::is_directory(target));
+  EXPECT_FALSE(std::filesystem::exists(target + ".partial"));
 }
 
 }  // namespace

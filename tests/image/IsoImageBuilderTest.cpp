@@ -371,6 +371,33 @@ TEST_F(IsoBuilderTest, ALargeInstallationGetsABufferLargeEnoughToBuild) {
   EXPECT_EQ(IsoBufferBytesFor(plan), kDefaultIsoBufferBytes);
 }
 
+// Keeps every sector it is given, up to a limit after which it refuses.
+struct RecordingSink : IsoSectorSink {
+  bool Put(const uint8_t* sectors, uint32_t count) override {
+    if (bytes.size() / 2048 + count > limit) return false;
+    bytes.insert(bytes.end(), sectors, sectors + size_t{count} * 2048);
+    largestPut = std::max(largestPut, count);
+    return true;
+  }
+  std::vector<uint8_t> bytes;
+  uint32_t largestPut = 0;
+  uint32_t limit = UINT32_MAX;
+};
+
+TEST_F(IsoBuilderTest, ASinkOfTheCallersGetsTheBufferedBytesFileContentsInLargePieces) {
+  UseFiles({"big.bin", "small"}, {Pattern(1000001, 1), Pattern(10, 2)});
+  ASSERT_EQ(Build(), kIsoBuilt);
+  RecordingSink sink;
+  ASSERT_EQ(WriteIsoImage(plan, sink, handle.get(), system), kIsoBuilt);
+  EXPECT_TRUE(std::equal(sink.bytes.begin(), sink.bytes.end(), image.begin()));
+  EXPECT_EQ(sink.bytes.size(), length);
+  EXPECT_GE(sink.largestPut * 2048, 65536u) << "file contents move in pieces of 64 KB or more";
+
+  RecordingSink full;
+  full.limit = 800;
+  EXPECT_EQ(WriteIsoImage(plan, full, handle.get(), system), kIsoSinkFailed);
+}
+
 TEST_F(IsoBuilderTest, AFailedBootImageOrShortFileStopsTheBuild) {
   UseFiles({"a.txt"}, {Pattern(5, 1)}, false);
   EXPECT_EQ(Build(), kIsoBootImageFailed);
