@@ -12,7 +12,8 @@ mount -t sysfs sys /sys
 for module in $(cat /modules/order); do
   insmod "/modules/$module.ko" || echo "@@ insmod $module failed"
 done
-dmesg -c >/dev/null
+# The drives as the driver found them in the CMOS, e.g. "fd0 is 1.44M".
+echo "@@ $(dmesg -c | sed -n 's/^\[[ 0-9.]*\] //; s/^\(Floppy drive(s): .*\)/\1/p')"
 
 # Runs the floppy job as a user would, with no drive mapped unless the case asks for one,
 # then reports its exit code and what the floppy driver logged meanwhile.
@@ -23,7 +24,7 @@ job() {  # NAME [INSTALLER OPTIONS...]
   (cd /run && /installer "$@" --batch create-floppy </dev/null 2>&1)
   code=$?
   echo "@@ driver $name: $(dmesg -c | sed 's/^\[[ 0-9.]*\] //' | grep -E 'flop|fd[0-9]|I/O' |
-    sort -u | tr '\n' ';')"
+    sort -u | head -n 4 | tr '\n' ';')"
   echo "@@ end $name exit=$code"
 }
 
@@ -47,8 +48,9 @@ case "$(sed -n 's/.* fdtest=\([a-z0-9]*\).*/\1/p' /proc/cmdline)" in
     job empty
     ;;
   types)
-    # A: is a 2.88 MB drive holding a 1.44 MB disk; B: is a 5.25-inch 1.2 MB drive, which
+    # A: is a 2.88 MB drive, given a 1.44 MB disk; B: is a 5.25-inch 1.2 MB drive, which
     # drive A: is mapped to in the second case, so that no 1.44 MB drive is left.
+    media e2880
     job e2880
     job h1200 --drive A=/dev/fd1
     ;;

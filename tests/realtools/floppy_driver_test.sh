@@ -7,8 +7,8 @@
 #     clean, and it boots in QEMU to the README line on COM1); a write-protected disk and
 #     an empty drive (the write-error message, nothing reported as success). The disks are
 #     changed through QEMU's monitor while the guest waits.
-#   boot 2, a 2.88 MB drive with a 1.44 MB disk (written like the blank disk) and a
-#     5.25-inch 1.2 MB drive (not listed).
+#   boot 2, a 2.88 MB drive, empty at start-up so that QEMU keeps its type, then given a
+#     1.44 MB disk (written like the blank disk), and a 5.25-inch 1.2 MB drive (not listed).
 # The kernel package is fetched once with apt-get and kept under CACHE_DIR.
 #
 # usage: floppy_driver_test.sh INSTALLER EXPORTER SAMPLE_BUILD_DIR SAMPLE_SOURCE_DIR CACHE_DIR
@@ -130,7 +130,10 @@ boot() {  # NAME FDTEST QEMU-OPTIONS...
 change_disk() {  # BOOT WHAT
   local command expected
   case "$2" in
-    blank) command="change floppy0 $work/blank.img raw read-write" expected="blank.img (raw)" ;;
+    blank | e2880)
+      command="change floppy0 $work/$2.img raw read-write"
+      expected="$2.img (raw)"
+      ;;
     protected)
       command="change floppy0 $work/protected.img raw read-only"
       expected="protected.img (raw, read-only)"
@@ -194,6 +197,8 @@ cp "$work/mounted.img" "$work/mounted.orig"
 echo "boot 1: a 1.44 MB drive, its disk changed between the cases"
 boot disk disk -global isa-fdc.fdtypeA=144 -drive "file=$work/mounted.img,if=floppy,format=raw"
 log="$work/disk.log"
+grep -qx '@@ Floppy drive(s): fd0 is 1.44M' "$log" ||
+  fail "the guest's drive is not a 1.44 MB drive: $(grep '^@@ Floppy' "$log")"
 case_lines "$log" mounted
 has_line mounted "Error: The floppy drive is in use by another program and cannot be locked."
 no_success mounted
@@ -215,10 +220,11 @@ cmp -s "$work/protected.img" <(head -c "$floppy_bytes" /dev/zero) ||
   fail "the write-protected disk changed"
 
 echo "boot 2: a 2.88 MB drive A: and a 1.2 MB drive B:"
-boot types types -global isa-fdc.fdtypeA=288 -global isa-fdc.fdtypeB=120 \
-  -drive "file=$work/e2880.img,if=floppy,format=raw" \
+boot types types -global isa-fdc.fdtypeA=288 -global isa-fdc.fdtypeB=120 -drive if=floppy \
   -drive "file=$work/h1200.img,if=floppy,index=1,format=raw"
 log="$work/types.log"
+grep -qx '@@ Floppy drive(s): fd0 is 2.88M.*, fd1 is 1.2M' "$log" ||
+  fail "the guest's drives are not 2.88 MB and 1.2 MB: $(grep '^@@ Floppy' "$log")"
 case_lines "$log" e2880
 [ "$exit_code" = 0 ] || fail "the job on a 2.88 MB drive exited $exit_code: $(cat "$work/e2880.case")"
 has_line e2880 "Finished: The Talvo boot disk has been written to the floppy disk in drive A:."
