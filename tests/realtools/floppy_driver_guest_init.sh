@@ -1,4 +1,5 @@
 #!/bin/busybox sh
+# shellcheck shell=dash
 # /init of the QEMU guest that floppy_driver_test.sh boots: loads the kernel's floppy
 # driver and runs the Linux installer's floppy job against /dev/fd0 and /dev/fd1 in the
 # cases that the kernel command line's "fdtest=" names. Everything the host checks comes
@@ -9,9 +10,9 @@ export PATH=/bin
 mount -t devtmpfs dev /dev
 mount -t proc proc /proc
 mount -t sysfs sys /sys
-for module in $(cat /modules/order); do
+while read -r module; do
   insmod "/modules/$module.ko" || echo "@@ insmod $module failed"
-done
+done </modules/order
 # The drives as the driver found them in the CMOS, e.g. "fd0 is 1.44M".
 echo "@@ $(dmesg -c | sed -n 's/^\[[ 0-9.]*\] //; s/^\(Floppy drive(s): .*\)/\1/p')"
 
@@ -31,7 +32,7 @@ job() {  # NAME [INSTALLER OPTIONS...]
 # Asks the host to change the disk in drive A: and waits until it has.
 media() {  # WHAT
   echo "@@ media $1"
-  read -r answer
+  read -r _
 }
 
 case "$(sed -n 's/.* fdtest=\([a-z0-9]*\).*/\1/p' /proc/cmdline)" in

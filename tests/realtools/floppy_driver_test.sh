@@ -52,7 +52,7 @@ if [ ! -f "$cache/ready" ]; then
   dpkg-deb --fsys-tarfile "$work"/"$package"_*.deb |
     tar -x -C "$work/kernel" --wildcards './boot/vmlinuz-*' './lib/modules/*/kernel/*.ko' ||
     fail "could not unpack $package"
-  rm -rf "$cache" && mkdir -p "$cache/modules" || fail "cannot create $cache"
+  { rm -rf "$cache" && mkdir -p "$cache/modules"; } || fail "cannot create $cache"
   cp "$work"/kernel/boot/vmlinuz-* "$cache/vmlinuz" || fail "$package has no vmlinuz"
   for module in $modules; do
     path=$(find "$work/kernel" -name "$module.ko" | head -n 1)
@@ -64,7 +64,8 @@ if [ ! -f "$cache/ready" ]; then
     loaded="${loaded:-} $module"
     cp "$path" "$cache/modules/" || fail "copy of $module.ko"
   done
-  echo "$modules" >"$cache/modules/order"
+  # shellcheck disable=SC2086 # one name a line
+  printf '%s\n' $modules >"$cache/modules/order"
   echo "$package" >"$cache/ready"
   rm -rf "$work/kernel" "$work"/*.deb
 fi
@@ -76,11 +77,11 @@ root="$work/root"
 mkdir -p "$root/bin" "$root/dev" "$root/proc" "$root/sys" "$root/mnt" "$root/run" || fail "mkdir"
 cp "$(command -v busybox)" "$root/bin/busybox" || fail "copy of busybox"
 cp -r "$cache/modules" "$root/modules" || fail "copy of the modules"
-cp "$here/floppy_driver_guest_init.sh" "$root/init" && chmod +x "$root/init" || fail "init"
+{ cp "$here/floppy_driver_guest_init.sh" "$root/init" && chmod +x "$root/init"; } || fail "init"
 cp "$installer" "$root/installer" || fail "copy of the installer"
 cp "$built/install.dat" "$root/run/" || fail "copy of the sample data file"
 for library in $(ldd "$installer" | sed -n 's/.*=> \(\/[^ ]*\).*/\1/p; s/^[[:space:]]*\(\/[^ ]*\) (.*/\1/p'); do
-  mkdir -p "$root$(dirname "$library")" && cp -L "$library" "$root$library" ||
+  { mkdir -p "$root$(dirname "$library")" && cp -L "$library" "$root$library"; } ||
     fail "copy of $library"
 done
 (cd "$root" && find . | busybox cpio -o -H newc 2>/dev/null | gzip -1) >"$work/initrd" ||
@@ -142,8 +143,8 @@ change_disk() {  # BOOT WHAT
     *) fail "the guest asked for an unknown disk '$2'" ;;
   esac
   printf '%s\ninfo block floppy0\n' "$command" >"$work/$1.mon.in"
-  local i
-  for i in $(seq 1 100); do
+  local _
+  for _ in $(seq 1 100); do
     tr -d '\r' <"$work/$1.monitor" | grep -q "^floppy0.*$expected" && return
     sleep 0.1
   done
@@ -240,7 +241,7 @@ timeout 60 qemu-system-i386 -accel tcg -drive "file=$work/blank.img,if=floppy,fo
   -boot a -display none -serial "file:$work/boot.log" -no-reboot >/dev/null 2>&1 &
 qemu=$!
 pids+=("$qemu")
-for i in $(seq 1 240); do
+for _ in $(seq 1 240); do
   grep -qF "$readme_line" "$work/boot.log" 2>/dev/null && break
   sleep 0.25
 done
