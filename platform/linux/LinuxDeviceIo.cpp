@@ -345,8 +345,8 @@ bool LinuxDeviceIo::CheckMedium(OpenDrive& drive) {
   // The floppy driver answers a blocking open for writing with ENXIO when the drive is
   // empty and EROFS when the disk is write-protected; on success it has read the disk's
   // format, so the handle's writes reach the whole disk instead of a 4096-byte placeholder.
-  // Right after a disk change it can answer ENXIO once with a disk in the drive: the
-  // drive's change line is only cleared by the seek that this first attempt makes.
+  // Right after a disk change it can answer ENXIO once although a disk is in the drive
+  // (its first read of the new disk fails); asked again, it finds the disk.
   int checkFd = -1;
   for (int attempt = 1; attempt <= kMediumCheckAttempts; ++attempt) {
     do {

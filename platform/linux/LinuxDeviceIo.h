@@ -40,8 +40,9 @@ class LinuxDeviceIo : public DeviceIo {
   DeviceHandle Open(const std::string& path, const DeviceOpenFlags& flags) override;
 
   /// IOCTL_DISK_GET_MEDIA_TYPES: one 1.44 MB record (a 2.88 MB drive first lists its own
-  /// format) for a floppy driver drive of those types or a device or file of exactly
-  /// 1,474,560 bytes; fails for anything else and when `out` cannot hold every record.
+  /// format) for a drive that the floppy driver names as one of those types, whatever its
+  /// size, or another device or file of exactly 1,474,560 bytes; fails for anything else
+  /// and when `out` cannot hold every record.
   /// FSCTL_LOCK_VOLUME: takes the drive for this handle alone (again through the same handle
   /// changes nothing); refused while the drive, or a loop device reading from the image
   /// file, is mounted, or while another handle of any instance or process holds it.
