@@ -95,11 +95,14 @@ boot() {  # NAME FDTEST QEMU-OPTIONS...
   local console="$work/$name.con" monitor="$work/$name.mon"
   mkfifo "$console.in" "$console.out" "$monitor.in" "$monitor.out" || fail "mkfifo"
   : >"$work/$name.console"
+  # Opened for reading and writing, the input pipes never block the host, even once QEMU
+  # is gone.
+  exec 7<>"$console.in" 8<>"$monitor.in"
   cat "$console.out" >"$work/$name.console" &
   pids+=($!)
   cat "$monitor.out" >"$work/$name.monitor" &
   pids+=($!)
-  timeout 600 qemu-system-x86_64 -accel tcg -m 256M -no-reboot -display none -vga none \
+  timeout 300 qemu-system-x86_64 -accel tcg -m 256M -no-reboot -display none -vga none \
     -net none -kernel "$cache/vmlinuz" -initrd "$work/initrd" \
     -append "console=ttyS0 quiet loglevel=1 panic=-1 fdtest=$test SOURCE_DATE_EPOCH=$epoch" \
     -chardev "pipe,id=console,path=$console" -serial chardev:console \
@@ -113,11 +116,12 @@ boot() {  # NAME FDTEST QEMU-OPTIONS...
     if [ "$(echo "$requests" | grep -c .)" -gt "$answered" ]; then
       answered=$((answered + 1))
       change_disk "$name" "$(echo "$requests" | sed -n "${answered}p")"
-      echo go >"$console.in"
+      echo go >&7
     fi
     sleep 0.2
   done
   wait "$qemu"
+  exec 7>&- 8>&-
   tr -d '\r' <"$work/$name.console" >"$work/$name.log"
   if ! grep -qx '@@ done' "$work/$name.log"; then
     tail -n 30 "$work/$name.log" >&2
@@ -142,7 +146,7 @@ change_disk() {  # BOOT WHAT
     none) command="eject -f floppy0" expected="not inserted" ;;
     *) fail "the guest asked for an unknown disk '$2'" ;;
   esac
-  printf '%s\ninfo block floppy0\n' "$command" >"$work/$1.mon.in"
+  printf '%s\ninfo block floppy0\n' "$command" >&8
   local _
   for _ in $(seq 1 100); do
     tr -d '\r' <"$work/$1.monitor" | grep -q "^floppy0.*$expected" && return
