@@ -20,7 +20,7 @@ $SUDO apt-get install -y -qq --no-install-recommends \
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686 \
   wine wine32:i386 \
   nasm dosfstools mtools xorriso genisoimage \
-  qemu-system-x86 \
+  qemu-system-x86 busybox-static \
   libburn-dev pkg-config \
   xvfb xdotool tmux imagemagick fonts-wine ca-certificates \
   dpkg-dev lintian man-db unzip >/dev/null

@@ -56,6 +56,9 @@ constexpr char kDrivePathPrefix[] = "\\\\.\\";
 constexpr size_t kDrivePathLength = 6;
 constexpr size_t kDriveLetterIndex = 4;
 
+// How often the first write asks the driver for a disk before it takes "none" for an answer.
+constexpr int kMediumCheckAttempts = 2;
+
 // Loop devices appear in /sys/block as loop0, loop1 and so on.
 constexpr char kLoopDevicePrefix[] = "loop";
 
@@ -168,12 +171,15 @@ std::vector<Geometry> DriveMediaTypes(int fd) {
   const bool isBlockDevice = S_ISBLK(info.st_mode);
   if (isBlockDevice && major(info.st_rdev) == FLOPPY_MAJOR) {
     // The floppy driver names the drive's type from the CMOS or its parameters, e.g.
-    // "H1440" or "E2880"; it knows this without a disk in the drive.
+    // "H1440" or "E2880"; it knows this without a disk in the drive. Its size means nothing
+    // here: until a blocking open has checked the disk it reports a placeholder of 0 or
+    // 4096 bytes, so the type alone decides.
     floppy_drive_name driveName = {};
     if (ioctl(fd, FDGETDRVTYP, driveName) == 0) {
       const std::string name(driveName, strnlen(driveName, sizeof driveName));
       if (name.find("2880") != std::string::npos) return {kGeometry288, kGeometry144};
       if (name.find("1440") != std::string::npos) return {kGeometry144};
+      return {};
     }
   }
   uint64_t size = 0;
@@ -210,12 +216,14 @@ LinuxDeviceIo::LinuxDeviceIo() {
 }
 
 LinuxDeviceIo::~LinuxDeviceIo() {
-  while (!openDrives_.empty()) Close(openDrives_.begin()->first);
+  const std::lock_guard<std::mutex> lock(mutex_);
+  while (!openDrives_.empty()) CloseLocked(openDrives_.begin()->first);
 }
 
 void LinuxDeviceIo::MapDrive(char letter, const std::string& path) {
   const char drive = static_cast<char>(std::toupper(static_cast<unsigned char>(letter)));
   if (drive != 'A' && drive != 'B') return;
+  const std::lock_guard<std::mutex> lock(mutex_);
   if (path.empty()) {
     drivePaths_.erase(drive);
   } else {
@@ -224,6 +232,7 @@ void LinuxDeviceIo::MapDrive(char letter, const std::string& path) {
 }
 
 DeviceHandle LinuxDeviceIo::Open(const std::string& path, const DeviceOpenFlags& flags) {
+  const std::lock_guard<std::mutex> lock(mutex_);
   const auto mapped = drivePaths_.find(DriveLetterOfPath(path));
   if (mapped == drivePaths_.end()) return kInvalidDevice;
   // A drive is never created or truncated, whatever else the caller asks.
@@ -238,7 +247,8 @@ DeviceHandle LinuxDeviceIo::Open(const std::string& path, const DeviceOpenFlags&
     openFlags |= O_DSYNC;
   }
   // Non-blocking open lets the floppy driver open an empty drive, as Windows does, so the
-  // drive can still be listed; the flag is cleared again so writes block normally.
+  // drive can still be listed; the flag is cleared again so writes block normally. The
+  // driver then skips its media check, which the first write makes up for (CheckMedium).
   const int fd = open(mapped->second.c_str(), openFlags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return kInvalidDevice;
   struct stat info;
@@ -258,6 +268,7 @@ DeviceHandle LinuxDeviceIo::Open(const std::string& path, const DeviceOpenFlags&
 bool LinuxDeviceIo::Control(DeviceHandle device, uint32_t code, void* /*in*/, uint32_t /*inBytes*/,
                             void* out, uint32_t outBytes, uint32_t* bytesReturned) {
   if (bytesReturned != nullptr) *bytesReturned = 0;
+  const std::lock_guard<std::mutex> lock(mutex_);
   OpenDrive* drive = Find(device);
   if (drive == nullptr) return false;
   switch (code) {
@@ -277,8 +288,13 @@ bool LinuxDeviceIo::Control(DeviceHandle device, uint32_t code, void* /*in*/, ui
 bool LinuxDeviceIo::Write(DeviceHandle device, const void* data, uint32_t bytes,
                           uint32_t* written) {
   if (written != nullptr) *written = 0;
+  const std::lock_guard<std::mutex> lock(mutex_);
   OpenDrive* drive = Find(device);
   if (drive == nullptr || (data == nullptr && bytes != 0)) return false;
+  if (!drive->mediumChecked) {
+    if (!CheckMedium(*drive)) return false;
+    drive->mediumChecked = true;
+  }
   const auto* from = static_cast<const uint8_t*>(data);
   uint32_t total = 0;
   bool succeeded = true;
@@ -297,6 +313,11 @@ bool LinuxDeviceIo::Write(DeviceHandle device, const void* data, uint32_t bytes,
 }
 
 void LinuxDeviceIo::Close(DeviceHandle device) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  CloseLocked(device);
+}
+
+void LinuxDeviceIo::CloseLocked(DeviceHandle device) {
   OpenDrive* drive = Find(device);
   if (drive == nullptr) return;
   if (drive->locked) Unlock(*drive);
@@ -311,6 +332,35 @@ uint32_t LinuxDeviceIo::FlatAddress(void* /*block*/) {
 LinuxDeviceIo::OpenDrive* LinuxDeviceIo::Find(DeviceHandle device) {
   const auto found = openDrives_.find(device);
   return found == openDrives_.end() ? nullptr : &found->second;
+}
+
+bool LinuxDeviceIo::CheckMedium(OpenDrive& drive) {
+  struct stat info;
+  if (fstat(drive.fd, &info) != 0) return false;
+  const int statusFlags = fcntl(drive.fd, F_GETFL);
+  // An image file has no medium to check, and a read-only handle fails its write anyway.
+  if (!S_ISBLK(info.st_mode) || statusFlags < 0 || (statusFlags & O_ACCMODE) == O_RDONLY) {
+    return true;
+  }
+  // The floppy driver answers a blocking open for writing with ENXIO when the drive is
+  // empty and EROFS when the disk is write-protected; on success it has read the disk's
+  // format, so the handle's writes reach the whole disk instead of a 4096-byte placeholder.
+  // Right after a disk change it can answer ENXIO once although a disk is in the drive
+  // (its first read of the new disk fails); asked again, it finds the disk.
+  int checkFd = -1;
+  for (int attempt = 1; attempt <= kMediumCheckAttempts; ++attempt) {
+    do {
+      checkFd = open(drive.path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+    } while (checkFd < 0 && errno == EINTR);
+    if (checkFd >= 0 || (errno != ENXIO && errno != ENOMEDIUM)) break;
+  }
+  if (checkFd < 0) return false;
+  struct stat checkInfo;
+  // The path may lead elsewhere now than when the handle was opened.
+  const bool sameDevice = fstat(checkFd, &checkInfo) == 0 && S_ISBLK(checkInfo.st_mode) &&
+                          checkInfo.st_rdev == info.st_rdev;
+  close(checkFd);
+  return sameDevice;
 }
 
 bool LinuxDeviceIo::ReportMediaTypes(const OpenDrive& drive, void* out, uint32_t outBytes,

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <map>
+#include <mutex>
 #include <string>
 
 #include "platform/DeviceIo.h"
@@ -13,7 +14,9 @@
 namespace platform {
 
 /// The DeviceIo of a Linux machine. Drive handles are small numbers handed out by this
-/// object, never reused, and unknown to any other instance.
+/// object, never reused, and unknown to any other instance. Any thread may call it: the
+/// table of drives and handles is guarded, and each call runs whole before the next one
+/// starts, so a handle is never closed under a write through it.
 class LinuxDeviceIo : public DeviceIo {
  public:
   /// Drive A: is /dev/fd0 and drive B: is /dev/fd1 until mapped elsewhere.
@@ -31,13 +34,15 @@ class LinuxDeviceIo : public DeviceIo {
 
   /// Opens "\\.\A:" or "\\.\B:" (letter in either case) for reading, writing or both as
   /// `flags.access` asks; only OPEN_EXISTING is accepted, so nothing is ever created. A
-  /// drive opens without a disk inserted, as on Windows; writing then fails. Every other
-  /// path, the Windows 9x "\\.\VWIN32" included, fails.
+  /// drive opens without a disk inserted, as on Windows, so that it can be listed; the
+  /// first write finds out whether a writable disk is there. Every other path, the
+  /// Windows 9x "\\.\VWIN32" included, fails.
   DeviceHandle Open(const std::string& path, const DeviceOpenFlags& flags) override;
 
   /// IOCTL_DISK_GET_MEDIA_TYPES: one 1.44 MB record (a 2.88 MB drive first lists its own
-  /// format) for a floppy driver drive of those types or a device or file of exactly
-  /// 1,474,560 bytes; fails for anything else and when `out` cannot hold every record.
+  /// format) for a drive that the floppy driver names as one of those types, whatever its
+  /// size, or another device or file of exactly 1,474,560 bytes; fails for anything else
+  /// and when `out` cannot hold every record.
   /// FSCTL_LOCK_VOLUME: takes the drive for this handle alone (again through the same handle
   /// changes nothing); refused while the drive, or a loop device reading from the image
   /// file, is mounted, or while another handle of any instance or process holds it.
@@ -48,7 +53,11 @@ class LinuxDeviceIo : public DeviceIo {
                              void* out, uint32_t outBytes, uint32_t* bytesReturned) override;
 
   /// Writes all `bytes` at the handle's position, resuming after partial writes and
-  /// interrupted calls; `*written` counts what reached the drive, also on failure.
+  /// interrupted calls; `*written` counts what reached the drive, also on failure. Before
+  /// the first write through a block device's handle, the device is opened once for
+  /// writing without O_NONBLOCK: a driver that skipped its media check when the handle was
+  /// opened (the floppy driver does) then checks for a disk, its write protection and its
+  /// size. A drive without a writable disk fails that write with nothing written.
   [[nodiscard]] bool Write(DeviceHandle device, const void* data, uint32_t bytes,
                            uint32_t* written) override;
 
@@ -65,11 +74,18 @@ class LinuxDeviceIo : public DeviceIo {
     /// The kernel's exclusive claim on a block device, held while the drive is locked.
     int exclusiveFd = -1;
     bool locked = false;
+    /// Set once the driver has confirmed a writable disk for this handle.
+    bool mediumChecked = false;
     std::string path;
   };
 
-  /// The drive behind `device`, or null when this instance did not hand it out.
+  /// The drive behind `device`, or null when this instance did not hand it out. The
+  /// helpers below run with `mutex_` held.
   OpenDrive* Find(DeviceHandle device);
+  /// Releases the lock of the handle and closes it.
+  void CloseLocked(DeviceHandle device);
+  /// Lets the driver check the disk in a block device before anything is written to it.
+  bool CheckMedium(OpenDrive& drive);
   /// Fills `out` with the drive's DISK_GEOMETRY records.
   bool ReportMediaTypes(const OpenDrive& drive, void* out, uint32_t outBytes,
                         uint32_t* bytesReturned);
@@ -79,6 +95,9 @@ class LinuxDeviceIo : public DeviceIo {
   /// fsync, then for a block device BLKFLSBUF.
   bool Flush(const OpenDrive& drive);
 
+  /// Guards everything below: the monitor thread closes a handle while the dialog's
+  /// thread may open the next one.
+  std::mutex mutex_;
   std::map<char, std::string> drivePaths_;
   std::map<DeviceHandle, OpenDrive> openDrives_;
   DeviceHandle nextHandle_ = 1;

@@ -18,7 +18,9 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/File.h"
@@ -301,6 +303,39 @@ TEST_F(ImageDrive, ClosingOrDestroyingReleasesTheLock) {
   EXPECT_FALSE(Lock(io_, waiting));
   holder.reset();
   EXPECT_TRUE(Lock(io_, waiting));
+}
+
+// A monitor thread closes the last job's handle while the dialog's thread opens the next
+// one. Every handle must stay distinct and usable; ThreadSanitizer, which the test command
+// runs on these tests, also catches any unguarded access to the table of handles.
+TEST_F(ImageDrive, HandlesOpenAndCloseFromTwoThreadsAtOnce) {
+  MakeImage(kFloppyBytes);
+  constexpr int kRounds = 300;
+  struct Round {
+    DeviceHandle handle;
+    bool listed;
+  };
+  std::vector<Round> rounds[2];
+  const auto openQueryClose = [this](std::vector<Round>* mine) {
+    for (int i = 0; i < kRounds; ++i) {
+      const DeviceHandle handle = io_.Open(kDriveA, DriveFlags());
+      mine->push_back({handle, QueryMediaTypes(io_, handle).succeeded});
+      io_.Close(handle);
+    }
+  };
+  std::thread monitor(openQueryClose, &rounds[1]);
+  openQueryClose(&rounds[0]);
+  monitor.join();
+
+  std::set<DeviceHandle> distinct;
+  for (const auto& thread : rounds) {
+    for (const Round& round : thread) {
+      ASSERT_NE(round.handle, kInvalidDevice);
+      EXPECT_TRUE(round.listed) << "handle " << round.handle;
+      distinct.insert(round.handle);
+    }
+  }
+  EXPECT_EQ(distinct.size(), 2u * kRounds);
 }
 
 TEST_F(ImageDrive, DismountMakesWrittenDataVisibleToOthers) {
