@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "datafile/DataFile.h"
@@ -12,21 +13,26 @@
 
 namespace {
 
-// Header: magic BA BE AF FE, 2 entries, version 1, reserved 0, directory at 25. The two
-// entries' data lie between header and directory, which the format allows.
+// Header: magic BA BE AF FE, 3 entries, version 1, reserved 0, directory at 25. The
+// entries' data lie between header and directory, which the format allows; the third
+// entry claims more bytes than the file holds.
+// clang-format off
 const std::vector<uint8_t> kGoldenFile = {
-    0xBA, 0xBE, 0xAF, 0xFE, 0x02, 0x00, 0x01, 0x00, 0x00, 0x00, 0x19, 0x00,
-    0x00, 0x00, 'T',  'a',  'l',  'v',  'o',                                 // 14: entry 1000
-    'K',  'E',  'R',  'N',  'E',  'L',                                       // 19: entry 10003
-    0x00, 0xE8, 0x03, 0x00, 0x0E, 0x00, 0x00, 0x00, 0x05, 0x00, 0x00, 0x00,  // 1000 at 14, 5 bytes
+    0xBA, 0xBE, 0xAF, 0xFE, 0x03, 0x00, 0x01, 0x00, 0x00, 0x00, 0x19, 0x00, 0x00, 0x00,
+    'T', 'a', 'l', 'v', 'o',                                                 // 14: entry 1000
+    'K', 'E', 'R', 'N', 'E', 'L',                                            // 19: entry 10003
+    0x00, 0xE8, 0x03, 0x00, 0x0E, 0x00, 0x00, 0x00, 0x05, 0x00, 0x00, 0x00,  // 1000 at 14, 5
     0x00, 0x13, 0x27, 0x00, 0x13, 0x00, 0x00, 0x00, 0x06, 0x00, 0x00, 0x00,  // 10003 at 19, 6
+    0x00, 0xE9, 0x03, 0x00, 0x0E, 0x00, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0x7F,  // 1001: too long
 };
+// clang-format on
 
 TEST(GoldenBytesTest, HandWrittenFileReadsAsWritten) {
   testsupport::TempDir dir;
   testsupport::WriteBytes(dir.Path("install.dat"), kGoldenFile);
   const std::unique_ptr<platform::FileSystem> files = platform::MakeHostFileSystem();
   fakes::FakeSystem system;
+  system.largestAllocation = size_t{1} << 20;
   datafile::DataFileServices services;
   services.files = files.get();
   services.system = &system;
@@ -41,6 +47,10 @@ TEST(GoldenBytesTest, HandWrittenFileReadsAsWritten) {
   ASSERT_TRUE(datafile::LocateEntryAndTakeError(file.get(), 10003, &kernelMap));
   EXPECT_EQ(kernelMap.offset, 19u);
   EXPECT_EQ(kernelMap.size, 6u);
+  // An entry past the file's end is a read fault, found before its bytes are allocated.
+  std::string text = "stale";
+  EXPECT_EQ(datafile::LoadTextOrError(file.get(), 1001, &text), datafile::DataFileError::Io);
+  EXPECT_EQ(text, "");
   datafile::CloseDataFile(file);
 }
 
