@@ -320,7 +320,7 @@ TEST_F(InstallDialogTest, ACdJobRunsThroughTheChosenRecorder) {
   recording.imapi2Recorders = {u"recorder-0"};
   window.script = [&](platform::DialogEvents& events) {
     events.OnCommand(app::kCreateCdId);
-    EXPECT_EQ(job.cdStage >= 0, true);
+    EXPECT_EQ(job.selectedRecorder, window.GetListSelection(app::kCdListId));
     system.JoinThreads();
   };
   Run();

@@ -20,6 +20,22 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
+struct FakeProperty {
+  uint32_t id = 0;
+  uint16_t type = 0;
+  int64_t number = 0;
+  std::u16string text;
+};
+
+// The Joliet properties that IMAPI lists: volume name, boot record fields, and one more.
+const std::vector<FakeProperty> kJolietProperties = {{1, platform::kVtBstr, 0, u"VolumeName"},
+                                                     {4, platform::kVtBool, 0, {}},
+                                                     {5, platform::kVtBstr, 0, u"old"},
+                                                     {6, platform::kVtUi1, 9, {}},
+                                                     {7, platform::kVtUi1, 9, {}},
+                                                     {8, platform::kVtStream, 0, {}},
+                                                     {9, platform::kVtI4, 77, {}}};
+
 std::string Hex(uint32_t value) {
   char text[16];
   std::snprintf(text, sizeof text, "0x%X", value);
@@ -169,7 +185,7 @@ class FakeJoliet : public platform::JolietFormat, public Counted {
   HResult GetJolietProperties(std::unique_ptr<platform::PropertySet>* properties) override {
     owner_.Note("GetJolietProperties");
     if (owner_.Fails("GetJolietProperties")) return kEFail;
-    *properties = std::make_unique<FakePropertySet>(owner_, owner_.jolietProperties);
+    *properties = std::make_unique<FakePropertySet>(owner_, kJolietProperties);
     return kSOk;
   }
   HResult SetJolietProperties(platform::PropertySet&) override {
@@ -327,49 +343,25 @@ class FakeWriter2 : public platform::DataWriter2Object, public Counted {
 
 }  // namespace
 
-FakeDiscRecording::FakeDiscRecording() {
-  Reset();
-}
-
 void FakeDiscRecording::Reset() {
+  static_cast<FakeDiscScript&>(*this) = FakeDiscScript();
   std::lock_guard<std::mutex> guard(lock_);
-  failing.clear();
-  hasRecordableDrive = true;
-  recorderPaths = {"\\Device\\CdRom0"};
-  dosDevices.clear();
-  recordResult = kSOk;
-  writeResult = kSOk;
-  imapi2Recorders = {u"recorder-0", u"recorder-1"};
-  addedFiles.clear();
-  dataAdded = false;
-  writtenProperties.clear();
-  burnedImage.clear();
-  ejected = false;
-  activeRecorder.clear();
   log_.clear();
-  stageTrail_.clear();
+  logStages_.clear();
   occurrences_.clear();
   comDepth_ = 0;
-  jolietProperties = {{1, platform::kVtBstr, 0, u"VolumeName"},
-                      {4, platform::kVtBool, 0, {}},
-                      {5, platform::kVtBstr, 0, u"old"},
-                      {6, platform::kVtUi1, 9, {}},
-                      {7, platform::kVtUi1, 9, {}},
-                      {8, platform::kVtStream, 0, {}},
-                      {9, platform::kVtI4, 77, {}}};
 }
 
 void FakeDiscRecording::Note(const std::string& line) {
   std::lock_guard<std::mutex> guard(lock_);
   log_.push_back(line);
-  if (stageWatch != nullptr && (stageTrail_.empty() || stageTrail_.back() != *stageWatch)) {
-    stageTrail_.push_back(*stageWatch);
-  }
+  logStages_.push_back(stageWatch != nullptr ? stageWatch->load() : 0);
 }
 
-std::vector<int32_t> FakeDiscRecording::StageTrail() const {
+int32_t FakeDiscRecording::StageOf(const std::string& line) const {
   std::lock_guard<std::mutex> guard(lock_);
-  return stageTrail_;
+  const auto found = std::find(log_.begin(), log_.end(), line);
+  return found == log_.end() ? kNotCalled : logStages_[static_cast<size_t>(found - log_.begin())];
 }
 
 bool FakeDiscRecording::Fails(const std::string& call, const std::string& argument) {
@@ -424,18 +416,20 @@ void FakeDiscRecording::CoUninitialize() {
   --comDepth_;
 }
 
-HResult FakeDiscRecording::CreateShellCdBurn(std::unique_ptr<platform::ShellCdBurnObject>* object) {
-  Note("CreateShellCdBurn");
-  if (Fails("CreateShellCdBurn")) return platform::kClassNotRegistered;
-  *object = std::make_unique<FakeShell>(*this);
+template <typename Fake, typename Object>
+HResult FakeDiscRecording::Create(const char* call, std::unique_ptr<Object>* object) {
+  Note(call);
+  if (Fails(call)) return platform::kClassNotRegistered;
+  *object = std::make_unique<Fake>(*this);
   return kSOk;
 }
 
+HResult FakeDiscRecording::CreateShellCdBurn(std::unique_ptr<platform::ShellCdBurnObject>* object) {
+  return Create<FakeShell>("CreateShellCdBurn", object);
+}
+
 HResult FakeDiscRecording::CreateDiscMaster(std::unique_ptr<platform::DiscMasterObject>* object) {
-  Note("CreateDiscMaster");
-  if (Fails("CreateDiscMaster")) return platform::kClassNotRegistered;
-  *object = std::make_unique<FakeDiscMaster>(*this);
-  return kSOk;
+  return Create<FakeDiscMaster>("CreateDiscMaster", object);
 }
 
 HResult FakeDiscRecording::CreateTemporaryStorage(uint32_t mode,
@@ -452,24 +446,15 @@ HResult FakeDiscRecording::CreateTemporaryStorage(uint32_t mode,
 }
 
 HResult FakeDiscRecording::CreateDiscMaster2(std::unique_ptr<platform::DiscMaster2Object>* object) {
-  Note("CreateDiscMaster2");
-  if (Fails("CreateDiscMaster2")) return platform::kClassNotRegistered;
-  *object = std::make_unique<FakeMaster2>(*this);
-  return kSOk;
+  return Create<FakeMaster2>("CreateDiscMaster2", object);
 }
 
 HResult FakeDiscRecording::CreateRecorder2(std::unique_ptr<platform::Recorder2Object>* object) {
-  Note("CreateRecorder2");
-  if (Fails("CreateRecorder2")) return platform::kClassNotRegistered;
-  *object = std::make_unique<FakeRecorder2>(*this);
-  return kSOk;
+  return Create<FakeRecorder2>("CreateRecorder2", object);
 }
 
 HResult FakeDiscRecording::CreateDataWriter2(std::unique_ptr<platform::DataWriter2Object>* object) {
-  Note("CreateDataWriter2");
-  if (Fails("CreateDataWriter2")) return platform::kClassNotRegistered;
-  *object = std::make_unique<FakeWriter2>(*this);
-  return kSOk;
+  return Create<FakeWriter2>("CreateDataWriter2", object);
 }
 
 uint32_t FakeDiscRecording::QueryDosDevice(const std::string& name, char* buffer, uint32_t size) {

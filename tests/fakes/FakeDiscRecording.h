@@ -16,13 +16,6 @@
 
 namespace fakes {
 
-struct FakeProperty {
-  uint32_t id = 0;
-  uint16_t type = 0;
-  int64_t number = 0;
-  std::u16string text;
-};
-
 /// A property as it was written back.
 struct WrittenProperty {
   uint16_t type = 0;
@@ -33,9 +26,30 @@ struct WrittenProperty {
   uint32_t firstNewId = 0;
 };
 
-class FakeDiscRecording : public platform::DiscRecording {
+/// What the fake is told to do, and what it saw happen; Reset returns to these values.
+struct FakeDiscScript {
+  /// Calls that fail, by name ("Open", "CreateStream") or by name and occurrence from 1
+  /// ("CreateTemporaryStorage#2"), or by name and argument ("CreateStream:bootimg").
+  std::set<std::string> failing;
+  bool hasRecordableDrive = true;
+  std::vector<std::string> recorderPaths = {"\\Device\\CdRom0"};
+  /// DOS device targets by name ("E:"); each may hold several zero-separated strings.
+  std::map<std::string, std::string> dosDevices;
+  platform::HResult recordResult = platform::kSOk;
+  platform::HResult writeResult = platform::kSOk;
+  std::vector<std::u16string> imapi2Recorders = {u"recorder-0", u"recorder-1"};
+
+  /// The files in the data storage handed over by AddData, by stream name.
+  std::map<std::u16string, std::vector<uint8_t>> addedFiles;
+  bool dataAdded = false;
+  std::map<uint32_t, WrittenProperty> writtenProperties;
+  std::vector<uint8_t> burnedImage;
+  bool ejected = false;
+  std::string activeRecorder;  ///< path of the recorder made active; "" for none
+};
+
+class FakeDiscRecording : public platform::DiscRecording, public FakeDiscScript {
  public:
-  FakeDiscRecording();
   /// Back to a fresh script and no history; the stage watch stays.
   void Reset();
   platform::HResult CoInitialize() override;
@@ -53,34 +67,15 @@ class FakeDiscRecording : public platform::DiscRecording {
       std::unique_ptr<platform::DataWriter2Object>* object) override;
   uint32_t QueryDosDevice(const std::string& name, char* buffer, uint32_t size) override;
 
-  // --- Script ---
-  /// Calls that fail, by name ("Open", "CreateStream") or by name and occurrence from 1
-  /// ("CreateTemporaryStorage#2"), or by name and argument ("CreateStream:bootimg").
-  std::set<std::string> failing;
-  bool hasRecordableDrive = true;
-  std::vector<std::string> recorderPaths = {"\\Device\\CdRom0"};
-  /// DOS device targets by name ("E:"); each may hold several zero-separated strings.
-  std::map<std::string, std::string> dosDevices;
-  platform::HResult recordResult = platform::kSOk;
-  platform::HResult writeResult = platform::kSOk;
-  std::vector<FakeProperty> jolietProperties;
-  std::vector<std::u16string> imapi2Recorders = {u"recorder-0", u"recorder-1"};
-
-  // --- What happened ---
   std::vector<std::string> Log() const;
   int LiveObjects() const;
   int ComDepth() const;
-  /// The files in the data storage handed over by AddData, by stream name.
-  std::map<std::u16string, std::vector<uint8_t>> addedFiles;
-  bool dataAdded = false;
-  std::map<uint32_t, WrittenProperty> writtenProperties;
-  std::vector<uint8_t> burnedImage;
-  bool ejected = false;
-  std::string activeRecorder;  ///< path of the recorder made active; "" for none
 
-  /// When set, the distinct values it takes are collected as the calls come in.
+  /// When set, each logged call notes the value it had then.
   const std::atomic<int32_t>* stageWatch = nullptr;
-  std::vector<int32_t> StageTrail() const;
+  /// The stage at the first call logged as `line`; kNotCalled if there was none.
+  int32_t StageOf(const std::string& line) const;
+  static constexpr int32_t kNotCalled = -100;
 
   // Internal, used by the fake objects.
   void Note(const std::string& line);
@@ -89,9 +84,12 @@ class FakeDiscRecording : public platform::DiscRecording {
   void Died();
 
  private:
+  template <typename Fake, typename Object>
+  platform::HResult Create(const char* call, std::unique_ptr<Object>* object);
+
   mutable std::mutex lock_;
   std::vector<std::string> log_;
-  std::vector<int32_t> stageTrail_;
+  std::vector<int32_t> logStages_;
   std::map<std::string, int> occurrences_;
   int live_ = 0;
   int comDepth_ = 0;

@@ -166,21 +166,4 @@ TEST_F(ProbeTest, NineXWritesUseTheClassicOrTheExtendedDosCall) {
   EXPECT_FALSE(target->WriteSectors9x(0, 36, 1, cylinder.data())) << "carry set means failed";
 }
 
-TEST_F(ProbeTest, VolumeControlsSendTheirCodesWithoutBuffers) {
-  job.isNtFamily = 1;
-  devices.ntDrives[kA].mediaTypes = {Geometry144()};
-  target->Probe(false, 0);
-  EXPECT_TRUE(target->LockVolume(job.floppyDevice));
-  EXPECT_TRUE(target->DismountVolume(job.floppyDevice));
-  EXPECT_TRUE(target->UnlockVolume(job.floppyDevice));
-  const auto log = devices.Log();
-  EXPECT_EQ(std::vector<std::string>(log.end() - 3, log.end()),
-            (std::vector<std::string>{std::string("control ") + kA + " 0x90018",
-                                      std::string("control ") + kA + " 0x90020",
-                                      std::string("control ") + kA + " 0x9001C"}));
-  devices.ntDrives[kA].lockRefused = true;
-  EXPECT_FALSE(target->LockVolume(job.floppyDevice));
-  EXPECT_FALSE(target->LockVolume(platform::kInvalidDevice));
-}
-
 }  // namespace

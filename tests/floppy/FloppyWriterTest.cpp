@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 
 #include "image/FloppyLayout.h"
 #include "tests/support/JobFixture.h"
@@ -17,6 +18,13 @@ constexpr char kA[] = "\\\\.\\A:";
 constexpr uint32_t kCylinder = image::kCylinderBytes;
 
 class WriterTest : public testsupport::JobFixture {
+ public:
+  // For the table of early ends below.
+  using JobFixture::devices;
+  using JobFixture::job;
+  using JobFixture::system;
+  using JobFixture::UseEntries;
+
  protected:
   void SetUpNt() {
     job.isNtFamily = 1;
@@ -39,12 +47,13 @@ class WriterTest : public testsupport::JobFixture {
     }
     return texts;
   }
-  std::vector<std::string> VolumeCalls() {
+  // The lock, dismount and unlock calls, and with `writes` each write, in order.
+  std::vector<std::string> VolumeCalls(bool writes = true) {
     std::vector<std::string> calls;
     for (const auto& line : devices.Log()) {
-      if (line.rfind("control", 0) == 0 && line.find("0x70C00") == std::string::npos)
+      if (line.rfind("control", 0) == 0 && line.find(" 0x900") != std::string::npos)
         calls.push_back(line.substr(line.rfind(' ') + 1));
-      if (line.rfind("write", 0) == 0) calls.push_back("write");
+      if (writes && line.rfind("write", 0) == 0) calls.push_back("write");
     }
     return calls;
   }
@@ -87,47 +96,6 @@ TEST_F(WriterTest, NtWritesTheUsedCylindersBetweenLockAndUnlock) {
   EXPECT_EQ(devices.OpenHandles(), 1) << "the monitor closes the drive, not the writer";
 }
 
-TEST_F(WriterTest, NtRefusedLockEndsAtOnceAsCancelled) {
-  SetUpNt();
-  devices.ntDrives[kA].lockRefused = true;
-  floppy::WriteFloppyThread(Services());
-  EXPECT_EQ(Boxes(), std::vector<std::string>{"T1028"});
-  EXPECT_EQ(job.abortRequested, 1);
-  EXPECT_EQ(job.busy, 0);
-  EXPECT_EQ(VolumeCalls(), std::vector<std::string>{"0x90018"}) << "no write, dismount or unlock";
-}
-
-TEST_F(WriterTest, NtWriteErrorKeepsWhatWasWrittenAndStillReleasesTheVolume) {
-  SetUpNt();
-  devices.ntDrives[kA].failWriteNumber = 3;
-  floppy::WriteFloppyThread(Services());
-  EXPECT_EQ(Boxes(), std::vector<std::string>{"T1026"});
-  EXPECT_EQ(job.jobFailed, 1);
-  EXPECT_EQ(job.abortRequested, 0);
-  EXPECT_EQ(devices.ntDrives[kA].contents.size(), 3u * kCylinder);
-  ExpectOnDisk(devices.ntDrives[kA].contents, 3);
-  const auto calls = VolumeCalls();
-  EXPECT_EQ(std::vector<std::string>(calls.end() - 2, calls.end()),
-            (std::vector<std::string>{"0x90020", "0x9001C"}));
-}
-
-TEST_F(WriterTest, NtCancelStopsAfterTheCylinderInProgress) {
-  SetUpNt();
-  uint32_t doneWhenCancelled = 99;
-  devices.afterWrite = [&](int number) {
-    if (number == 2) job.abortRequested = 1;
-    doneWhenCancelled = job.progressDone;
-  };
-  floppy::WriteFloppyThread(Services());
-  EXPECT_EQ(devices.ntDrives[kA].contents.size(), 3u * kCylinder);
-  EXPECT_EQ(doneWhenCancelled, 1u) << "progress is published after the write returns";
-  EXPECT_EQ(job.abortRequested, 1);
-  EXPECT_EQ(job.jobFailed, 0);
-  EXPECT_TRUE(dialog.Boxes().empty());
-  const auto calls = VolumeCalls();
-  EXPECT_EQ(calls.back(), "0x9001C");
-}
-
 TEST_F(WriterTest, AJobAlreadyRunningIsLeftAlone) {
   SetUpNt();
   job.busy = 1;
@@ -135,34 +103,6 @@ TEST_F(WriterTest, AJobAlreadyRunningIsLeftAlone) {
   floppy::WriteFloppyThread(Services());
   EXPECT_EQ(devices.Log().size(), calls);
   EXPECT_EQ(job.busy, 1);
-}
-
-TEST_F(WriterTest, NtTransferBufferRefusedEndsTheProcess) {
-  SetUpNt();
-  system.refusePages = true;
-  floppy::WriteFloppyThread(Services());
-  EXPECT_EQ(Boxes(), std::vector<std::string>{"T1030"});
-  EXPECT_EQ(system.Exits(), std::vector<uint32_t>{0});
-  EXPECT_TRUE(devices.ntDrives[kA].contents.empty());
-}
-
-TEST_F(WriterTest, AnIncompleteImageOrAStrangeGeometryWritesNothing) {
-  SetUpNt();
-  auto entries = testsupport::JobEntries(5);
-  entries.erase(entries.begin() + 1);  // no KERNEL.MAP: the image cannot be complete
-  UseEntries(entries);
-  floppy::WriteFloppyThread(Services());
-  EXPECT_EQ(Boxes(), std::vector<std::string>{"T1026"});
-  EXPECT_EQ(job.jobFailed, 1);
-  EXPECT_EQ(job.busy, 0);
-  EXPECT_TRUE(devices.ntDrives[kA].contents.empty());
-  EXPECT_EQ(VolumeCalls(), (std::vector<std::string>{"0x90018", "0x9001C"}));
-
-  UseEntries(testsupport::JobEntries(5));
-  job.floppyMediaTypes[job.floppyGeometryIndex].sectorsPerTrack = 21;  // a 1.68 MB format
-  floppy::WriteFloppyThread(Services());
-  EXPECT_EQ(job.jobFailed, 1);
-  EXPECT_TRUE(devices.ntDrives[kA].contents.empty());
 }
 
 TEST_F(WriterTest, AFullDiskIsEightyCylinders) {
@@ -199,31 +139,157 @@ TEST_F(WriterTest, NineXWritesRunsOf36SectorsWithTheChosenDosCall) {
   }
 }
 
-TEST_F(WriterTest, NineXCarryOnAWriteFailsTheJob) {
-  SetUp9x();
-  devices.dosWriteCarryNumber = 1;
-  floppy::WriteFloppyThread(Services());
-  EXPECT_EQ(Boxes(), std::vector<std::string>{"T1026"});
-  EXPECT_EQ(job.jobFailed, 1);
-  EXPECT_EQ(devices.DosWrites().size(), 2u);
+// --- Jobs that end early -------------------------------------------------------------
+// The fault matrix checks that such a job leaves nothing held and no stray bytes; these
+// check that each ends with its own message, flags and volume calls.
+
+struct EarlyEnd {
+  const char* name;
+  bool nt;
+  std::function<void(WriterTest&)> inject;
+  std::vector<std::string> boxes;
+  uint8_t failed;
+  uint8_t aborted;
+  uint32_t cylinders;  // written before the end
+  std::vector<std::string> volumeCalls;
+  bool exits;
+};
+
+const std::vector<std::string> kLockOnly = {"0x90018"};
+const std::vector<std::string> kLockUnlock = {"0x90018", "0x9001C"};
+const std::vector<std::string> kLockDismountUnlock = {"0x90018", "0x90020", "0x9001C"};
+
+const EarlyEnd kEarlyEnds[] = {
+    {"NtLockRefused",
+     true,
+     [](WriterTest& t) { t.devices.ntDrives[kA].lockRefused = true; },
+     {"T1028"},
+     0,
+     1,
+     0,
+     kLockOnly,
+     false},
+    {"NtWriteError",
+     true,
+     [](WriterTest& t) { t.devices.ntDrives[kA].failWriteNumber = 3; },
+     {"T1026"},
+     1,
+     0,
+     3,
+     kLockDismountUnlock,
+     false},
+    {"NtCancel",
+     true,
+     [](WriterTest& t) {
+       t.devices.afterWrite = [&t](int number) {
+         if (number != 2) return;
+         t.job.abortRequested = 1;
+         // Progress is published after the write returns.
+         EXPECT_EQ(t.job.progressDone, 1u);
+       };
+     },
+     {},
+     0,
+     1,
+     3,
+     kLockDismountUnlock,
+     false},
+    {"NtTransferBufferRefused",
+     true,
+     [](WriterTest& t) { t.system.refusePages = true; },
+     {"T1030"},
+     0,
+     0,
+     0,
+     kLockOnly,
+     true},
+    {"NtIncompleteImage",
+     true,
+     [](WriterTest& t) {
+       auto entries = testsupport::JobEntries(5);
+       entries.erase(entries.begin() + 1);  // no KERNEL.MAP: the image cannot be complete
+       t.UseEntries(entries);
+     },
+     {"T1026"},
+     1,
+     0,
+     0,
+     kLockUnlock,
+     false},
+    {"NtStrangeGeometry",
+     true,
+     [](WriterTest& t) {
+       t.job.floppyMediaTypes[t.job.floppyGeometryIndex].sectorsPerTrack = 21;  // 1.68 MB
+     },
+     {"T1026"},
+     1,
+     0,
+     0,
+     kLockUnlock,
+     false},
+    {"NineXCarryOnWrite",
+     false,
+     [](WriterTest& t) { t.devices.dosWriteCarryNumber = 1; },
+     {"T1026"},
+     1,
+     0,
+     1,
+     {},
+     false},
+    {"NineXNoCylinders",
+     false,
+     [](WriterTest& t) { t.job.dosCylinders = 0; },
+     {"T1026"},
+     1,
+     0,
+     0,
+     {},
+     false},
+    {"NineXTransferBufferRefused",
+     false,
+     [](WriterTest& t) { t.system.refusePages = true; },
+     {"T1027"},
+     0,
+     0,
+     0,
+     {},
+     true},
+};
+
+void PrintTo(const EarlyEnd& end, std::ostream* out) {
+  *out << end.name;
 }
 
-TEST_F(WriterTest, NineXDriveWithoutCylindersGetsNothing) {
-  SetUp9x();
-  job.dosCylinders = 0;
+class EarlyEndTest : public WriterTest, public ::testing::WithParamInterface<EarlyEnd> {};
+
+TEST_P(EarlyEndTest, EndsWithItsMessageFlagsAndVolumeCalls) {
+  const EarlyEnd& end = GetParam();
+  if (end.nt) {
+    SetUpNt();
+  } else {
+    SetUp9x();
+  }
+  end.inject(*this);
   floppy::WriteFloppyThread(Services());
-  EXPECT_EQ(Boxes(), std::vector<std::string>{"T1026"});
-  EXPECT_EQ(job.jobFailed, 1);
-  EXPECT_EQ(job.busy, 0);
-  EXPECT_TRUE(devices.DosWrites().empty());
+  EXPECT_EQ(Boxes(), end.boxes);
+  EXPECT_EQ(job.jobFailed, end.failed);
+  EXPECT_EQ(job.abortRequested, end.aborted);
+  EXPECT_EQ(VolumeCalls(false), end.volumeCalls);
+  EXPECT_EQ(system.Exits(), end.exits ? std::vector<uint32_t>{0} : std::vector<uint32_t>{});
+  if (!end.exits) {
+    EXPECT_EQ(job.busy, 0);
+  }
+  if (end.nt) {
+    EXPECT_EQ(devices.ntDrives[kA].contents.size(), end.cylinders * kCylinder);
+  }
+  if (end.cylinders > 0) {
+    ExpectOnDisk(end.nt ? devices.ntDrives[kA].contents : devices.dosDisk, end.cylinders);
+  }
 }
 
-TEST_F(WriterTest, NineXTransferBufferRefusedEndsTheProcess) {
-  SetUp9x();
-  system.refusePages = true;
-  floppy::WriteFloppyThread(Services());
-  EXPECT_EQ(Boxes(), std::vector<std::string>{"T1027"});
-  EXPECT_EQ(system.Exits(), std::vector<uint32_t>{0});
-}
+INSTANTIATE_TEST_SUITE_P(Writer, EarlyEndTest, ::testing::ValuesIn(kEarlyEnds),
+                         [](const ::testing::TestParamInfo<EarlyEnd>& param) {
+                           return std::string(param.param.name);
+                         });
 
 }  // namespace

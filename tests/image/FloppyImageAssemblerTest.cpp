@@ -90,6 +90,13 @@ TEST_F(AssemblerTest, AddsBothFilesAfterTheBaseImageAndFillsTheRest) {
       std::all_of(image.begin() + 37 * 512, image.end(), [](uint8_t b) { return b == 0xF6; }));
   EXPECT_EQ(system.TraceText(), "done\n");
   EXPECT_EQ(system.Pauses(), (std::vector<uint32_t>{500, 500, 500}));
+
+  // A whole-sector file takes no extra sector.
+  ASSERT_EQ(
+      Assemble(testsupport::FloppyEntries(FormattedBaseImage(), Pattern(1024, 1), Pattern(5, 2))),
+      kFloppyComplete);
+  EXPECT_EQ(FatReader(image).Find(kKernel)->size, 1024u);
+  EXPECT_EQ(FatReader(image).Find(kReadme)->firstCluster, 4);
 }
 
 TEST_F(AssemblerTest, StampsBothEntriesWithTheUtcClockInFatForm) {
@@ -107,15 +114,6 @@ TEST_F(AssemblerTest, StampsBothEntriesWithTheUtcClockInFatForm) {
   }
   platform::UtcTime early{1970, 1, 1, 0, 0, 0, 0};
   EXPECT_EQ(FatDate(early), (0 << 9) | (1 << 5) | 1) << "dates before 1980 clamp to its first day";
-}
-
-TEST_F(AssemblerTest, AWholeSectorFileTakesNoExtraSector) {
-  ASSERT_EQ(
-      Assemble(testsupport::FloppyEntries(FormattedBaseImage(), Pattern(1024, 1), Pattern(5, 2))),
-      kFloppyComplete);
-  FatReader fat(image);
-  EXPECT_EQ(fat.Find(kKernel)->size, 1024u);
-  EXPECT_EQ(fat.Find(kReadme)->firstCluster, 4);
 }
 
 TEST_F(AssemblerTest, AnOddFirstClusterClosesTheClusterBeforeIt) {
@@ -284,37 +282,6 @@ TEST_F(AssemblerTest, AFullRootDirectoryAddsNeitherFile) {
   EXPECT_FALSE(FatReader(image).Find(kKernel).has_value());
   EXPECT_EQ(FatReader(image).Entry(0, 2), 0);
   EXPECT_EQ(CountFreeRootEntries(image.data()), 1u);
-}
-
-// --- FAT12 packing ---------------------------------------------------------------------
-
-TEST(Fat12, EvenAndOddEntriesShareThreeBytesWithoutDisturbingEachOther) {
-  uint8_t fat[6] = {};
-  SetFat12Entry(fat, 0, 0xABC);
-  SetFat12Entry(fat, 1, 0x123);
-  EXPECT_EQ(fat[0], 0xBC);
-  EXPECT_EQ(fat[1], 0x3A);
-  EXPECT_EQ(fat[2], 0x12);
-  SetFat12Entry(fat, 0, 0x000);
-  EXPECT_EQ(GetFat12Entry(fat, 1), 0x123);
-  SetFat12Entry(fat, 3, 0xFFF);
-  EXPECT_EQ(GetFat12Entry(fat, 2), 0);
-  EXPECT_EQ(fat[4], 0xF0);
-  EXPECT_EQ(fat[5], 0xFF);
-}
-
-TEST(Fat12, AChainIsWrittenInWholeGroups) {
-  uint8_t fat[12];
-  std::memset(fat, 0xEE, sizeof fat);
-  WriteConsecutiveChain(fat, 3, 6);  // groups 2-3, 4-5, 6-7
-  EXPECT_EQ(GetFat12Entry(fat, 2), 0xFFF);
-  EXPECT_EQ(GetFat12Entry(fat, 3), 4);
-  EXPECT_EQ(GetFat12Entry(fat, 5), 6);
-  EXPECT_EQ(GetFat12Entry(fat, 6), 0xFFF);
-  EXPECT_EQ(GetFat12Entry(fat, 7), 0);
-  EXPECT_EQ(fat[0], 0xEE);
-  EXPECT_EQ(fat[1], 0xEE);
-  EXPECT_EQ(fat[2], 0xEE) << "the group of entries 0 and 1 is not touched";
 }
 
 }  // namespace

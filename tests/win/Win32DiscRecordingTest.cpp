@@ -1,5 +1,5 @@
-// The Windows disc recording. Compound files, streams, property sets, COM start-up and
-// DOS device names are the system's own (Wine's when run there). The CD classes are not
+// The Windows disc recording. Compound files, streams and property sets are the system's
+// own (Wine's when run there). The CD classes are not
 // registered under Wine, so their wrappers are driven through stand-in objects whose
 // method tables are laid out slot by slot as Windows lays out a COM object, with each
 // method's C signature: a wrapper that calls a wrong slot reaches a trap and stops the run.
@@ -17,11 +17,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -36,9 +36,7 @@ using platform::HResult;
 
 // Windows results that the system returns here, written out independently of the code
 // under test.
-constexpr HRESULT kChangedMode = static_cast<HRESULT>(0x80010106u);   // RPC_E_CHANGED_MODE
 constexpr HRESULT kFileNotFound = static_cast<HRESULT>(0x80030002u);  // STG_E_FILENOTFOUND
-constexpr HRESULT kAccessDenied = static_cast<HRESULT>(0x80030005u);  // STG_E_ACCESSDENIED
 constexpr HRESULT kNoInterface = static_cast<HRESULT>(0x80004002u);   // E_NOINTERFACE
 constexpr HRESULT kBadVarType = static_cast<HRESULT>(0x80020008u);    // DISP_E_BADVARTYPE
 // IMAPI_E_MEDIUM_NOTPRESENT and IMAPI_S_PROPERTIESIGNORED.
@@ -46,12 +44,6 @@ constexpr HRESULT kMediaNotPresent = static_cast<HRESULT>(0x8004020Fu);
 constexpr HRESULT kPropertiesIgnored = 0x00040200;
 constexpr DWORD kInprocOrLocal = 5;  // CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER
 constexpr DWORD kAllContexts = 23;   // CLSCTX_ALL
-constexpr uint32_t kCoinitMultithreaded = 0;
-
-bool RunningUnderWine() {
-  const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
-}
 
 /// The registry form of a GUID, as the system formats it.
 std::string GuidText(const GUID& guid) {
@@ -399,148 +391,336 @@ std::vector<uint8_t> Pattern(size_t count, uint8_t seed) {
   return bytes;
 }
 
-// ---- Vtable slots of the declarations ------------------------------------------------
+// ---- Creation of the system's objects ------------------------------------------------
 
-// MinGW's g++ follows the Itanium C++ ABI: a pointer to a virtual member function holds
-// 1 + the method's byte offset in the vtable.
-template <typename Method>
-size_t SlotOf(Method method) {
-  static_assert(sizeof(Method) == 2 * sizeof(uintptr_t), "a member pointer is two words");
-  uintptr_t words[2];
-  std::memcpy(words, &method, sizeof words);
-  EXPECT_EQ(words[0] % sizeof(void*), 1u) << "not a virtual member";
-  return static_cast<size_t>((words[0] - 1) / sizeof(void*));
+template <typename Object>
+using Creator = HResult (platform::DiscRecording::*)(std::unique_ptr<Object>*);
+
+// Creates one object through `creator`; true when a wrapper was handed out.
+template <typename Object>
+std::function<bool(platform::DiscRecording&, HResult*)> Creates(Creator<Object> creator) {
+  return [creator](platform::DiscRecording& recording, HResult* result) {
+    std::unique_ptr<Object> object;
+    *result = (recording.*creator)(&object);
+    return object != nullptr;
+  };
 }
 
-TEST(ImapiDeclarationsTest, ImapiMethodsSitInTheirSlots) {
-  // IUnknown also has a template QueryInterface; the virtual one is picked by its type.
-  using QueryInterfaceMethod = HRESULT (STDMETHODCALLTYPE IUnknown::*)(REFIID, void**);
-  EXPECT_EQ(SlotOf(static_cast<QueryInterfaceMethod>(&imapi::IDiscMaster::QueryInterface)), 0u);
-  EXPECT_EQ(SlotOf(&imapi::IDiscMaster::Release), 2u);
-  EXPECT_EQ(SlotOf(&imapi::IDiscMaster::Open), 3u);
-  EXPECT_EQ(SlotOf(&imapi::IDiscMaster::EnumDiscMasterFormats), 4u);
-  EXPECT_EQ(SlotOf(&imapi::IDiscMaster::GetActiveDiscMasterFormat), 5u);
-  EXPECT_EQ(SlotOf(&imapi::IDiscMaster::SetActiveDiscMasterFormat), 6u);
-  EXPECT_EQ(SlotOf(&imapi::IDiscMaster::EnumDiscRecorders), 7u);
-  EXPECT_EQ(SlotOf(&imapi::IDiscMaster::GetActiveDiscRecorder), 8u);
-  EXPECT_EQ(SlotOf(&imapi::IDiscMaster::SetActiveDiscRecorder), 9u);
-  EXPECT_EQ(SlotOf(&imapi::IDiscMaster::ClearFormatContent), 10u);
-  EXPECT_EQ(SlotOf(&imapi::IDiscMaster::ProgressAdvise), 11u);
-  EXPECT_EQ(SlotOf(&imapi::IDiscMaster::ProgressUnadvise), 12u);
-  EXPECT_EQ(SlotOf(&imapi::IDiscMaster::RecordDisc), 13u);
-  EXPECT_EQ(SlotOf(&imapi::IDiscMaster::Close), 14u);
+TEST(CreationTest, EachObjectIsAskedForByClassInterfaceAndContextAndFailsCleanly) {
+  using Recording = platform::DiscRecording;
+  struct Row {
+    const char* name;
+    std::function<bool(Recording&, HResult*)> create;
+    const char* classId;
+    const char* interfaceId;
+    DWORD context;
+  };
+  const Row rows[] = {
+      {"CDBurn", Creates(&Recording::CreateShellCdBurn), "{FBEB8A05-BEEE-4442-804E-409D6C4515E9}",
+       "{3D73A659-E5D0-4D42-AFC0-5121BA425C8D}", kInprocOrLocal},
+      {"MSDiscMasterObj", Creates(&Recording::CreateDiscMaster),
+       "{520CCA63-51A5-11D3-9144-00104BA11C5E}", "{520CCA62-51A5-11D3-9144-00104BA11C5E}",
+       kInprocOrLocal},
+      {"MsftDiscMaster2", Creates(&Recording::CreateDiscMaster2),
+       "{2735412E-7F64-5B0F-8F00-5D77AFBE261E}", "{27354130-7F64-5B0F-8F00-5D77AFBE261E}",
+       kAllContexts},
+      {"MsftDiscRecorder2", Creates(&Recording::CreateRecorder2),
+       "{2735412D-7F64-5B0F-8F00-5D77AFBE261E}", "{27354133-7F64-5B0F-8F00-5D77AFBE261E}",
+       kAllContexts},
+      {"MsftDiscFormat2Data", Creates(&Recording::CreateDataWriter2),
+       "{2735412A-7F64-5B0F-8F00-5D77AFBE261E}", "{27354153-9F64-5B0F-8F00-5D77AFBE261E}",
+       kAllContexts},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    FakeCom object;
+    FakeCreation creation;
+    creation.object = object.Unknown();
+    const auto recording = platform::MakeWin32DiscRecording(creation.Function());
+    HResult result = 0;
+    EXPECT_TRUE(row.create(*recording, &result));
+    EXPECT_EQ(result, S_OK);
+    ASSERT_EQ(creation.requests.size(), 1u);
+    EXPECT_EQ(GuidText(creation.requests[0].classId), row.classId);
+    EXPECT_EQ(GuidText(creation.requests[0].interfaceId), row.interfaceId);
+    EXPECT_EQ(creation.requests[0].context, row.context);
+    EXPECT_EQ(object.references, 0);  // released with its wrapper
 
-  EXPECT_EQ(SlotOf(&imapi::IDiscRecorder::Init), 3u);
-  EXPECT_EQ(SlotOf(&imapi::IDiscRecorder::GetRecorderGUID), 4u);
-  EXPECT_EQ(SlotOf(&imapi::IDiscRecorder::GetRecorderType), 5u);
-  EXPECT_EQ(SlotOf(&imapi::IDiscRecorder::GetDisplayNames), 6u);
-  EXPECT_EQ(SlotOf(&imapi::IDiscRecorder::GetBasePnPID), 7u);
-  EXPECT_EQ(SlotOf(&imapi::IDiscRecorder::GetPath), 8u);
-  EXPECT_EQ(SlotOf(&imapi::IDiscRecorder::GetRecorderProperties), 9u);
-  EXPECT_EQ(SlotOf(&imapi::IDiscRecorder::SetRecorderProperties), 10u);
-  EXPECT_EQ(SlotOf(&imapi::IDiscRecorder::GetRecorderState), 11u);
-  EXPECT_EQ(SlotOf(&imapi::IDiscRecorder::OpenExclusive), 12u);
-  EXPECT_EQ(SlotOf(&imapi::IDiscRecorder::QueryMediaType), 13u);
-  EXPECT_EQ(SlotOf(&imapi::IDiscRecorder::QueryMediaInfo), 14u);
-  EXPECT_EQ(SlotOf(&imapi::IDiscRecorder::Eject), 15u);
-  EXPECT_EQ(SlotOf(&imapi::IDiscRecorder::Erase), 16u);
-  EXPECT_EQ(SlotOf(&imapi::IDiscRecorder::Close), 17u);
-
-  EXPECT_EQ(SlotOf(&imapi::IEnumDiscRecorders::Next), 3u);
-  EXPECT_EQ(SlotOf(&imapi::IEnumDiscRecorders::Skip), 4u);
-  EXPECT_EQ(SlotOf(&imapi::IEnumDiscRecorders::Reset), 5u);
-  EXPECT_EQ(SlotOf(&imapi::IEnumDiscRecorders::Clone), 6u);
-  EXPECT_EQ(SlotOf(&imapi::IEnumDiscMasterFormats::Next), 3u);
-  EXPECT_EQ(SlotOf(&imapi::IEnumDiscMasterFormats::Skip), 4u);
-  EXPECT_EQ(SlotOf(&imapi::IEnumDiscMasterFormats::Reset), 5u);
-  EXPECT_EQ(SlotOf(&imapi::IEnumDiscMasterFormats::Clone), 6u);
-
-  EXPECT_EQ(SlotOf(&imapi::IJolietDiscMaster::GetTotalDataBlocks), 3u);
-  EXPECT_EQ(SlotOf(&imapi::IJolietDiscMaster::GetUsedDataBlocks), 4u);
-  EXPECT_EQ(SlotOf(&imapi::IJolietDiscMaster::GetDataBlockSize), 5u);
-  EXPECT_EQ(SlotOf(&imapi::IJolietDiscMaster::AddData), 6u);
-  EXPECT_EQ(SlotOf(&imapi::IJolietDiscMaster::GetJolietProperties), 7u);
-  EXPECT_EQ(SlotOf(&imapi::IJolietDiscMaster::SetJolietProperties), 8u);
+    creation.result = platform::kClassNotRegistered;
+    EXPECT_FALSE(row.create(*recording, &result));
+    EXPECT_EQ(result, platform::kClassNotRegistered);
+    creation.result = S_OK;
+    creation.object = nullptr;  // a success without an object
+    EXPECT_FALSE(row.create(*recording, &result));
+    EXPECT_EQ(result, platform::kEPointer);
+    EXPECT_EQ(object.references, 0);
+  }
 }
 
-TEST(ImapiDeclarationsTest, Imapi2MethodsSitInTheirSlots) {
-  EXPECT_EQ(SlotOf(&imapi::IDiscMaster2::Invoke), 6u);
-  EXPECT_EQ(SlotOf(&imapi::IDiscMaster2::get__NewEnum), 7u);
-  EXPECT_EQ(SlotOf(&imapi::IDiscMaster2::get_Item), 8u);
-  EXPECT_EQ(SlotOf(&imapi::IDiscMaster2::get_Count), 9u);
-  EXPECT_EQ(SlotOf(&imapi::IDiscMaster2::get_IsSupportedEnvironment), 10u);
+// ---- The wrappers, on stand-in objects -----------------------------------------------
 
-  EXPECT_EQ(SlotOf(&imapi::IDiscRecorder2::EjectMedia), 7u);
-  EXPECT_EQ(SlotOf(&imapi::IDiscRecorder2::CloseTray), 8u);
-  EXPECT_EQ(SlotOf(&imapi::IDiscRecorder2::AcquireExclusiveAccess), 9u);
-  EXPECT_EQ(SlotOf(&imapi::IDiscRecorder2::ReleaseExclusiveAccess), 10u);
-  EXPECT_EQ(SlotOf(&imapi::IDiscRecorder2::DisableMcn), 11u);
-  EXPECT_EQ(SlotOf(&imapi::IDiscRecorder2::EnableMcn), 12u);
-  EXPECT_EQ(SlotOf(&imapi::IDiscRecorder2::InitializeDiscRecorder), 13u);
-  EXPECT_EQ(SlotOf(&imapi::IDiscRecorder2::get_ActiveDiscRecorder), 14u);
-  EXPECT_EQ(SlotOf(&imapi::IDiscRecorder2::get_VolumeName), 18u);
-  EXPECT_EQ(SlotOf(&imapi::IDiscRecorder2::get_LegacyDeviceNumber), 21u);
-  EXPECT_EQ(SlotOf(&imapi::IDiscRecorder2::get_ExclusiveAccessOwner), 27u);
+class StandInTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    master_.Set(3, AsSlot(&NoArguments<3>));
+    master_.Set(4, AsSlot(&HandOut<4>));
+    master_.Set(7, AsSlot(&HandOut<7>));
+    master_.Set(9, AsSlot(&TakePointer<9>));
+    master_.Set(13, AsSlot(&FakeRecordDisc));
+    master_.Set(14, AsSlot(&NoArguments<14>));
+    master_.children[4] = formats_.Unknown();
+    master_.children[7] = recorders_.Unknown();
+    master_.children[0] = joliet_.Unknown();
+    master_.queryInterfaceId = imapi::kIidJolietDiscMaster;
+    formats_.Set(3, AsSlot(&FakeNextFormats));
+    recorders_.Set(3, AsSlot(&FakeNextRecorder));
+    for (FakeCom* recorder : {&recorder_, &second_}) {
+      recorder->Set(8, AsSlot(&GiveBstr<8>));
+      recorder->Set(17, AsSlot(&NoArguments<17>));
+    }
+    joliet_.Set(6, AsSlot(&FakeAddData));
+    joliet_.Set(8, AsSlot(&TakePointer<8>));
+    shell_.Set(5, AsSlot(&FakeHasRecordableDrive));
+    master2_.Set(8, AsSlot(&FakeGetItem));
+    recorder2_.Set(7, AsSlot(&NoArguments<7>));
+    recorder2_.Set(13, AsSlot(&TakeBstr<13>));
+    writer2_.Set(12, AsSlot(&TakePointer<12>));
+    writer2_.Set(30, AsSlot(&TakeBstr<30>));
+    writer2_.Set(41, AsSlot(&TakePointer<41>));
 
-  EXPECT_EQ(SlotOf(&imapi::IDiscFormat2::IsRecorderSupported), 7u);
-  EXPECT_EQ(SlotOf(&imapi::IDiscFormat2::get_SupportedMediaTypes), 11u);
-  EXPECT_EQ(SlotOf(&imapi::IDiscFormat2Data::IsRecorderSupported), 7u);
-  EXPECT_EQ(SlotOf(&imapi::IDiscFormat2Data::put_Recorder), 12u);
-  EXPECT_EQ(SlotOf(&imapi::IDiscFormat2Data::get_Recorder), 13u);
-  EXPECT_EQ(SlotOf(&imapi::IDiscFormat2Data::get_CurrentMediaStatus), 18u);
-  EXPECT_EQ(SlotOf(&imapi::IDiscFormat2Data::get_LastWrittenAddressOfPreviousSession), 24u);
-  EXPECT_EQ(SlotOf(&imapi::IDiscFormat2Data::get_CurrentPhysicalMediaType), 29u);
-  EXPECT_EQ(SlotOf(&imapi::IDiscFormat2Data::put_ClientName), 30u);
-  EXPECT_EQ(SlotOf(&imapi::IDiscFormat2Data::get_ClientName), 31u);
-  EXPECT_EQ(SlotOf(&imapi::IDiscFormat2Data::get_SupportedWriteSpeedDescriptors), 37u);
-  EXPECT_EQ(SlotOf(&imapi::IDiscFormat2Data::get_MultisessionInterfaces), 40u);
-  EXPECT_EQ(SlotOf(&imapi::IDiscFormat2Data::Write), 41u);
-  EXPECT_EQ(SlotOf(&imapi::IDiscFormat2Data::CancelWrite), 42u);
-  EXPECT_EQ(SlotOf(&imapi::IDiscFormat2Data::SetWriteSpeed), 43u);
+    recording_ = platform::MakeWin32DiscRecording(creation_.Function());
+    creation_.object = master_.Unknown();
+    ASSERT_EQ(recording_->CreateDiscMaster(&master), S_OK);
+    creation_.object = shell_.Unknown();
+    ASSERT_EQ(recording_->CreateShellCdBurn(&shell), S_OK);
+    creation_.object = master2_.Unknown();
+    ASSERT_EQ(recording_->CreateDiscMaster2(&master2), S_OK);
+    creation_.object = recorder2_.Unknown();
+    ASSERT_EQ(recording_->CreateRecorder2(&recorder2), S_OK);
+    creation_.object = writer2_.Unknown();
+    ASSERT_EQ(recording_->CreateDataWriter2(&writer2), S_OK);
+  }
 
-  // MinGW's own ICDBurn, which the shell object is reached through.
-  EXPECT_EQ(SlotOf(&ICDBurn::HasRecordableDrive), 5u);
+  void TearDown() override {
+    master.reset();
+    shell.reset();
+    master2.reset();
+    recorder2.reset();
+    writer2.reset();
+    for (const FakeCom* fake : {&master_, &formats_, &recorders_, &recorder_, &second_, &joliet_,
+                                &shell_, &master2_, &recorder2_, &writer2_}) {
+      EXPECT_EQ(fake->references, 0);
+    }
+  }
+
+  // The next recorder of a new enumeration.
+  std::unique_ptr<platform::RecorderObject> FirstRecorder() {
+    recorders_.recorders = {recorder_.Unknown()};
+    std::unique_ptr<platform::RecorderEnumeration> list;
+    EXPECT_EQ(master->EnumDiscRecorders(&list), S_OK);
+    std::unique_ptr<platform::RecorderObject> recorder;
+    uint32_t fetched = 0;
+    EXPECT_EQ(list->Next(&recorder, &fetched), S_OK);
+    return recorder;
+  }
+
+  FakeCom master_, formats_, recorders_, recorder_, second_, joliet_;
+  FakeCom shell_, master2_, recorder2_, writer2_;
+  FakeCreation creation_;
+  std::unique_ptr<platform::DiscRecording> recording_;
+  std::unique_ptr<platform::DiscMasterObject> master;
+  std::unique_ptr<platform::ShellCdBurnObject> shell;
+  std::unique_ptr<platform::DiscMaster2Object> master2;
+  std::unique_ptr<platform::Recorder2Object> recorder2;
+  std::unique_ptr<platform::DataWriter2Object> writer2;
+};
+
+// Each wrapper call reaches its method's slot with the caller's arguments and gives back
+// the method's own result.
+TEST_F(StandInTest, EachCallReachesItsSlotWithItsArgumentsAndResult) {
+  const std::unique_ptr<platform::RecorderObject> recorder = FirstRecorder();
+  ASSERT_NE(recorder, nullptr);
+  shell_.flag = TRUE;  // a failed call must not pass it on
+  bool has = true;
+  std::u16string text;
+  struct Row {
+    const char* name;
+    FakeCom* object;
+    std::function<HResult()> call;
+    std::vector<size_t> slots;
+    std::vector<int64_t> numbers = {};
+    std::vector<std::wstring> texts = {};
+    std::vector<void*> pointers = {};
+  };
+  const Row rows[] = {
+      {"Open", &master_, [&] { return master->Open(); }, {3}},
+      {"RecordDisc", &master_, [&] { return master->RecordDisc(false, true); }, {13}, {0, 1}},
+      {"RecordDisc simulated",
+       &master_,
+       [&] { return master->RecordDisc(true, false); },
+       {13},
+       {1, 0}},
+      {"Close", &master_, [&] { return master->Close(); }, {14}},
+      {"SetActiveDiscRecorder",
+       &master_,
+       [&] { return master->SetActiveDiscRecorder(recorder.get()); },
+       {9},
+       {},
+       {},
+       {&recorder_}},
+      {"SetActiveDiscRecorder none",
+       &master_,
+       [&] { return master->SetActiveDiscRecorder(nullptr); },
+       {9},
+       {},
+       {},
+       {nullptr}},
+      {"GetPath", &recorder_, [&] { return recorder->GetPath(&text); }, {8}},
+      {"Recorder Close", &recorder_, [&] { return recorder->Close(); }, {17}},
+      {"HasRecordableDrive", &shell_, [&] { return shell->HasRecordableDrive(&has); }, {5}},
+      {"GetItem", &master2_, [&] { return master2->GetItem(2, &text); }, {8}, {2}},
+      {"InitializeDiscRecorder",
+       &recorder2_,
+       [&] { return recorder2->InitializeDiscRecorder(u"{a1b2}\\?\\ide#cdrom"); },
+       {13},
+       {},
+       {L"{a1b2}\\?\\ide#cdrom"}},
+      {"EjectMedia", &recorder2_, [&] { return recorder2->EjectMedia(); }, {7}},
+      {"PutRecorder",
+       &writer2_,
+       [&] { return writer2->PutRecorder(*recorder2); },
+       {12},
+       {},
+       {},
+       {&recorder2_}},
+      {"PutClientName",
+       &writer2_,
+       [&] { return writer2->PutClientName(u"Talvo"); },
+       {30},
+       {},
+       {L"Talvo"}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    row.object->calls.clear();
+    row.object->numbers.clear();
+    row.object->texts.clear();
+    row.object->pointers.clear();
+    row.object->result = kMediaNotPresent;
+    EXPECT_EQ(row.call(), kMediaNotPresent);
+    row.object->result = S_OK;
+    EXPECT_EQ(row.object->calls, row.slots);
+    EXPECT_EQ(row.object->numbers, row.numbers);
+    EXPECT_EQ(row.object->texts, row.texts);
+    EXPECT_EQ(row.object->pointers, row.pointers);
+  }
+  // What failed calls hand back is empty; what successful ones hand back is converted.
+  EXPECT_FALSE(has);
+  EXPECT_TRUE(text.empty());
+  shell_.flag = 7;  // any nonzero BOOL is true
+  EXPECT_EQ(shell->HasRecordableDrive(&has), S_OK);
+  EXPECT_TRUE(has);
+  master2_.answer = L"{a1b2}\\?\\ide#cdrom";
+  EXPECT_EQ(master2->GetItem(0, &text), S_OK);
+  EXPECT_EQ(text, u"{a1b2}\\?\\ide#cdrom");
+  EXPECT_EQ(recorder_.references, 1);  // the caller's only
 }
 
-TEST(ImapiDeclarationsTest, IdentifiersHaveTheirRegistryValues) {
-  EXPECT_EQ(GuidText(imapi::kIidDiscMaster), "{520CCA62-51A5-11D3-9144-00104BA11C5E}");
-  EXPECT_EQ(GuidText(imapi::kIidDiscRecorder), "{85AC9776-CA88-4CF2-894E-09598C078A41}");
-  EXPECT_EQ(GuidText(imapi::kIidEnumDiscRecorders), "{9B1921E1-54AC-11D3-9144-00104BA11C5E}");
-  EXPECT_EQ(GuidText(imapi::kIidEnumDiscMasterFormats), "{DDF445E1-54BA-11D3-9144-00104BA11C5E}");
-  EXPECT_EQ(GuidText(imapi::kIidRedbookDiscMaster), "{E3BC42CD-4E5C-11D3-9144-00104BA11C5E}");
-  EXPECT_EQ(GuidText(imapi::kIidJolietDiscMaster), "{E3BC42CE-4E5C-11D3-9144-00104BA11C5E}");
-  EXPECT_EQ(GuidText(imapi::kClsidMsDiscMasterObj), "{520CCA63-51A5-11D3-9144-00104BA11C5E}");
-  EXPECT_EQ(GuidText(imapi::kClsidMsftDiscMaster2), "{2735412E-7F64-5B0F-8F00-5D77AFBE261E}");
-  EXPECT_EQ(GuidText(imapi::kIidDiscMaster2), "{27354130-7F64-5B0F-8F00-5D77AFBE261E}");
-  EXPECT_EQ(GuidText(imapi::kClsidMsftDiscRecorder2), "{2735412D-7F64-5B0F-8F00-5D77AFBE261E}");
-  EXPECT_EQ(GuidText(imapi::kIidDiscRecorder2), "{27354133-7F64-5B0F-8F00-5D77AFBE261E}");
-  EXPECT_EQ(GuidText(imapi::kClsidMsftDiscFormat2Data), "{2735412A-7F64-5B0F-8F00-5D77AFBE261E}");
-  EXPECT_EQ(GuidText(imapi::kIidDiscFormat2), "{27354152-8F64-5B0F-8F00-5D77AFBE261E}");
-  EXPECT_EQ(GuidText(imapi::kIidDiscFormat2Data), "{27354153-9F64-5B0F-8F00-5D77AFBE261E}");
-  // MinGW's, from libuuid.
-  EXPECT_EQ(GuidText(CLSID_CDBurn), "{FBEB8A05-BEEE-4442-804E-409D6C4515E9}");
-  EXPECT_EQ(GuidText(IID_ICDBurn), "{3D73A659-E5D0-4D42-AFC0-5121BA425C8D}");
+TEST_F(StandInTest, ObjectsOfAnotherKindAreRefusedWithoutACall) {
+  ForeignRecorder recorder;
+  ForeignRecorder2 recorder2Object;
+  ForeignStream stream;
+  ForeignStorage storage;
+  ForeignPropertySet properties;
+  std::unique_ptr<platform::JolietFormat> joliet;
+  ASSERT_EQ(master->QueryJoliet(&joliet), S_OK);
+  EXPECT_EQ(master->SetActiveDiscRecorder(&recorder), platform::kEPointer);
+  EXPECT_EQ(writer2->PutRecorder(recorder2Object), platform::kEPointer);
+  EXPECT_EQ(writer2->Write(stream), platform::kEPointer);
+  EXPECT_EQ(joliet->AddData(storage, 1), platform::kEPointer);
+  EXPECT_EQ(joliet->SetJolietProperties(properties), platform::kEPointer);
+  for (const FakeCom* fake : {&master_, &writer2_, &joliet_}) EXPECT_TRUE(fake->calls.empty());
 }
 
-// ---- COM on the calling thread -------------------------------------------------------
-
-TEST(Win32DiscRecordingTest, ComStartsOnceAndCountsEveryStart) {
-  // A thread of its own, so that no other test has started COM on it.
-  std::thread([] {
-    const auto recording = platform::MakeHostDiscRecording();
-    EXPECT_EQ(recording->CoInitialize(), S_OK);
-    EXPECT_EQ(recording->CoInitialize(), S_FALSE);
-    EXPECT_EQ(recording->CoInitializeEx(platform::kCoinitApartmentThreaded), S_FALSE);
-    EXPECT_EQ(recording->CoInitializeEx(kCoinitMultithreaded), kChangedMode);
-    // Three successful starts, three stops: COM is then off, and may start in another
-    // apartment.
-    recording->CoUninitialize();
-    recording->CoUninitialize();
-    recording->CoUninitialize();
-    EXPECT_EQ(recording->CoInitializeEx(kCoinitMultithreaded), S_OK);
-    recording->CoUninitialize();
-  }).join();
+TEST_F(StandInTest, RecordersComeOneByOneWithTheirPaths) {
+  recorder_.answer = L"\\Device\\CdRom0";
+  second_.answer = L"\\Device\\CdRom1";
+  recorders_.recorders = {recorder_.Unknown(), second_.Unknown()};
+  std::unique_ptr<platform::RecorderEnumeration> list;
+  ASSERT_EQ(master->EnumDiscRecorders(&list), S_OK);
+  std::vector<std::u16string> paths;
+  for (;;) {
+    std::unique_ptr<platform::RecorderObject> recorder;
+    uint32_t fetched = 99;
+    const HResult result = list->Next(&recorder, &fetched);
+    if (fetched == 0) {
+      EXPECT_EQ(result, S_FALSE);
+      EXPECT_EQ(recorder, nullptr);
+      break;
+    }
+    ASSERT_NE(recorder, nullptr);
+    std::u16string path;
+    EXPECT_EQ(recorder->GetPath(&path), S_OK);
+    paths.push_back(path);
+  }
+  EXPECT_EQ(paths, (std::vector<std::u16string>{u"\\Device\\CdRom0", u"\\Device\\CdRom1"}));
+  EXPECT_EQ(recorders_.numbers, (std::vector<int64_t>{1, 1, 1}));
+  EXPECT_EQ(master_.calls, (std::vector<size_t>{7}));
 }
+
+TEST_F(StandInTest, FormatsAreCountedAndTheirEnumeratorReleased) {
+  formats_.formats = {imapi::kIidRedbookDiscMaster, imapi::kIidJolietDiscMaster};
+  uint32_t fetched = 99;
+  EXPECT_EQ(master->EnumFormats(10, &fetched), S_FALSE);
+  EXPECT_EQ(fetched, 2u);
+  EXPECT_EQ(master->EnumFormats(1, &fetched), S_OK);
+  EXPECT_EQ(fetched, 1u);
+  EXPECT_EQ(formats_.numbers, (std::vector<int64_t>{10, 1}));
+  EXPECT_EQ(formats_.references, 0);
+
+  master_.result = kMediaNotPresent;
+  EXPECT_EQ(master->EnumFormats(10, &fetched), kMediaNotPresent);
+  EXPECT_EQ(fetched, 0u);
+  EXPECT_EQ(formats_.calls.size(), 2u);
+}
+
+TEST_F(StandInTest, JolietIsAskedForByItsInterfaceOrHandsOutNothing) {
+  std::unique_ptr<platform::JolietFormat> joliet;
+  ASSERT_EQ(master->QueryJoliet(&joliet), S_OK);
+  ASSERT_NE(joliet, nullptr);
+  EXPECT_EQ(GuidText(master_.askedInterfaces.back()), "{E3BC42CE-4E5C-11D3-9144-00104BA11C5E}");
+  joliet.reset();
+  master_.queryInterfaceId = imapi::kIidRedbookDiscMaster;
+  EXPECT_EQ(master->QueryJoliet(&joliet), kNoInterface);
+  EXPECT_EQ(joliet, nullptr);
+}
+
+// Staged data and the image reach IMAPI as the compound file's own interfaces.
+TEST_F(StandInTest, CompoundFilesReachTheRecordersAsTheirOwnInterfaces) {
+  ASSERT_EQ(CoInitialize(nullptr), S_OK);
+  {
+    std::unique_ptr<platform::JolietFormat> joliet;
+    ASSERT_EQ(master->QueryJoliet(&joliet), S_OK);
+    std::unique_ptr<platform::DiscStorage> storage;
+    ASSERT_EQ(recording_->CreateTemporaryStorage(platform::kStgmCreateReadWriteExclusive, &storage),
+              S_OK);
+    joliet_.result = kPropertiesIgnored;
+    EXPECT_EQ(joliet->AddData(*storage, 1), kPropertiesIgnored);
+    ASSERT_EQ(joliet_.pointers.size(), 1u);
+    EXPECT_NE(joliet_.pointers[0], nullptr);
+    EXPECT_EQ(joliet_.numbers, (std::vector<int64_t>{1}));
+
+    std::unique_ptr<platform::DiscStream> image;
+    ASSERT_EQ(storage->CreateStream(u"iso", platform::kStgmCreateWriteExclusive, &image), S_OK);
+    writer2_.result = kMediaNotPresent;
+    EXPECT_EQ(writer2->Write(*image), kMediaNotPresent);
+    EXPECT_EQ(writer2_.pointers, (std::vector<void*>{platform::Win32StreamInterface(*image)}));
+    EXPECT_EQ(writer2_.calls, (std::vector<size_t>{41}));
+  }
+  CoUninitialize();
+}
+
+// ---- Compound files and property sets of the system ----------------------------------
 
 class HostRecordingTest : public ::testing::Test {
  protected:
@@ -556,8 +736,6 @@ class HostRecordingTest : public ::testing::Test {
   std::unique_ptr<platform::DiscRecording> recording_;
   bool started_ = false;
 };
-
-// ---- Compound files and streams ------------------------------------------------------
 
 TEST_F(HostRecordingTest, StagedBytesCopyFromOneCompoundFileToAnother) {
   const std::vector<uint8_t> bytes = Pattern(5000, 3);
@@ -577,88 +755,25 @@ TEST_F(HostRecordingTest, StagedBytesCopyFromOneCompoundFileToAnother) {
   std::unique_ptr<platform::DiscStream> reading;
   ASSERT_EQ(source->OpenStream(u"iso", platform::kStgmReadExclusive, &reading), S_OK);
   ASSERT_NE(reading, nullptr);
-
   std::unique_ptr<platform::DiscStorage> target;
   ASSERT_EQ(recording_->CreateTemporaryStorage(platform::kStgmCreateReadWriteExclusive, &target),
             S_OK);
   {
     std::unique_ptr<platform::DiscStream> copy;
     ASSERT_EQ(target->CreateStream(u"copy", platform::kStgmCreateWriteExclusive, &copy), S_OK);
-    ASSERT_NE(copy, nullptr);
+    ForeignStream foreign;
+    EXPECT_EQ(reading->CopyTo(foreign, 16), platform::kEPointer);
+    EXPECT_EQ(platform::Win32StreamInterface(foreign), nullptr);
     EXPECT_EQ(reading->CopyTo(*copy, bytes.size()), S_OK);
   }
   std::unique_ptr<platform::DiscStream> copied;
   ASSERT_EQ(target->OpenStream(u"copy", platform::kStgmReadExclusive, &copied), S_OK);
-  ASSERT_NE(copied, nullptr);
   EXPECT_EQ(ReadAll(*copied), bytes);
-}
 
-TEST_F(HostRecordingTest, CopyingStartsWhereTheLastCopyEnded) {
-  const std::vector<uint8_t> bytes = Pattern(3000, 91);
-  const uint32_t kReadWrite = platform::kStgmCreateReadWriteExclusive;
-  std::unique_ptr<platform::DiscStorage> storage;
-  ASSERT_EQ(recording_->CreateTemporaryStorage(platform::kStgmCreateReadWriteExclusive, &storage),
-            S_OK);
-  std::unique_ptr<platform::DiscStream> source;
-  std::unique_ptr<platform::DiscStream> first;
-  std::unique_ptr<platform::DiscStream> second;
-  // Read-write streams, so that the test can seek and read them back.
-  ASSERT_EQ(storage->CreateStream(u"source", kReadWrite, &source), S_OK);
-  ASSERT_EQ(storage->CreateStream(u"first", kReadWrite, &first), S_OK);
-  ASSERT_EQ(storage->CreateStream(u"second", kReadWrite, &second), S_OK);
-  uint32_t written = 0;
-  ASSERT_EQ(source->Write(bytes.data(), static_cast<uint32_t>(bytes.size()), &written), S_OK);
-  LARGE_INTEGER start;
-  start.QuadPart = 0;
-  ASSERT_EQ(platform::Win32StreamInterface(*source)->Seek(start, STREAM_SEEK_SET, nullptr), S_OK);
-
-  const size_t split = 1234;
-  EXPECT_EQ(source->CopyTo(*first, split), S_OK);
-  EXPECT_EQ(source->CopyTo(*second, bytes.size()), S_OK);  // only what is left comes
-  EXPECT_EQ(ReadAll(*first), std::vector<uint8_t>(bytes.begin(), bytes.begin() + split));
-  EXPECT_EQ(ReadAll(*second), std::vector<uint8_t>(bytes.begin() + split, bytes.end()));
-}
-
-TEST_F(HostRecordingTest, AStreamOpenedAgainForReadingRefusesWrites) {
-  std::unique_ptr<platform::DiscStorage> storage;
-  ASSERT_EQ(recording_->CreateTemporaryStorage(platform::kStgmCreateReadWriteExclusive, &storage),
-            S_OK);
-  const std::vector<uint8_t> bytes = Pattern(100, 5);
-  uint32_t written = 0;
-  {
-    std::unique_ptr<platform::DiscStream> writing;
-    ASSERT_EQ(storage->CreateStream(u"bootimg", platform::kStgmCreateWriteExclusive, &writing),
-              S_OK);
-    ASSERT_EQ(writing->Write(bytes.data(), static_cast<uint32_t>(bytes.size()), &written), S_OK);
-  }
-  std::unique_ptr<platform::DiscStream> reading;
-  ASSERT_EQ(storage->OpenStream(u"bootimg", platform::kStgmReadExclusive, &reading), S_OK);
-  written = 99;
-  EXPECT_EQ(reading->Write(bytes.data(), 10, &written), kAccessDenied);
-  EXPECT_EQ(written, 0u);
-  EXPECT_EQ(ReadAll(*reading), bytes);
-}
-
-TEST_F(HostRecordingTest, AMissingStreamIsNotFoundAndNothingIsHandedOut) {
-  std::unique_ptr<platform::DiscStorage> storage;
-  ASSERT_EQ(recording_->CreateTemporaryStorage(platform::kStgmCreateReadWriteExclusive, &storage),
-            S_OK);
-  auto stream = std::make_unique<ForeignStream>();  // must be dropped by the failed call
-  std::unique_ptr<platform::DiscStream> held = std::move(stream);
-  EXPECT_EQ(storage->OpenStream(u"bootimg", platform::kStgmReadExclusive, &held), kFileNotFound);
+  // A missing stream is not found, and a stream the caller held is dropped.
+  std::unique_ptr<platform::DiscStream> held = std::make_unique<ForeignStream>();
+  EXPECT_EQ(target->OpenStream(u"bootimg", platform::kStgmReadExclusive, &held), kFileNotFound);
   EXPECT_EQ(held, nullptr);
-}
-
-TEST_F(HostRecordingTest, StreamsRefuseATargetOfAnotherKind) {
-  std::unique_ptr<platform::DiscStorage> storage;
-  ASSERT_EQ(recording_->CreateTemporaryStorage(platform::kStgmCreateReadWriteExclusive, &storage),
-            S_OK);
-  std::unique_ptr<platform::DiscStream> stream;
-  ASSERT_EQ(storage->CreateStream(u"iso", platform::kStgmCreateWriteExclusive, &stream), S_OK);
-  ForeignStream foreign;
-  EXPECT_EQ(stream->CopyTo(foreign, 16), platform::kEPointer);
-  EXPECT_EQ(platform::Win32StreamInterface(foreign), nullptr);
-  EXPECT_NE(platform::Win32StreamInterface(*stream), nullptr);
 }
 
 // ---- Property sets, on the system's own property storage ----------------------------
@@ -777,16 +892,14 @@ TEST_F(PropertySetTest, EnumerationListsEveryPropertyWithItsType) {
   EXPECT_EQ(listed, expected);
 }
 
-TEST_F(PropertySetTest, AnAbsentPropertyReadsAsEmpty) {
+TEST_F(PropertySetTest, AbsentPropertiesReadEmptyAndUnusableValuesAreRefused) {
   platform::PropertyValue value = Text(platform::kVtBstr, u"left over");
   value.number = 9;
   EXPECT_EQ(properties_->Read(77, &value), S_FALSE);
   EXPECT_EQ(value.type, platform::kVtEmpty);
   EXPECT_EQ(value.number, 0);
   EXPECT_TRUE(value.text.empty());
-}
 
-TEST_F(PropertySetTest, ValuesWithoutAUsableStreamOrTypeAreRefused) {
   platform::PropertyValue stream;
   stream.type = platform::kVtStream;
   EXPECT_EQ(properties_->Write(8, stream, 2), platform::kEPointer);
@@ -794,7 +907,6 @@ TEST_F(PropertySetTest, ValuesWithoutAUsableStreamOrTypeAreRefused) {
   EXPECT_EQ(properties_->Write(8, stream, 2), platform::kEPointer);
   EXPECT_EQ(properties_->Write(8, Number(VT_R8, 1), 2), kBadVarType);
   // Nothing reached the property set.
-  platform::PropertyValue value;
   EXPECT_EQ(properties_->Read(8, &value), S_FALSE);
 }
 
@@ -898,417 +1010,6 @@ TEST_F(StreamPropertyTest, ValuesGoOutAsTheCallerTypedThem) {
   EXPECT_EQ(properties_.written.vt, VT_BSTR);
   ASSERT_EQ(properties_.texts.size(), 1u);
   EXPECT_EQ(properties_.texts[0], std::wstring(L"Tal\0vo", 6));
-}
-
-// ---- IMAPI through stand-in objects --------------------------------------------------
-
-class DiscMasterTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    master_.Set(3, AsSlot(&NoArguments<3>));
-    master_.Set(4, AsSlot(&HandOut<4>));
-    master_.Set(7, AsSlot(&HandOut<7>));
-    master_.Set(9, AsSlot(&TakePointer<9>));
-    master_.Set(13, AsSlot(&FakeRecordDisc));
-    master_.Set(14, AsSlot(&NoArguments<14>));
-    master_.children[4] = formats_.Unknown();
-    master_.children[7] = recorders_.Unknown();
-    master_.children[0] = joliet_.Unknown();
-    master_.queryInterfaceId = imapi::kIidJolietDiscMaster;
-    formats_.Set(3, AsSlot(&FakeNextFormats));
-    recorders_.Set(3, AsSlot(&FakeNextRecorder));
-    recorder_.Set(8, AsSlot(&GiveBstr<8>));
-    recorder_.Set(17, AsSlot(&NoArguments<17>));
-    joliet_.Set(6, AsSlot(&FakeAddData));
-    joliet_.Set(8, AsSlot(&TakePointer<8>));
-    creation_.object = master_.Unknown();
-    recording_ = platform::MakeWin32DiscRecording(creation_.Function());
-    ASSERT_EQ(recording_->CreateDiscMaster(&master_wrapper_), S_OK);
-    ASSERT_NE(master_wrapper_, nullptr);
-  }
-
-  void TearDown() override {
-    master_wrapper_.reset();
-    for (const FakeCom* fake : {&master_, &formats_, &recorders_, &recorder_, &joliet_}) {
-      EXPECT_EQ(fake->references, 0);
-    }
-  }
-
-  FakeCom master_;
-  FakeCom formats_;
-  FakeCom recorders_;
-  FakeCom recorder_;
-  FakeCom joliet_;
-  FakeCreation creation_;
-  std::unique_ptr<platform::DiscRecording> recording_;
-  std::unique_ptr<platform::DiscMasterObject> master_wrapper_;
-};
-
-TEST_F(DiscMasterTest, CreationAsksForTheDiscMasterInProcessOrAsAService) {
-  ASSERT_EQ(creation_.requests.size(), 1u);
-  EXPECT_EQ(GuidText(creation_.requests[0].classId), "{520CCA63-51A5-11D3-9144-00104BA11C5E}");
-  EXPECT_EQ(GuidText(creation_.requests[0].interfaceId), "{520CCA62-51A5-11D3-9144-00104BA11C5E}");
-  EXPECT_EQ(creation_.requests[0].context, kInprocOrLocal);
-  EXPECT_EQ(master_.references, 1);
-}
-
-TEST_F(DiscMasterTest, OpenRecordAndCloseReachTheirMethods) {
-  master_.result = kMediaNotPresent;
-  EXPECT_EQ(master_wrapper_->Open(), kMediaNotPresent);
-  EXPECT_EQ(master_wrapper_->RecordDisc(false, true), kMediaNotPresent);
-  EXPECT_EQ(master_wrapper_->RecordDisc(true, false), kMediaNotPresent);
-  EXPECT_EQ(master_wrapper_->Close(), kMediaNotPresent);
-  EXPECT_EQ(master_.calls, (std::vector<size_t>{3, 13, 13, 14}));
-  EXPECT_EQ(master_.numbers, (std::vector<int64_t>{0, 1, 1, 0}));
-  // Nothing was closed for the caller when the wrapper went away.
-  master_wrapper_.reset();
-  EXPECT_EQ(master_.calls.size(), 4u);
-}
-
-TEST_F(DiscMasterTest, FormatsAreCountedAndTheirEnumeratorReleased) {
-  formats_.formats = {imapi::kIidRedbookDiscMaster, imapi::kIidJolietDiscMaster};
-  uint32_t fetched = 99;
-  EXPECT_EQ(master_wrapper_->EnumFormats(10, &fetched), S_FALSE);
-  EXPECT_EQ(fetched, 2u);
-  EXPECT_EQ(formats_.numbers, (std::vector<int64_t>{10}));
-  EXPECT_EQ(formats_.references, 0);
-
-  EXPECT_EQ(master_wrapper_->EnumFormats(1, &fetched), S_OK);
-  EXPECT_EQ(fetched, 1u);
-  EXPECT_EQ(formats_.references, 0);
-  EXPECT_EQ(master_.calls, (std::vector<size_t>{4, 4}));
-}
-
-TEST_F(DiscMasterTest, AFailedFormatListFetchesNothing) {
-  master_.result = kMediaNotPresent;
-  uint32_t fetched = 99;
-  EXPECT_EQ(master_wrapper_->EnumFormats(10, &fetched), kMediaNotPresent);
-  EXPECT_EQ(fetched, 0u);
-  EXPECT_TRUE(formats_.calls.empty());
-}
-
-TEST_F(DiscMasterTest, RecordersComeOneByOneWithTheirPaths) {
-  FakeCom second;
-  second.Set(8, AsSlot(&GiveBstr<8>));
-  second.Set(17, AsSlot(&NoArguments<17>));
-  recorder_.answer = L"\\Device\\CdRom0";
-  second.answer = L"\\Device\\CdRom1";
-  recorders_.recorders = {recorder_.Unknown(), second.Unknown()};
-
-  std::unique_ptr<platform::RecorderEnumeration> list;
-  ASSERT_EQ(master_wrapper_->EnumDiscRecorders(&list), S_OK);
-  ASSERT_NE(list, nullptr);
-  std::vector<std::u16string> paths;
-  for (;;) {
-    std::unique_ptr<platform::RecorderObject> recorder;
-    uint32_t fetched = 99;
-    const HResult result = list->Next(&recorder, &fetched);
-    if (fetched == 0) {
-      EXPECT_EQ(result, S_FALSE);
-      EXPECT_EQ(recorder, nullptr);
-      break;
-    }
-    EXPECT_EQ(result, S_OK);
-    ASSERT_NE(recorder, nullptr);
-    std::u16string path;
-    EXPECT_EQ(recorder->GetPath(&path), S_OK);
-    paths.push_back(path);
-    EXPECT_EQ(recorder->Close(), S_OK);
-  }
-  EXPECT_EQ(paths, (std::vector<std::u16string>{u"\\Device\\CdRom0", u"\\Device\\CdRom1"}));
-  EXPECT_EQ(recorders_.numbers, (std::vector<int64_t>{1, 1, 1}));
-  EXPECT_EQ(recorder_.calls, (std::vector<size_t>{8, 17}));
-  EXPECT_EQ(second.calls, (std::vector<size_t>{8, 17}));
-  EXPECT_EQ(second.references, 0);
-}
-
-TEST_F(DiscMasterTest, TheActiveRecorderIsTheOneHandedOutOrNone) {
-  recorders_.recorders = {recorder_.Unknown()};
-  std::unique_ptr<platform::RecorderEnumeration> list;
-  ASSERT_EQ(master_wrapper_->EnumDiscRecorders(&list), S_OK);
-  std::unique_ptr<platform::RecorderObject> recorder;
-  uint32_t fetched = 0;
-  ASSERT_EQ(list->Next(&recorder, &fetched), S_OK);
-  ASSERT_NE(recorder, nullptr);
-
-  EXPECT_EQ(master_wrapper_->SetActiveDiscRecorder(recorder.get()), S_OK);
-  EXPECT_EQ(master_wrapper_->SetActiveDiscRecorder(nullptr), S_OK);
-  ForeignRecorder foreign;
-  EXPECT_EQ(master_wrapper_->SetActiveDiscRecorder(&foreign), platform::kEPointer);
-  EXPECT_EQ(master_.pointers, (std::vector<void*>{&recorder_, nullptr}));
-  EXPECT_EQ(master_.calls, (std::vector<size_t>{7, 9, 9}));
-  EXPECT_EQ(recorder_.references, 1);  // the caller's only
-}
-
-TEST_F(DiscMasterTest, AFailedPathLeavesNoText) {
-  recorders_.recorders = {recorder_.Unknown()};
-  recorder_.result = kMediaNotPresent;
-  std::unique_ptr<platform::RecorderEnumeration> list;
-  ASSERT_EQ(master_wrapper_->EnumDiscRecorders(&list), S_OK);
-  std::unique_ptr<platform::RecorderObject> recorder;
-  uint32_t fetched = 0;
-  ASSERT_EQ(list->Next(&recorder, &fetched), S_OK);
-  std::u16string path = u"stale";
-  EXPECT_EQ(recorder->GetPath(&path), kMediaNotPresent);
-  EXPECT_TRUE(path.empty());
-}
-
-TEST_F(DiscMasterTest, JolietStagesDataAndTakesOnlyItsOwnKindOfObjects) {
-  std::unique_ptr<platform::JolietFormat> joliet;
-  ASSERT_EQ(master_wrapper_->QueryJoliet(&joliet), S_OK);
-  ASSERT_NE(joliet, nullptr);
-  ASSERT_FALSE(master_.askedInterfaces.empty());
-  EXPECT_EQ(GuidText(master_.askedInterfaces.back()), "{E3BC42CE-4E5C-11D3-9144-00104BA11C5E}");
-
-  // A real compound file, so that the IStorage handed over is the one the wrapper holds.
-  ASSERT_EQ(CoInitialize(nullptr), S_OK);
-  {
-    std::unique_ptr<platform::DiscStorage> storage;
-    ASSERT_EQ(recording_->CreateTemporaryStorage(platform::kStgmCreateReadWriteExclusive, &storage),
-              S_OK);
-    joliet_.result = kPropertiesIgnored;
-    EXPECT_EQ(joliet->AddData(*storage, 1), kPropertiesIgnored);
-    ASSERT_EQ(joliet_.pointers.size(), 1u);
-    EXPECT_NE(joliet_.pointers[0], nullptr);
-    EXPECT_EQ(joliet_.numbers, (std::vector<int64_t>{1}));
-
-    ForeignStorage foreignStorage;
-    EXPECT_EQ(joliet->AddData(foreignStorage, 1), platform::kEPointer);
-    ForeignPropertySet foreignSet;
-    EXPECT_EQ(joliet->SetJolietProperties(foreignSet), platform::kEPointer);
-    EXPECT_EQ(joliet_.calls, (std::vector<size_t>{6}));
-  }
-  CoUninitialize();
-}
-
-TEST_F(DiscMasterTest, AMasterWithoutJolietHandsOutNothing) {
-  master_.queryInterfaceId = imapi::kIidRedbookDiscMaster;
-  std::unique_ptr<platform::JolietFormat> joliet;
-  EXPECT_EQ(master_wrapper_->QueryJoliet(&joliet), kNoInterface);
-  EXPECT_EQ(joliet, nullptr);
-}
-
-// ---- The shell object and IMAPI2 through stand-in objects ----------------------------
-
-TEST(ShellCdBurnTest, AsksTheShellObjectWhetherARecorderExists) {
-  FakeCom burn;
-  burn.Set(5, AsSlot(&FakeHasRecordableDrive));
-  FakeCreation creation;
-  creation.object = burn.Unknown();
-  const auto recording = platform::MakeWin32DiscRecording(creation.Function());
-  std::unique_ptr<platform::ShellCdBurnObject> shell;
-  ASSERT_EQ(recording->CreateShellCdBurn(&shell), S_OK);
-  ASSERT_EQ(creation.requests.size(), 1u);
-  EXPECT_EQ(GuidText(creation.requests[0].classId), "{FBEB8A05-BEEE-4442-804E-409D6C4515E9}");
-  EXPECT_EQ(GuidText(creation.requests[0].interfaceId), "{3D73A659-E5D0-4D42-AFC0-5121BA425C8D}");
-  EXPECT_EQ(creation.requests[0].context, kInprocOrLocal);
-
-  bool has = true;
-  burn.flag = FALSE;
-  EXPECT_EQ(shell->HasRecordableDrive(&has), S_OK);
-  EXPECT_FALSE(has);
-  burn.flag = 7;  // any nonzero BOOL is true
-  EXPECT_EQ(shell->HasRecordableDrive(&has), S_OK);
-  EXPECT_TRUE(has);
-  burn.result = kMediaNotPresent;
-  EXPECT_EQ(shell->HasRecordableDrive(&has), kMediaNotPresent);
-  EXPECT_FALSE(has);
-  EXPECT_EQ(burn.calls, (std::vector<size_t>{5, 5, 5}));
-  shell.reset();
-  EXPECT_EQ(burn.references, 0);
-}
-
-TEST(Imapi2Test, ObjectsAreCreatedInAnyContextWithTheirIdentifiers) {
-  FakeCom object;
-  FakeCreation creation;
-  creation.object = object.Unknown();
-  const auto recording = platform::MakeWin32DiscRecording(creation.Function());
-  std::unique_ptr<platform::DiscMaster2Object> master;
-  std::unique_ptr<platform::Recorder2Object> recorder;
-  std::unique_ptr<platform::DataWriter2Object> writer;
-  ASSERT_EQ(recording->CreateDiscMaster2(&master), S_OK);
-  ASSERT_EQ(recording->CreateRecorder2(&recorder), S_OK);
-  ASSERT_EQ(recording->CreateDataWriter2(&writer), S_OK);
-  ASSERT_EQ(creation.requests.size(), 3u);
-  const char* const classes[] = {"{2735412E-7F64-5B0F-8F00-5D77AFBE261E}",
-                                 "{2735412D-7F64-5B0F-8F00-5D77AFBE261E}",
-                                 "{2735412A-7F64-5B0F-8F00-5D77AFBE261E}"};
-  const char* const interfaces[] = {"{27354130-7F64-5B0F-8F00-5D77AFBE261E}",
-                                    "{27354133-7F64-5B0F-8F00-5D77AFBE261E}",
-                                    "{27354153-9F64-5B0F-8F00-5D77AFBE261E}"};
-  for (size_t i = 0; i < 3; ++i) {
-    EXPECT_EQ(GuidText(creation.requests[i].classId), classes[i]) << i;
-    EXPECT_EQ(GuidText(creation.requests[i].interfaceId), interfaces[i]) << i;
-    EXPECT_EQ(creation.requests[i].context, kAllContexts) << i;
-  }
-  EXPECT_EQ(object.references, 3);
-  master.reset();
-  recorder.reset();
-  writer.reset();
-  EXPECT_EQ(object.references, 0);
-}
-
-TEST(Imapi2Test, TheRecorderIsFoundInitializedAndHandedToTheWriter) {
-  FakeCom master;
-  FakeCom recorder;
-  FakeCom writer;
-  master.Set(8, AsSlot(&FakeGetItem));
-  master.answer = L"{a1b2}\\?\\ide#cdrom";
-  recorder.Set(7, AsSlot(&NoArguments<7>));
-  recorder.Set(13, AsSlot(&TakeBstr<13>));
-  writer.Set(12, AsSlot(&TakePointer<12>));
-  writer.Set(30, AsSlot(&TakeBstr<30>));
-  writer.Set(41, AsSlot(&TakePointer<41>));
-  FakeCreation creation;
-  const auto recording = platform::MakeWin32DiscRecording(creation.Function());
-  std::unique_ptr<platform::DiscMaster2Object> masterWrapper;
-  std::unique_ptr<platform::Recorder2Object> recorderWrapper;
-  std::unique_ptr<platform::DataWriter2Object> writerWrapper;
-  creation.object = master.Unknown();
-  ASSERT_EQ(recording->CreateDiscMaster2(&masterWrapper), S_OK);
-  creation.object = recorder.Unknown();
-  ASSERT_EQ(recording->CreateRecorder2(&recorderWrapper), S_OK);
-  creation.object = writer.Unknown();
-  ASSERT_EQ(recording->CreateDataWriter2(&writerWrapper), S_OK);
-
-  std::u16string id;
-  EXPECT_EQ(masterWrapper->GetItem(2, &id), S_OK);
-  EXPECT_EQ(id, u"{a1b2}\\?\\ide#cdrom");
-  EXPECT_EQ(master.numbers, (std::vector<int64_t>{2}));
-  EXPECT_EQ(recorderWrapper->InitializeDiscRecorder(id), S_OK);
-  EXPECT_EQ(writerWrapper->PutRecorder(*recorderWrapper), S_OK);
-  EXPECT_EQ(writerWrapper->PutClientName(u"Talvo"), S_OK);
-  EXPECT_EQ(recorderWrapper->EjectMedia(), S_OK);
-  EXPECT_EQ(recorder.texts, (std::vector<std::wstring>{L"{a1b2}\\?\\ide#cdrom"}));
-  EXPECT_EQ(writer.texts, (std::vector<std::wstring>{L"Talvo"}));
-  EXPECT_EQ(writer.pointers, (std::vector<void*>{&recorder}));
-  EXPECT_EQ(recorder.calls, (std::vector<size_t>{13, 7}));
-
-  ForeignRecorder2 foreignRecorder;
-  ForeignStream foreignStream;
-  EXPECT_EQ(writerWrapper->PutRecorder(foreignRecorder), platform::kEPointer);
-  EXPECT_EQ(writerWrapper->Write(foreignStream), platform::kEPointer);
-  EXPECT_EQ(writer.calls, (std::vector<size_t>{12, 30}));
-
-  masterWrapper.reset();
-  recorderWrapper.reset();
-  writerWrapper.reset();
-  EXPECT_EQ(master.references, 0);
-  EXPECT_EQ(recorder.references, 0);
-  EXPECT_EQ(writer.references, 0);
-}
-
-TEST(Imapi2Test, TheImageStreamIsHandedToTheWriterAsIs) {
-  ASSERT_EQ(CoInitialize(nullptr), S_OK);
-  {
-    FakeCom writer;
-    writer.Set(41, AsSlot(&TakePointer<41>));
-    writer.result = kMediaNotPresent;
-    FakeCreation creation;
-    creation.object = writer.Unknown();
-    const auto recording = platform::MakeWin32DiscRecording(creation.Function());
-    std::unique_ptr<platform::DataWriter2Object> wrapper;
-    ASSERT_EQ(recording->CreateDataWriter2(&wrapper), S_OK);
-    std::unique_ptr<platform::DiscStorage> storage;
-    ASSERT_EQ(recording->CreateTemporaryStorage(platform::kStgmCreateReadWriteExclusive, &storage),
-              S_OK);
-    std::unique_ptr<platform::DiscStream> image;
-    ASSERT_EQ(storage->CreateStream(u"iso", platform::kStgmCreateWriteExclusive, &image), S_OK);
-    EXPECT_EQ(wrapper->Write(*image), kMediaNotPresent);
-    EXPECT_EQ(writer.pointers, (std::vector<void*>{platform::Win32StreamInterface(*image)}));
-    EXPECT_EQ(writer.calls, (std::vector<size_t>{41}));
-  }
-  CoUninitialize();
-}
-
-TEST(CreationTest, AFailedCreationHandsOutNothing) {
-  FakeCom object;
-  FakeCreation creation;
-  creation.object = object.Unknown();
-  creation.result = platform::kClassNotRegistered;
-  const auto recording = platform::MakeWin32DiscRecording(creation.Function());
-  std::unique_ptr<platform::DiscMasterObject> master = nullptr;
-  EXPECT_EQ(recording->CreateDiscMaster(&master), platform::kClassNotRegistered);
-  EXPECT_EQ(master, nullptr);
-  EXPECT_EQ(object.references, 0);
-}
-
-TEST(CreationTest, ASuccessWithoutAnObjectIsReportedAsAMissingPointer) {
-  FakeCreation creation;  // hands out no object
-  const auto recording = platform::MakeWin32DiscRecording(creation.Function());
-  std::unique_ptr<platform::ShellCdBurnObject> shell;
-  EXPECT_EQ(recording->CreateShellCdBurn(&shell), platform::kEPointer);
-  EXPECT_EQ(shell, nullptr);
-}
-
-// ---- The system's CD classes ---------------------------------------------------------
-
-template <typename Object>
-void ExpectCleanCreation(const char* what, HResult result, const std::unique_ptr<Object>& object) {
-  ::testing::Test::RecordProperty(what, Hex(result));
-  if (RunningUnderWine()) {
-    // Wine registers none of the CD classes.
-    EXPECT_EQ(result, platform::kClassNotRegistered) << what << " " << Hex(result);
-  }
-  if (result < 0) {
-    EXPECT_EQ(object, nullptr) << what;
-  } else {
-    EXPECT_NE(object, nullptr) << what;
-  }
-}
-
-TEST_F(HostRecordingTest, TheSystemCdClassesAreCreatedOrRefusedCleanly) {
-  std::unique_ptr<platform::ShellCdBurnObject> shell;
-  ExpectCleanCreation("CDBurn", recording_->CreateShellCdBurn(&shell), shell);
-  std::unique_ptr<platform::DiscMasterObject> master;
-  ExpectCleanCreation("MSDiscMasterObj", recording_->CreateDiscMaster(&master), master);
-  std::unique_ptr<platform::DiscMaster2Object> master2;
-  ExpectCleanCreation("MsftDiscMaster2", recording_->CreateDiscMaster2(&master2), master2);
-  std::unique_ptr<platform::Recorder2Object> recorder2;
-  ExpectCleanCreation("MsftDiscRecorder2", recording_->CreateRecorder2(&recorder2), recorder2);
-  std::unique_ptr<platform::DataWriter2Object> writer2;
-  ExpectCleanCreation("MsftDiscFormat2Data", recording_->CreateDataWriter2(&writer2), writer2);
-}
-
-// ---- DOS device names ----------------------------------------------------------------
-
-TEST_F(HostRecordingTest, ADriveLetterNamesItsDeviceAsAZeroEndedList) {
-  // The system drive's letter, asked of the system rather than assumed.
-  char windows[MAX_PATH] = {};
-  ASSERT_GT(GetWindowsDirectoryA(windows, MAX_PATH), 2u);
-  const std::string drive(windows, 2);
-  char buffer[512];
-  std::memset(buffer, 'x', sizeof buffer);
-  const uint32_t length = recording_->QueryDosDevice(drive, buffer, sizeof buffer);
-  RecordProperty("target", std::string(buffer, length > 2 ? length - 2 : 0));
-  ASSERT_GE(length, 3u);
-  ASSERT_LE(length, sizeof buffer);
-  // One or more zero-ended device paths, then the list's own zero.
-  EXPECT_EQ(buffer[length - 1], '\0');
-  EXPECT_EQ(buffer[length - 2], '\0');
-  EXPECT_EQ(buffer[0], '\\');
-  EXPECT_NE(std::strchr(buffer + 1, '\\'), nullptr) << buffer;  // "\Device\...", "\??\..."
-  EXPECT_LE(std::strlen(buffer) + 2, length);
-}
-
-TEST_F(HostRecordingTest, AnAbsentDriveLetterAndATooSmallBufferGiveNothing) {
-  const DWORD present = GetLogicalDrives();
-  char absent = 0;
-  for (char letter = 'Z'; letter >= 'D'; --letter) {
-    if ((present & (1u << (letter - 'A'))) == 0) {
-      absent = letter;
-      break;
-    }
-  }
-  ASSERT_NE(absent, 0) << "every drive letter is in use";
-  char buffer[512] = {};
-  EXPECT_EQ(recording_->QueryDosDevice(std::string(1, absent) + ":", buffer, sizeof buffer), 0u);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-
-  char windows[MAX_PATH] = {};
-  ASSERT_GT(GetWindowsDirectoryA(windows, MAX_PATH), 2u);
-  EXPECT_EQ(recording_->QueryDosDevice(std::string(windows, 2), buffer, 3), 0u);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
 }
 
 }  // namespace
