@@ -197,11 +197,11 @@ TEST_F(FaultMatrixTest, FloppyWriteErrorsAndCancelsAtEveryCylinder) {
       dialog.Reset();
       job.recorderCount = 1;
       app::FloppyMonitorThread(Controls());
-      EXPECT_EQ(dialog.Log(), (std::vector<std::string>{
-                                  "range 1001 5", "disable 1003", "pos 1001 0",
-                                  "box owned 0x30 T1008: T1022", "pos 1001 0", "text 1002 ready A:",
-                                  "enable 1003", "text 1004 T1004", "enable 1004", "enable 1005",
-                                  "text 1003 T1035"}));
+      EXPECT_EQ(dialog.Log(),
+                (std::vector<std::string>{"range 1001 5", "disable 1003", "pos 1001 0",
+                                          "box owned 0x30 T1008: T1022", "pos 1001 0",
+                                          "text 1002 ready A:", "enable 1003", "text 1004 T1004",
+                                          "enable 1004", "enable 1005", "text 1003 T1035"}));
     }
     FloppyJob(nt, "transfer buffer refused", [&] { system.refusePages = true; });
   }
