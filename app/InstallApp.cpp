@@ -21,8 +21,10 @@ bool CInstallApp::InitInstance(int argc, const char* const* argv) {
   // does not count.
   if (FirstPlainParameter(argc, argv) == "nocd") dialog.SetRecorderCount(-1);
   dialog.DoModal();
-  // A dialog ended by Enter or Escape during a job ends the program and the job with it.
-  if (services_.job->busy) services_.system->ExitProcess(0);
+  // A dialog ended by Enter, Escape or Exit while a job's threads still run (a job in
+  // progress, a monitor still putting the dialog back, a writer not yet at its first
+  // step) ends the program and the job with it, before anything those threads use goes.
+  if (services_.job->busy || dialog.RunningJobThreads() > 0) services_.system->ExitProcess(0);
   return false;
 }
 

@@ -57,7 +57,8 @@ CInstallDlg::CInstallDlg(const InstallServices& services)
 }
 
 CInstallDlg::~CInstallDlg() {
-  // The job record outlives the dialog; it keeps no pointer to what goes with it.
+  // The application ends the process rather than destroy a dialog whose job threads still
+  // run. The job record outlives the dialog; it keeps no pointer to what goes with it.
   job_.floppyTarget = nullptr;
   job_.dataFile = nullptr;
 }
@@ -211,19 +212,44 @@ std::unique_ptr<MonitorControls> CInstallDlg::NewMonitorControls() {
   return controls;
 }
 
+bool CInstallDlg::StartJobThread(std::function<void()> body) {
+  const std::shared_ptr<std::atomic<int>> running = runningThreads_;
+  ++*running;
+  const bool started = services_.system->StartThread([running, body = std::move(body)]() mutable {
+    body();
+    // The body's captures go before the count does: once it reads zero, no job thread
+    // touches the program's objects any more.
+    body = nullptr;
+    --*running;
+  });
+  if (!started) --*running;
+  return started;
+}
+
 bool CInstallDlg::StartMonitor(void (*monitor)(std::unique_ptr<MonitorControls>),
                                std::unique_ptr<MonitorControls> controls) {
-  MonitorControls* record = controls.release();  // the monitor thread owns it now
-  if (services_.system->StartThread(
-          [monitor, record] { monitor(std::unique_ptr<MonitorControls>(record)); })) {
-    return true;
-  }
-  delete record;
-  return false;
+  // The thread's body owns the record; a body that never runs frees it as it goes.
+  auto record = std::make_shared<std::unique_ptr<MonitorControls>>(std::move(controls));
+  return StartJobThread([monitor, record] { monitor(std::move(*record)); });
 }
 
 void CInstallDlg::RefuseJob(uint16_t message) {
   window_.MessageBox(Text(message), Text(text::kErrorCaption), kErrorBox, true);
+}
+
+void CInstallDlg::DisableJobButtons() {
+  window_.Enable(kExitId, false);
+  window_.Enable(kCreateCdId, false);
+  window_.Enable(kCreateFloppyId, false);
+  window_.Enable(kMakeBootableId, false);
+}
+
+void CInstallDlg::RestoreIdleButtons() {
+  window_.SetText(kExitId, Text(text::kExitLabel));
+  window_.Enable(kExitId, true);
+  if (floppyCount_ > 0) window_.Enable(kCreateFloppyId, true);
+  if (recorderCount_ > 0) window_.Enable(kCreateCdId, true);
+  if (removableCount_ > 0) window_.Enable(kMakeBootableId, true);
 }
 
 void CInstallDlg::OnCreateFloppy() {
@@ -246,14 +272,19 @@ void CInstallDlg::OnCreateFloppy() {
     RefuseJob(text::kNoBuffer9x);
     return;
   }
+  const std::string idleStatus = statusText_;
   statusText_ = Text(text::kFloppyRunningStatus);
   window_.SetText(kExitId, Text(text::kCancelJobLabel));
-  window_.Enable(kExitId, false);
-  window_.Enable(kCreateCdId, false);
-  window_.Enable(kCreateFloppyId, false);
-  window_.Enable(kMakeBootableId, false);
+  DisableJobButtons();
   job_.closeRequested = 0;
+  // Until its writer begins, the job counts as failed and not cancelled: a writer that
+  // never starts leaves its monitor nothing to announce, and an earlier job's cancel is
+  // not taken for this one's. The writer clears both as it begins.
+  job_.abortRequested = 0;
+  job_.jobFailed = 1;
   if (!StartMonitor(&FloppyMonitorThread, std::move(controls))) {
+    statusText_ = idleStatus;
+    RestoreIdleButtons();
     RefuseJob(text::kFloppyWriteError);
     return;
   }
@@ -262,10 +293,11 @@ void CInstallDlg::OnCreateFloppy() {
   writer.system = services_.system;
   writer.devices = services_.devices;
   writer.dialog = &window_;
-  if (!services_.system->StartThread([writer] { floppy::WriteFloppyThread(writer); })) {
-    // The monitor, finding no job, restores the dialog without a success message.
-    job_.jobFailed = 1;
+  if (!StartJobThread([writer] { floppy::WriteFloppyThread(writer); })) {
+    // The monitor, finding no job, puts the dialog back without a message of its own.
+    statusText_ = idleStatus;
     RefuseJob(text::kFloppyWriteError);
+    return;
   }
   ShowStatus();
 }
@@ -284,11 +316,15 @@ void CInstallDlg::OnCreateCdRom() {
     RefuseJob(text::kDiscNotWritten);
     return;
   }
+  // The buttons go before any thread starts: a click between the start and the monitor's
+  // first step would otherwise begin a second job beside this one.
+  DisableJobButtons();
   job_.busy = 1;
   job_.selectedRecorder = window_.GetListSelection(kCdListId);
   job_.cdStage = 0;
   if (!StartMonitor(&CdMonitorThread, std::move(controls))) {
     job_.busy = 0;
+    RestoreIdleButtons();
     RefuseJob(text::kDiscNotWritten);
     return;
   }
@@ -297,10 +333,12 @@ void CInstallDlg::OnCreateCdRom() {
   burner.system = services_.system;
   burner.recording = services_.recording;
   burner.dialog = &window_;
-  if (!services_.system->StartThread([burner] { cd::CdBurnThread(burner); })) {
+  if (!StartJobThread([burner] { cd::CdBurnThread(burner); })) {
+    // Failed before busy drops, so the monitor puts the dialog back without a message.
     job_.jobFailed = 1;
     job_.busy = 0;
     RefuseJob(text::kDiscNotWritten);
+    return;
   }
   ShowStatus();
 }

@@ -5,7 +5,9 @@
 // the controls until the job ends.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -67,6 +69,9 @@ class CInstallDlg : public platform::DialogEvents {
   void SetRecorderCount(int32_t count) { recorderCount_ = count; }
   /// False when the constructor ended the process (an unknown platform).
   bool started() const { return started_; }
+  /// How many of the threads that the Create commands started have not yet ended; while
+  /// any runs, the dialog's objects must stay.
+  int RunningJobThreads() const { return *runningThreads_; }
   const std::string& statusText() const { return statusText_; }
 
  private:
@@ -75,10 +80,17 @@ class CInstallDlg : public platform::DialogEvents {
   void ShowStatus();
   /// The monitor's record, or null when it cannot be had.
   std::unique_ptr<MonitorControls> NewMonitorControls();
+  /// Starts `body` on a thread counted in RunningJobThreads; false when none started.
+  bool StartJobThread(std::function<void()> body);
   /// Starts `monitor` on its own thread with `controls`; false when no thread started.
   bool StartMonitor(void (*monitor)(std::unique_ptr<MonitorControls>),
                     std::unique_ptr<MonitorControls> controls);
   void RefuseJob(uint16_t message);
+  /// The Create buttons, Exit and Make Bootable, disabled while a job runs.
+  void DisableJobButtons();
+  /// The buttons and the Exit label as they are between jobs, after a job that could not
+  /// start.
+  void RestoreIdleButtons();
 
   InstallServices services_;
   InstallJob& job_;
@@ -92,6 +104,9 @@ class CInstallDlg : public platform::DialogEvents {
   std::unique_ptr<datafile::DataFile> dataFile_;
   std::unique_ptr<floppy::FloppyTarget> floppyTarget_;
   bool started_ = true;
+  // Shared with the job threads, so that a thread's last step, counting itself out, never
+  // touches a dialog that is already gone.
+  std::shared_ptr<std::atomic<int>> runningThreads_ = std::make_shared<std::atomic<int>>(0);
 };
 
 }  // namespace app

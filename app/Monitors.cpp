@@ -75,6 +75,9 @@ void FloppyMonitorThread(std::unique_ptr<MonitorControls> controls) {
     if (job.progressDone > 1) dialog.Enable(controls->exitButton, true);
     controls->system->Pause(kMonitorPollMs);
   }
+  // The writer is done with the drive. It is released before any button comes back: a
+  // Create Floppy click selects the drive anew, and that handle belongs to the next job.
+  CloseFloppyDevice(job, *controls->devices);
 
   if (job.abortRequested) {
     dialog.MessageBox(Text(*controls, text::kFloppyCancelled),
@@ -96,7 +99,6 @@ void FloppyMonitorThread(std::unique_ptr<MonitorControls> controls) {
   if (job.recorderCount > 0) dialog.Enable(controls->createCd, true);
   if (job.removableDriveCount > 0) dialog.Enable(controls->makeBootable, true);
   dialog.SetText(controls->createFloppy, Text(*controls, text::kCreateFloppyLabel));
-  CloseFloppyDevice(job, *controls->devices);
 }
 
 void CdMonitorThread(std::unique_ptr<MonitorControls> controls) {
@@ -142,6 +144,9 @@ void CdMonitorThread(std::unique_ptr<MonitorControls> controls) {
     }
     controls->system->Pause(kMonitorPollMs);
   }
+  // A drive that a declined floppy selection left open is released before Create Floppy
+  // comes back, so a new selection's handle is never the one closed here.
+  CloseFloppyDevice(job, *controls->devices);
 
   if (!job.jobFailed) {
     dialog.SetProgressPos(controls->progressBar, kCdBarRange);
@@ -156,7 +161,6 @@ void CdMonitorThread(std::unique_ptr<MonitorControls> controls) {
   dialog.Enable(controls->createCd, true);
   if (job.removableDriveCount > 0) dialog.Enable(controls->makeBootable, true);
   dialog.SetText(controls->createFloppy, Text(*controls, text::kCreateFloppyLabel));
-  CloseFloppyDevice(job, *controls->devices);
 }
 
 }  // namespace app

@@ -9,6 +9,10 @@ namespace datafile {
 namespace {
 
 constexpr uint32_t kUncompressed = 0;  // BI_RGB
+constexpr uint32_t kBitfields = 3;     // BI_BITFIELDS
+// The three colour masks (red, green, blue) sit right behind a 40-byte info header, which
+// is also where the larger headers that carry them inside keep them.
+constexpr size_t kMaskBytes = 12;
 constexpr int32_t kLargestSide = 32768;
 
 bool SupportedDepth(uint16_t bitsPerPixel) {
@@ -47,7 +51,8 @@ bool ParseBitmapEntry(const uint8_t* data, size_t size, platform::DibView* dib) 
       height > kLargestSide) {
     return false;
   }
-  if (!SupportedDepth(bitsPerPixel) || compression != kUncompressed) return false;
+  const bool masked = compression == kBitfields && (bitsPerPixel == 16 || bitsPerPixel == 32);
+  if (!SupportedDepth(bitsPerPixel) || (compression != kUncompressed && !masked)) return false;
 
   uint64_t colorCount = 0;
   if (bitsPerPixel <= 8) {
@@ -55,12 +60,15 @@ bool ParseBitmapEntry(const uint8_t* data, size_t size, platform::DibView* dib) 
     if (colorsUsed > fullTable) return false;
     colorCount = colorsUsed == 0 ? fullTable : colorsUsed;
   }
-  const uint64_t infoBytes = uint64_t{infoHeaderBytes} + colorCount * 4;
+  // Masks that follow a 40-byte header belong to the info that the system reads.
+  const uint64_t maskBytes =
+      masked && infoHeaderBytes < kBitmapInfoHeaderBytes + kMaskBytes ? kMaskBytes : 0;
+  const uint64_t infoBytes = uint64_t{infoHeaderBytes} + maskBytes + colorCount * 4;
   if (kBitmapFileHeaderBytes + infoBytes > size) return false;
 
   const uint64_t rowBytes = (uint64_t{static_cast<uint32_t>(width)} * bitsPerPixel + 31) / 32 * 4;
   const uint64_t bitsBytes = rowBytes * static_cast<uint64_t>(std::llabs(height));
-  if (pixelOffset < kBitmapFileHeaderBytes + infoHeaderBytes ||
+  if (pixelOffset < kBitmapFileHeaderBytes + infoHeaderBytes + maskBytes ||
       uint64_t{pixelOffset} + bitsBytes > size) {
     return false;
   }
@@ -73,6 +81,19 @@ bool ParseBitmapEntry(const uint8_t* data, size_t size, platform::DibView* dib) 
   dib->height = height;
   dib->bitsPerPixel = bitsPerPixel;
   dib->colorCount = static_cast<uint32_t>(colorCount);
+  if (masked) {
+    dib->redMask = GetLe32(info + kBitmapInfoHeaderBytes);
+    dib->greenMask = GetLe32(info + kBitmapInfoHeaderBytes + 4);
+    dib->blueMask = GetLe32(info + kBitmapInfoHeaderBytes + 8);
+  } else if (bitsPerPixel == 16) {
+    dib->redMask = 0x7C00;
+    dib->greenMask = 0x03E0;
+    dib->blueMask = 0x001F;
+  } else {
+    dib->redMask = 0x00FF0000;
+    dib->greenMask = 0x0000FF00;
+    dib->blueMask = 0x000000FF;
+  }
   return true;
 }
 

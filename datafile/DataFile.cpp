@@ -140,7 +140,7 @@ std::unique_ptr<DirectoryEntry[]> ReadDirectory(DataFile* handle, uint16_t* coun
   return entries;
 }
 
-bool FindEntry(DataFile* handle, uint16_t id, const DirectoryEntry* entries,
+bool FindEntry(DataFile* handle, uint16_t id, const DirectoryEntry* entries, uint16_t count,
                DirectoryEntry* record) {
   std::lock_guard<std::recursive_mutex> guard(ReaderLock());
   if (Pending()) return false;
@@ -154,8 +154,10 @@ bool FindEntry(DataFile* handle, uint16_t id, const DirectoryEntry* entries,
   }
   DataFileHeader header;
   if (!ReadHeader(handle, &header)) return false;
-  // The count comes from the header just read; the array was read with the same count.
-  for (uint16_t i = 0; i < header.entryCount; ++i) {
+  // The header is read again for its count, but the file may have changed since the
+  // directory was read: the walk never goes past the records that were read.
+  const uint16_t walked = header.entryCount < count ? header.entryCount : count;
+  for (uint16_t i = 0; i < walked; ++i) {
     if (entries[i].id == id) {
       *record = entries[i];
       return true;
@@ -166,12 +168,13 @@ bool FindEntry(DataFile* handle, uint16_t id, const DirectoryEntry* entries,
 }
 
 std::unique_ptr<uint8_t[]> ReadEntryData(DataFile* handle, uint16_t id,
-                                         const DirectoryEntry* entries, uint32_t* size) {
+                                         const DirectoryEntry* entries, uint16_t count,
+                                         uint32_t* size) {
   std::lock_guard<std::recursive_mutex> guard(ReaderLock());
   if (Pending()) return nullptr;
   *size = 0;
   DirectoryEntry record;
-  FindEntry(handle, id, entries, &record);
+  FindEntry(handle, id, entries, count, &record);
   if (Pending()) return nullptr;
   // An entry that would run past the end of the file can only come up short; it is
   // refused before a buffer of its claimed size is allocated.
@@ -209,7 +212,7 @@ DataFileError LoadTextOrError(DataFile* handle, uint16_t id, std::string* text) 
   uint16_t count = 0;
   std::unique_ptr<DirectoryEntry[]> entries = ReadDirectory(handle, &count);
   uint32_t size = 0;
-  std::unique_ptr<uint8_t[]> data = ReadEntryData(handle, id, entries.get(), &size);
+  std::unique_ptr<uint8_t[]> data = ReadEntryData(handle, id, entries.get(), count, &size);
   const DataFileError taken = TakeDataFileError();
   if (taken != DataFileError::None) return taken;
   // The text is its bytes up to the first zero, like the C string the stored bytes make.
@@ -218,22 +221,37 @@ DataFileError LoadTextOrError(DataFile* handle, uint16_t id, std::string* text) 
   return DataFileError::None;
 }
 
-uint32_t LocateEntry(DataFile* handle, uint16_t id, uint32_t* size) {
+namespace {
+
+// The pause before a lookup lets other threads reach the file first, so it is taken
+// before the reader's lock, never while holding it.
+void LookupPause(DataFile* handle) {
   if (handle != nullptr && handle->lookupPause()) handle->system().Pause(kLookupPauseMs);
+}
+
+uint32_t LocateEntryWithoutPause(DataFile* handle, uint16_t id, uint32_t* size) {
   std::lock_guard<std::recursive_mutex> guard(ReaderLock());
   *size = 0;
   uint16_t count = 0;
   std::unique_ptr<DirectoryEntry[]> entries = ReadDirectory(handle, &count);
   DirectoryEntry record;
-  FindEntry(handle, id, entries.get(), &record);
+  FindEntry(handle, id, entries.get(), count, &record);
   if (Pending()) return 0;
   *size = record.dataSize;
   return record.dataOffset;
 }
 
+}  // namespace
+
+uint32_t LocateEntry(DataFile* handle, uint16_t id, uint32_t* size) {
+  LookupPause(handle);
+  return LocateEntryWithoutPause(handle, id, size);
+}
+
 bool LocateEntryAndTakeError(DataFile* handle, uint16_t id, EntryLocation* location) {
+  LookupPause(handle);
   std::lock_guard<std::recursive_mutex> guard(ReaderLock());
-  location->offset = LocateEntry(handle, id, &location->size);
+  location->offset = LocateEntryWithoutPause(handle, id, &location->size);
   return TakeDataFileError() == DataFileError::None;
 }
 
@@ -243,7 +261,7 @@ std::unique_ptr<platform::Bitmap> LoadBitmap(DataFile* handle, uint16_t id,
   uint16_t count = 0;
   std::unique_ptr<DirectoryEntry[]> entries = ReadDirectory(handle, &count);
   uint32_t size = 0;
-  std::unique_ptr<uint8_t[]> data = ReadEntryData(handle, id, entries.get(), &size);
+  std::unique_ptr<uint8_t[]> data = ReadEntryData(handle, id, entries.get(), count, &size);
   if (TakeDataFileError() != DataFileError::None) return nullptr;
   entries.reset();
   // The system's bitmap call trusts the stored header; a bitmap whose colour table or

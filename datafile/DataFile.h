@@ -88,13 +88,16 @@ void CloseDataFileNow(DataFile* handle);
 [[nodiscard]] bool ReadHeader(DataFile* handle, DataFileHeader* header);
 /// The directory, `*count` records; null with no error when the file has no entries.
 std::unique_ptr<DirectoryEntry[]> ReadDirectory(DataFile* handle, uint16_t* count);
-/// Copies the first record numbered `id` into `*record`; the pending code tells whether
-/// one was found (the result is true for the NotFound cases).
-bool FindEntry(DataFile* handle, uint16_t id, const DirectoryEntry* entries,
+/// Copies the first record numbered `id` into `*record`, searching as many records as the
+/// header read now counts but never more than the `count` that `entries` holds; the
+/// pending code tells whether one was found (the result is true for the NotFound cases).
+bool FindEntry(DataFile* handle, uint16_t id, const DirectoryEntry* entries, uint16_t count,
                DirectoryEntry* record);
-/// Entry `id`'s bytes, `*size` of them; null on a fault.
+/// Entry `id`'s bytes, `*size` of them, found among the `count` records of `entries`; null
+/// on a fault.
 std::unique_ptr<uint8_t[]> ReadEntryData(DataFile* handle, uint16_t id,
-                                         const DirectoryEntry* entries, uint32_t* size);
+                                         const DirectoryEntry* entries, uint16_t count,
+                                         uint32_t* size);
 
 /// Text `id`, up to its first zero byte; "" when it is missing or unreadable. Always
 /// leaves the pending code at None.
@@ -116,7 +119,8 @@ struct EntryLocation {
   uint32_t size = 0;
 };
 
-/// LocateEntry followed by TakeDataFileError under the same lock, for the image builders:
+/// LocateEntry followed by TakeDataFileError under the same lock (the pause comes before
+/// it), for the image builders:
 /// they handle a missing entry themselves, so its NotFound must not linger and empty an
 /// unrelated text of another thread. False when the entry could not be located.
 [[nodiscard]] bool LocateEntryAndTakeError(DataFile* handle, uint16_t id, EntryLocation* location);

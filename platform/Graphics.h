@@ -19,6 +19,11 @@ struct DibView {
   int32_t height = 0;  ///< positive: rows stored bottom-up; negative: top-down
   uint16_t bitsPerPixel = 0;
   uint32_t colorCount = 0;  ///< entries in the colour table
+  /// Where 16- and 32-bit pixels keep each colour: the stored masks of a BI_BITFIELDS
+  /// bitmap, or the fixed 5-5-5 and 8-8-8 layouts of an uncompressed one.
+  uint32_t redMask = 0;
+  uint32_t greenMask = 0;
+  uint32_t blueMask = 0;
 };
 
 /// A picture owned by its holder.

@@ -32,6 +32,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   services.devices = devices.get();
   services.recording = recording.get();
   services.window = window.get();
-  // The run-time's split command line, the program's own name first.
+  // The run-time's split command line, the program's own name first. The application
+  // returns only once no job thread runs (it ends the process otherwise), so the objects
+  // above are never freed under a thread that uses them.
   return app::RunInstaller(__argc, __argv, services);
 }

@@ -146,7 +146,9 @@ class Win32System : public System {
 class Win32Graphics : public Graphics {
  public:
   std::unique_ptr<Bitmap> CreateDeviceBitmap(const DibView& dib) override {
-    // A device-dependent bitmap for the screen, initialised from the stored pixel rows.
+    // A device-dependent bitmap for the screen, initialised from the stored pixel rows. The
+    // info handed over runs on past the header: the colour table, or for a 16- or 32-bit
+    // BI_BITFIELDS bitmap its three colour masks, which the system reads from there.
     HDC screen = GetDC(nullptr);
     if (screen == nullptr) return nullptr;
     const auto* info = reinterpret_cast<const BITMAPINFO*>(dib.info);

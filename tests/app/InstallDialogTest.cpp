@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -318,9 +319,14 @@ TEST_F(InstallDialogTest, AFloppyJobRunsFromThePressToTheRestoredDialog) {
 
 TEST_F(InstallDialogTest, ACdJobRunsThroughTheChosenRecorder) {
   recording.imapi2Recorders = {u"recorder-0"};
+  system.holdThreads = true;
   window.script = [&](platform::DialogEvents& events) {
     events.OnCommand(app::kCreateCdId);
     EXPECT_EQ(job.selectedRecorder, window.GetListSelection(app::kCdListId));
+    // The command itself takes the buttons away: no click lands before the monitor runs.
+    for (int id : {app::kCreateCdId, app::kCreateFloppyId, app::kExitId, app::kMakeBootableId})
+      EXPECT_FALSE(window.EnabledOf(id)) << id;
+    system.ReleaseThreads();
     system.JoinThreads();
   };
   Run();
@@ -378,6 +384,85 @@ TEST_F(InstallDialogTest, EnterDuringAJobEndsTheProgramAndTheJobWithIt) {
   EXPECT_EQ(window.endCode, platform::kIdOkCommand);
   EXPECT_EQ(system.Exits(), std::vector<uint32_t>{0});
   job.busy = 0;
+
+  // Enter between the job threads' start and their first statement, busy still clear:
+  // the process ends before the dialog's objects go. The held threads never run.
+  system.holdThreads = true;
+  window.Reset();
+  window.endCode = fakes::kStillOpen;
+  window.script = [&](platform::DialogEvents& events) {
+    events.OnCommand(app::kCreateFloppyId);
+    events.OnCommand(platform::kIdOkCommand);
+  };
+  Run();
+  EXPECT_EQ(system.Exits(), (std::vector<uint32_t>{0, 0}));
+}
+
+TEST_F(InstallDialogTest, ADialogEndedWhileAMonitorRestoresItEndsTheProcessFirst) {
+  const std::unique_ptr<platform::System> host = platform::MakeHostSystem();
+  auto waitFor = [&](const std::atomic<int>& phase, int wanted) {
+    for (int waitedMs = 0; waitedMs < 5000 && phase != wanted; ++waitedMs) host->Pause(1);
+  };
+  std::atomic<int> phase{0};  // 1: the monitor shows its closing message; 2: the test is done
+  system.onPause = [&](uint32_t milliseconds) {
+    // The head start lasts until the writer has begun (its total is published by then).
+    if (milliseconds != app::kMonitorStartDelayMs) return;
+    for (int waitedMs = 0; waitedMs < 5000 && !job.busy && !job.progressTotal; ++waitedMs)
+      host->Pause(1);
+  };
+  window.onLog = [&](const std::string& line) {
+    if (line.rfind("box owned 0x40", 0) != 0) return;
+    phase = 1;
+    waitFor(phase, 2);
+  };
+  window.script = [&](platform::DialogEvents& events) {
+    events.OnCommand(app::kCreateFloppyId);
+    waitFor(phase, 1);
+    EXPECT_EQ(job.busy, 0);
+    events.OnCommand(platform::kIdOkCommand);
+  };
+  Run();
+  EXPECT_EQ(system.Exits(), std::vector<uint32_t>{0}) << "the monitor was still running";
+  phase = 2;
+  system.JoinThreads();
+}
+
+TEST_F(InstallDialogTest, AThreadThatCannotStartPutsTheDialogBackWithOneMessage) {
+  struct Case {
+    const char* name;
+    int command;
+    int refusedStart;  // 1: the monitor, 2: the writer
+    const char* message;
+  };
+  const std::vector<Case> cases = {{"floppy monitor", app::kCreateFloppyId, 1, "T1026"},
+                                   {"floppy writer", app::kCreateFloppyId, 2, "T1026"},
+                                   {"CD monitor", app::kCreateCdId, 1, "T1038"},
+                                   {"CD burner", app::kCreateCdId, 2, "T1038"}};
+  recording.imapi2Recorders = {u"recorder-0"};
+  for (const Case& c : cases) {
+    window.Reset();
+    job.abortRequested = 1;  // left by an earlier, cancelled job
+    system.threadStarts = 0;
+    system.refuseThreadNumber = c.refusedStart;
+    system.holdThreads = true;
+    window.script = [&](platform::DialogEvents& events) {
+      events.OnCommand(c.command);
+      system.ReleaseThreads();
+      system.JoinThreads();
+    };
+    Run();
+    const auto boxes = window.Boxes();
+    ASSERT_EQ(boxes.size(), 2u) << c.name;  // the confirmation, then the one failure
+    EXPECT_EQ(boxes[1].text, c.message) << c.name;
+    EXPECT_EQ(boxes[1].caption, "T1006") << c.name;
+    EXPECT_EQ(window.TextOf(app::kExitId), "T1004") << c.name;
+    EXPECT_EQ(window.TextOf(app::kStatusLineId), "ready A:") << c.name;
+    for (int id : {app::kExitId, app::kCreateFloppyId, app::kCreateCdId})
+      EXPECT_TRUE(window.EnabledOf(id)) << c.name << " " << id;
+    EXPECT_EQ(job.busy, 0) << c.name;
+    EXPECT_TRUE(devices.ntDrives[kA].contents.empty()) << c.name;
+    EXPECT_TRUE(recording.burnedImage.empty()) << c.name;
+  }
 }
 
 TEST_F(InstallDialogTest, AJobWithoutItsMonitorRecordIsRefusedAndTheDialogKept) {

@@ -93,6 +93,25 @@ TEST_F(MonitorTest, TheDriveHandleIsClosedOnceWhenTheJobEnds) {
   EXPECT_EQ(devices.BadCloses(), 0);
 }
 
+TEST_F(MonitorTest, EachMonitorReleasesTheDriveBeforeCreateFloppyComesBack) {
+  job.isNtFamily = 1;
+  job.jobFailed = 1;
+  job.floppyDriveCount = 1;
+  devices.ntDrives["\\\\.\\A:"].mediaTypes = {fakes::Geometry144()};
+  // A click the moment Create Floppy is enabled selects the drive again; that new handle
+  // belongs to the next job and must outlive this monitor.
+  dialog.onLog = [this](const std::string& line) {
+    if (line == "enable 1003") target->Probe(false, 0);
+  };
+  for (auto monitor : {&app::FloppyMonitorThread, &app::CdMonitorThread}) {
+    target->Probe(false, 0);  // the ending job's drive
+    monitor(Controls());
+    EXPECT_NE(job.floppyDevice, platform::kInvalidDevice);
+    EXPECT_EQ(devices.OpenHandles(), 1);
+    EXPECT_EQ(devices.BadCloses(), 0);
+  }
+}
+
 TEST_F(MonitorTest, AnEarlyCloseEndsTheProcessSilentlyOnceTwoCylindersAreDone) {
   ScriptFloppyJob(10);
   job.closeRequested = 1;

@@ -64,6 +64,33 @@ std::vector<uint8_t> MakeBitmap(int width, int height, int bitsPerPixel, uint32_
   return b;
 }
 
+// A 2 x 2 bitmap whose pixels are read through colour masks (BI_BITFIELDS) that follow
+// the info header; `pixels` are the stored values, top row first.
+std::vector<uint8_t> BitfieldsBitmap(int bitsPerPixel, const std::vector<uint32_t>& masks,
+                                     const std::vector<uint32_t>& pixels) {
+  const uint32_t bytesPerPixel = static_cast<uint32_t>(bitsPerPixel) / 8;
+  const uint32_t rowBytes = (2 * bytesPerPixel + 3) / 4 * 4;
+  const uint32_t pixelOffset = 14 + 40 + 12;
+  std::vector<uint8_t> b(pixelOffset + 2 * rowBytes, 0);
+  b[0] = 'B';
+  b[1] = 'M';
+  Put32(b, 10, pixelOffset);
+  Put32(b, 14, 40);
+  Put32(b, 18, 2);
+  Put32(b, 22, 2);
+  Put16(b, 26, 1);
+  Put16(b, 28, static_cast<uint32_t>(bitsPerPixel));
+  Put32(b, 30, 3);  // BI_BITFIELDS
+  for (size_t i = 0; i < 3; ++i) Put32(b, 54 + 4 * i, masks[i]);
+  for (size_t i = 0; i < 4; ++i) {
+    const size_t storedRow = 1 - i / 2;  // bottom-up
+    const size_t at = pixelOffset + storedRow * rowBytes + (i % 2) * bytesPerPixel;
+    for (uint32_t byte = 0; byte < bytesPerPixel; ++byte)
+      b[at + byte] = static_cast<uint8_t>(pixels[i] >> (8 * byte));
+  }
+  return b;
+}
+
 uint32_t PaletteColor(uint32_t index) {
   return ((index / 2) << 16) | (index << 8) | (255 - index);
 }
@@ -115,6 +142,33 @@ TEST_F(BitmapTest, TrueColourRowsStoredTopDownOrBottomUpComeOutTheSameWay) {
   }
 }
 
+TEST_F(BitmapTest, BitfieldBitmapsAreReadThroughTheirMasks) {
+  struct Case {
+    int bitsPerPixel;
+    std::vector<uint32_t> masks;   // red, green, blue
+    std::vector<uint32_t> pixels;  // top left, top right, bottom left, bottom right
+    std::vector<uint32_t> colors;  // 0xRRGGBB; narrow fields widen by repeating their top bits
+  };
+  const std::vector<Case> cases = {
+      {16,
+       {0xF800, 0x07E0, 0x001F},
+       {0xF800, 0x07E0, 0x001F, (16u << 11) | (32u << 5) | 8u},
+       {0xFF0000, 0x00FF00, 0x0000FF, 0x848242}},
+      {32,
+       {0x000000FF, 0x0000FF00, 0x00FF0000},
+       {0x000000FF, 0x0000FF00, 0x00FF0000, 0x00563412},
+       {0xFF0000, 0x00FF00, 0x0000FF, 0x123456}},
+  };
+  for (const Case& c : cases) {
+    auto picture = Load(BitfieldsBitmap(c.bitsPerPixel, c.masks, c.pixels));
+    ASSERT_NE(picture, nullptr) << c.bitsPerPixel << " bits";
+    for (int i = 0; i < 4; ++i) {
+      EXPECT_EQ(picture->PixelAt(i % 2, i / 2), c.colors[static_cast<size_t>(i)])
+          << c.bitsPerPixel << " bits, pixel " << i;
+    }
+  }
+}
+
 TEST_F(BitmapTest, ABitmapWhosePartsLieOutsideItsEntryGivesNoPicture) {
   std::vector<uint8_t> good = MakeBitmap(16, 4, 8, 0);
   std::vector<uint8_t> truncated(good.begin(), good.end() - 1);
@@ -133,6 +187,14 @@ TEST_F(BitmapTest, ABitmapWhosePartsLieOutsideItsEntryGivesNoPicture) {
   EXPECT_EQ(Load(compressed), nullptr);
 
   EXPECT_EQ(Load(std::vector<uint8_t>(good.begin(), good.begin() + 30)), nullptr);
+
+  // Colour masks that would lie past the entry, and masks at a depth that has none.
+  const std::vector<uint8_t> masked = BitfieldsBitmap(32, {0xFF, 0xFF00, 0xFF0000}, {0, 0, 0, 0});
+  std::vector<uint8_t> shortMasks(masked.begin(), masked.begin() + 14 + 40 + 8);
+  EXPECT_EQ(Load(shortMasks), nullptr);
+  std::vector<uint8_t> maskedEightBit = good;
+  Put32(maskedEightBit, 14 + 16, 3);
+  EXPECT_EQ(Load(maskedEightBit), nullptr);
   EXPECT_EQ(datafile::PeekDataFileError(), datafile::DataFileError::None);
 }
 

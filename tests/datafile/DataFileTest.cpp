@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <thread>
 
 #include "platform/Host.h"
@@ -190,6 +191,52 @@ TEST_F(DataFileTest, LocateAndTakeLeavesNothingPendingForOtherReaders) {
   EXPECT_EQ(location.size, 5u);
 }
 
+TEST_F(DataFileTest, ATextLoadedDuringALookupsPauseDoesNotWaitForIt) {
+  fakeFiles.Add("install.dat", BuildDataFile(SomeTexts()));
+  auto handle = datafile::OpenDataFile(FakeServices(), "install.dat");
+  ASSERT_NE(handle, nullptr);
+  const std::unique_ptr<platform::System> host = platform::MakeHostSystem();
+  std::atomic<bool> loaded{false};
+  std::string text;
+  // While the lookup pauses, another thread loads a text; it must get the file at once.
+  system.onPause = [&](uint32_t) {
+    ASSERT_TRUE(system.StartThread([&] {
+      text = datafile::LoadText(handle.get(), 1000);
+      loaded = true;
+    }));
+    for (int waitedMs = 0; waitedMs < 2000 && !loaded; ++waitedMs) host->Pause(1);
+    EXPECT_TRUE(loaded) << "the text waited for the lookup's pause";
+  };
+  datafile::EntryLocation location;
+  EXPECT_TRUE(datafile::LocateEntryAndTakeError(handle.get(), 1037, &location));
+  system.JoinThreads();
+  EXPECT_EQ(text, "Title");
+  EXPECT_EQ(location.size, 9u);
+}
+
+TEST_F(DataFileTest, FindEntryWalksOnlyTheDirectoryThatWasRead) {
+  fakeFiles.Add("install.dat", BuildDataFile(SomeTexts()));
+  auto handle = datafile::OpenDataFile(FakeServices(), "install.dat");
+  ASSERT_NE(handle, nullptr);
+  uint16_t count = 0;
+  auto entries = datafile::ReadDirectory(handle.get(), &count);
+  ASSERT_EQ(count, 3);
+  // The file gains a record after its directory was read; memory past the records read
+  // happens to hold that number too.
+  std::vector<DatEntry> grown = SomeTexts();
+  grown.push_back({4242, Bytes("late")});
+  fakeFiles.files_["install.dat"] = BuildDataFile(grown);
+  std::vector<datafile::DirectoryEntry> memory(entries.get(), entries.get() + count);
+  memory.push_back(memory[0]);
+  memory.back().id = 4242;
+  datafile::DirectoryEntry record;
+  EXPECT_TRUE(datafile::FindEntry(handle.get(), 4242, memory.data(), count, &record));
+  EXPECT_EQ(datafile::TakeDataFileError(), DataFileError::NotFound);
+  uint32_t size = 0;
+  EXPECT_EQ(datafile::ReadEntryData(handle.get(), 4242, memory.data(), count, &size), nullptr);
+  EXPECT_EQ(datafile::TakeDataFileError(), DataFileError::NotFound);
+}
+
 TEST_F(DataFileTest, EntriesAndDirectoriesPastTheEndOfTheFileGiveIo) {
   DatLayout pastEnd;
   pastEnd.dataOffset[1000] = 1u << 20;
@@ -199,7 +246,7 @@ TEST_F(DataFileTest, EntriesAndDirectoriesPastTheEndOfTheFileGiveIo) {
   auto entries = datafile::ReadDirectory(handle.get(), &count);
   ASSERT_NE(entries, nullptr);
   uint32_t size = 0;
-  EXPECT_EQ(datafile::ReadEntryData(handle.get(), 1000, entries.get(), &size), nullptr);
+  EXPECT_EQ(datafile::ReadEntryData(handle.get(), 1000, entries.get(), count, &size), nullptr);
   EXPECT_EQ(datafile::TakeDataFileError(), DataFileError::Io);
   EXPECT_EQ(size, 0u);
 
@@ -230,15 +277,15 @@ TEST_F(DataFileTest, FindEntryNeedsADirectoryAndAPlaceForTheRecord) {
   auto handle = OpenReal(BuildDataFile(SomeTexts()));
   ASSERT_NE(handle, nullptr);
   datafile::DirectoryEntry record;
-  EXPECT_TRUE(datafile::FindEntry(handle.get(), 1000, nullptr, &record));
+  EXPECT_TRUE(datafile::FindEntry(handle.get(), 1000, nullptr, 0, &record));
   EXPECT_EQ(datafile::TakeDataFileError(), DataFileError::NotFound);
   uint16_t count = 0;
   auto entries = datafile::ReadDirectory(handle.get(), &count);
-  EXPECT_FALSE(datafile::FindEntry(handle.get(), 1000, entries.get(), nullptr));
+  EXPECT_FALSE(datafile::FindEntry(handle.get(), 1000, entries.get(), count, nullptr));
   EXPECT_EQ(datafile::TakeDataFileError(), DataFileError::NoRecord);
-  EXPECT_TRUE(datafile::FindEntry(handle.get(), 9, entries.get(), &record));
+  EXPECT_TRUE(datafile::FindEntry(handle.get(), 9, entries.get(), count, &record));
   EXPECT_EQ(datafile::TakeDataFileError(), DataFileError::NotFound);
-  EXPECT_TRUE(datafile::FindEntry(handle.get(), 1037, entries.get(), &record));
+  EXPECT_TRUE(datafile::FindEntry(handle.get(), 1037, entries.get(), count, &record));
   EXPECT_EQ(record.dataSize, 9u);
   EXPECT_FALSE(datafile::ReadHeader(nullptr, nullptr));
   EXPECT_EQ(datafile::TakeDataFileError(), DataFileError::BadHandle);
@@ -267,7 +314,7 @@ TEST_F(DataFileTest, ReadFaultsAndRefusedMemoryGiveTheirCodes) {
   auto entries = datafile::ReadDirectory(handle.get(), &count);
   system.refuseAllocationNumber = system.allocations + 1;
   uint32_t size = 0;
-  EXPECT_EQ(datafile::ReadEntryData(handle.get(), 1000, entries.get(), &size), nullptr);
+  EXPECT_EQ(datafile::ReadEntryData(handle.get(), 1000, entries.get(), count, &size), nullptr);
   EXPECT_EQ(datafile::TakeDataFileError(), DataFileError::NoMemory);
 
   // A file that ends early while its directory says otherwise: a short read.

@@ -4,38 +4,57 @@
 
 namespace fakes {
 
+void FakeDialogControls::Logged(const std::string& line) {
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    log_.push_back(line);
+  }
+  if (onLog) onLog(line);
+}
+
 void FakeDialogControls::SetText(int controlId, const std::string& text) {
-  std::lock_guard<std::mutex> guard(lock_);
-  log_.push_back("text " + std::to_string(controlId) + " " + text);
-  texts_[controlId] = text;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    texts_[controlId] = text;
+  }
+  Logged("text " + std::to_string(controlId) + " " + text);
 }
 
 void FakeDialogControls::Enable(int controlId, bool enabled) {
-  std::lock_guard<std::mutex> guard(lock_);
-  log_.push_back((enabled ? "enable " : "disable ") + std::to_string(controlId));
-  enabled_[controlId] = enabled;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    enabled_[controlId] = enabled;
+  }
+  Logged((enabled ? "enable " : "disable ") + std::to_string(controlId));
 }
 
 void FakeDialogControls::SetProgressRange(int controlId, uint16_t maximum) {
-  std::lock_guard<std::mutex> guard(lock_);
-  log_.push_back("range " + std::to_string(controlId) + " " + std::to_string(maximum));
-  ranges_[controlId] = maximum;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    ranges_[controlId] = maximum;
+  }
+  Logged("range " + std::to_string(controlId) + " " + std::to_string(maximum));
 }
 
 void FakeDialogControls::SetProgressPos(int controlId, int position) {
-  std::lock_guard<std::mutex> guard(lock_);
-  log_.push_back("pos " + std::to_string(controlId) + " " + std::to_string(position));
-  positions_[controlId] = position;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    positions_[controlId] = position;
+  }
+  Logged("pos " + std::to_string(controlId) + " " + std::to_string(position));
 }
 
 int FakeDialogControls::MessageBox(const std::string& text, const std::string& caption,
                                    uint32_t type, bool ownedByDialog) {
-  std::lock_guard<std::mutex> guard(lock_);
   char typeText[16];
   std::snprintf(typeText, sizeof typeText, "0x%02X", type);
-  log_.push_back(std::string("box ") + (ownedByDialog ? "owned " : "free ") + typeText + " " +
-                 caption + ": " + text);
-  boxes_.push_back({text, caption, type, ownedByDialog});
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    boxes_.push_back({text, caption, type, ownedByDialog});
+  }
+  Logged(std::string("box ") + (ownedByDialog ? "owned " : "free ") + typeText + " " + caption +
+         ": " + text);
+  std::lock_guard<std::mutex> guard(lock_);
   if (answers_.empty()) return platform::kIdOk;
   const int answer = answers_.front();
   answers_.pop_front();

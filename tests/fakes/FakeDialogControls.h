@@ -3,6 +3,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -40,7 +41,14 @@ class FakeDialogControls : public platform::DialogControls {
   /// Answers for the next message boxes, in order; IDOK once they run out.
   void Answer(int button);
 
+  /// Called with each new log line on the thread that made the change, outside the
+  /// fake's lock (before a message box is answered): tests use it to act at a chosen
+  /// point of another thread's work.
+  std::function<void(const std::string&)> onLog;
+
  private:
+  void Logged(const std::string& line);
+
   mutable std::mutex lock_;
   std::vector<std::string> log_;
   std::vector<FakeMessageBox> boxes_;

@@ -72,9 +72,20 @@ void FakeSystem::SetCurrentThreadPriority(int priority) {
 
 bool FakeSystem::StartThread(std::function<void()> body) {
   std::lock_guard<std::mutex> guard(lock_);
-  if (refuseThreads) return false;
-  threads_.emplace_back(std::move(body));
+  if (refuseThreads || ++threadStarts == refuseThreadNumber) return false;
+  if (holdThreads) {
+    held_.push_back(std::move(body));
+  } else {
+    threads_.emplace_back(std::move(body));
+  }
   return true;
+}
+
+void FakeSystem::ReleaseThreads() {
+  std::lock_guard<std::mutex> guard(lock_);
+  holdThreads = false;
+  for (std::function<void()>& body : held_) threads_.emplace_back(std::move(body));
+  held_.clear();
 }
 
 void FakeSystem::ExitProcess(uint32_t code) {

@@ -33,6 +33,8 @@ class FakeSystem : public platform::System {
 
   /// Waits for every thread started so far (and any they start).
   void JoinThreads();
+  /// Starts the threads that holdThreads kept back, in the order they were asked for.
+  void ReleaseThreads();
 
   std::vector<uint32_t> Pauses() const;
   uint64_t VirtualMilliseconds() const;
@@ -57,6 +59,12 @@ class FakeSystem : public platform::System {
   int allocations = 0;
   bool refusePages = false;
   bool refuseThreads = false;
+  /// The n-th thread start (from 1) is refused; 0: none.
+  int refuseThreadNumber = 0;
+  int threadStarts = 0;
+  /// Thread starts succeed but their bodies wait for ReleaseThreads; bodies never released
+  /// are dropped unrun, as a process that ended would drop them.
+  bool holdThreads = false;
   /// Called after each pause is recorded, with the pause's length: tests use it to move a
   /// job on as virtual time passes.
   std::function<void(uint32_t)> onPause;
@@ -70,6 +78,7 @@ class FakeSystem : public platform::System {
   std::vector<uint32_t> exits_;
   std::vector<std::string> driveQueries_;
   std::vector<std::thread> threads_;
+  std::vector<std::function<void()>> held_;
   std::map<void*, std::unique_ptr<uint8_t[]>> pages_;
 };
 

@@ -41,8 +41,9 @@ class FaultMatrixTest : public testsupport::JobFixture {
   }
 
   // One floppy job from a fresh state with `inject` applied; checks the invariants and
-  // records the row.
-  void FloppyJob(bool nt, const std::string& fault, const std::function<void()>& inject) {
+  // records the row. With `cylindersOnTarget` given, exactly that many reach the drive.
+  void FloppyJob(bool nt, const std::string& fault, const std::function<void()>& inject,
+                 int cylindersOnTarget = -1) {
     SCOPED_TRACE(fault);
     job.busy = 0;
     job.abortRequested = 0;
@@ -94,6 +95,9 @@ class FaultMatrixTest : public testsupport::JobFixture {
       }
     }
     EXPECT_EQ(written % image::kCylinderBytes, 0u);
+    if (cylindersOnTarget >= 0) {
+      EXPECT_EQ(written, size_t{static_cast<uint32_t>(cylindersOnTarget)} * image::kCylinderBytes);
+    }
     EXPECT_LE(written, kCylinders * image::kCylinderBytes);
     EXPECT_TRUE(
         std::equal(disk.begin(), disk.begin() + static_cast<long>(written), expected.begin()));
@@ -170,15 +174,34 @@ class FaultMatrixTest : public testsupport::JobFixture {
 TEST_F(FaultMatrixTest, FloppyWriteErrorsAndCancelsAtEveryCylinder) {
   for (bool nt : {true, false}) {
     for (uint32_t k = 0; k < kCylinders; ++k) {
-      FloppyJob(nt, "write fails at cylinder " + std::to_string(k), [&] {
-        devices.ntDrives[kA].failWriteNumber = static_cast<int>(k);
-        devices.dosWriteCarryNumber = static_cast<int>(k);
-      });
-      FloppyJob(nt, "cancel during cylinder " + std::to_string(k), [&] {
-        devices.afterWrite = [this, k](int number) {
-          if (number == static_cast<int>(k)) job.abortRequested = 1;
-        };
-      });
+      // A failed write leaves the cylinders before it; a cancel lets the cylinder in
+      // progress finish and starts no other.
+      FloppyJob(
+          nt, "write fails at cylinder " + std::to_string(k),
+          [&] {
+            devices.ntDrives[kA].failWriteNumber = static_cast<int>(k);
+            // The fake numbers DOS writes over its whole life, across jobs.
+            devices.dosWriteCarryNumber = static_cast<int>(devices.DosWrites().size() + k);
+          },
+          static_cast<int>(k));
+      FloppyJob(
+          nt, "cancel during cylinder " + std::to_string(k),
+          [&] {
+            devices.afterWrite = [this, k, cylinder = 0u](int) mutable {
+              if (cylinder++ == k) job.abortRequested = 1;
+            };
+          },
+          static_cast<int>(k + 1));
+      // The monitor, finding the job ended, shows the cancelled message alone and puts
+      // the dialog back.
+      dialog.Reset();
+      job.recorderCount = 1;
+      app::FloppyMonitorThread(Controls());
+      EXPECT_EQ(dialog.Log(),
+                (std::vector<std::string>{"range 1001 5", "disable 1003", "pos 1001 0",
+                                          "box owned 0x30 T1008: T1022", "pos 1001 0",
+                                          "text 1002 ready A:", "enable 1003", "text 1004 T1004",
+                                          "enable 1004", "enable 1005", "text 1003 T1035"}));
     }
     FloppyJob(nt, "transfer buffer refused", [&] { system.refusePages = true; });
   }

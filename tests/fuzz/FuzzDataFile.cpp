@@ -21,9 +21,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     (void)datafile::LocateEntry(handle, id, &bytes);
     datafile::TakeDataFileError();
     datafile::DirectoryEntry record;
-    datafile::FindEntry(handle, id, entries.get(), &record);
+    datafile::FindEntry(handle, id, entries.get(), count, &record);
     datafile::TakeDataFileError();
-    auto contents = datafile::ReadEntryData(handle, id, entries.get(), &bytes);
+    auto contents = datafile::ReadEntryData(handle, id, entries.get(), count, &bytes);
     datafile::TakeDataFileError();
     platform::DibView dib;
     if (contents && datafile::ParseBitmapEntry(contents.get(), bytes, &dib)) {
