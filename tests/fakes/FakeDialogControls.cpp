@@ -5,32 +5,32 @@
 namespace fakes {
 
 void FakeDialogControls::SetText(int controlId, const std::string& text) {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<platform::Lock> guard(lock_);
   log_.push_back("text " + std::to_string(controlId) + " " + text);
   texts_[controlId] = text;
 }
 
 void FakeDialogControls::Enable(int controlId, bool enabled) {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<platform::Lock> guard(lock_);
   log_.push_back((enabled ? "enable " : "disable ") + std::to_string(controlId));
   enabled_[controlId] = enabled;
 }
 
 void FakeDialogControls::SetProgressRange(int controlId, uint16_t maximum) {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<platform::Lock> guard(lock_);
   log_.push_back("range " + std::to_string(controlId) + " " + std::to_string(maximum));
   ranges_[controlId] = maximum;
 }
 
 void FakeDialogControls::SetProgressPos(int controlId, int position) {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<platform::Lock> guard(lock_);
   log_.push_back("pos " + std::to_string(controlId) + " " + std::to_string(position));
   positions_[controlId] = position;
 }
 
 int FakeDialogControls::MessageBox(const std::string& text, const std::string& caption,
                                    uint32_t type, bool ownedByDialog) {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<platform::Lock> guard(lock_);
   char typeText[16];
   std::snprintf(typeText, sizeof typeText, "0x%02X", type);
   log_.push_back(std::string("box ") + (ownedByDialog ? "owned " : "free ") + typeText + " " +
@@ -43,41 +43,41 @@ int FakeDialogControls::MessageBox(const std::string& text, const std::string& c
 }
 
 std::vector<std::string> FakeDialogControls::Log() const {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<platform::Lock> guard(lock_);
   return log_;
 }
 
 std::vector<FakeMessageBox> FakeDialogControls::Boxes() const {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<platform::Lock> guard(lock_);
   return boxes_;
 }
 
 std::string FakeDialogControls::TextOf(int controlId) const {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<platform::Lock> guard(lock_);
   auto it = texts_.find(controlId);
   return it == texts_.end() ? std::string() : it->second;
 }
 
 bool FakeDialogControls::EnabledOf(int controlId) const {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<platform::Lock> guard(lock_);
   auto it = enabled_.find(controlId);
   return it == enabled_.end() || it->second;
 }
 
 int FakeDialogControls::PositionOf(int controlId) const {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<platform::Lock> guard(lock_);
   auto it = positions_.find(controlId);
   return it == positions_.end() ? 0 : it->second;
 }
 
 int FakeDialogControls::RangeOf(int controlId) const {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<platform::Lock> guard(lock_);
   auto it = ranges_.find(controlId);
   return it == ranges_.end() ? 0 : it->second;
 }
 
 void FakeDialogControls::Reset() {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<platform::Lock> guard(lock_);
   log_.clear();
   boxes_.clear();
   texts_.clear();
@@ -88,7 +88,7 @@ void FakeDialogControls::Reset() {
 }
 
 void FakeDialogControls::Answer(int button) {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<platform::Lock> guard(lock_);
   answers_.push_back(button);
 }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/DialogControls.h"
+#include "platform/Threads.h"
 
 namespace fakes {
 
@@ -41,7 +42,7 @@ class FakeDialogControls : public platform::DialogControls {
   void Answer(int button);
 
  private:
-  mutable std::mutex lock_;
+  mutable platform::Lock lock_;
   std::vector<std::string> log_;
   std::vector<FakeMessageBox> boxes_;
   std::map<int, std::string> texts_;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/DiscRecording.h"
+#include "platform/Threads.h"
 
 namespace fakes {
 
@@ -89,7 +90,7 @@ class FakeDiscRecording : public platform::DiscRecording {
   void Died();
 
  private:
-  mutable std::mutex lock_;
+  mutable platform::Lock lock_;
   std::vector<std::string> log_;
   std::vector<int32_t> stageTrail_;
   std::map<std::string, int> occurrences_;

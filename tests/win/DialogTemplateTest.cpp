@@ -11,17 +11,15 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <cstdlib>
 #include <functional>
 #include <iterator>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "platform/Threads.h"
 #include "platform/win32/Win32Bitmap.h"
 
 namespace {
@@ -491,27 +489,22 @@ std::vector<std::string> WithoutClosingHide(std::vector<std::string> log) {
 class Watchdog {
  public:
   explicit Watchdog(platform::DialogWindow& dialog)
-      : thread_([this, &dialog] {
-          std::unique_lock<std::mutex> hold(lock_);
-          if (!done_.wait_for(hold, std::chrono::seconds(20), [this] { return finished_; })) {
+      : finished_(CreateEventA(nullptr, TRUE, FALSE, nullptr)), thread_([this, &dialog] {
+          if (WaitForSingleObject(finished_, kTimeOutMs) == WAIT_TIMEOUT) {
             dialog.EndDialog(kTimedOut);
           }
         }) {}
   ~Watchdog() {
-    {
-      std::lock_guard<std::mutex> hold(lock_);
-      finished_ = true;
-    }
-    done_.notify_all();
+    SetEvent(finished_);
     thread_.join();
+    CloseHandle(finished_);
   }
   static constexpr int kTimedOut = -7777;
 
  private:
-  std::mutex lock_;
-  std::condition_variable done_;
-  bool finished_ = false;
-  std::thread thread_;
+  static constexpr DWORD kTimeOutMs = 20000;
+  HANDLE finished_;
+  platform::JoinableThread thread_;
 };
 
 class Win32DialogTest : public ::testing::Test {
@@ -667,7 +660,7 @@ TEST_F(Win32DialogTest, ClickOnTheExitButtonArrivesAsItsCommand) {
 
 TEST_F(Win32DialogTest, OtherThreadsChangeTheControlsAndEndTheDialog) {
   ScriptedEvents events;
-  std::thread worker;
+  platform::JoinableThread worker;
   std::atomic<int> selectionSeenByWorker{-2};
   std::atomic<HBITMAP> pictureFromWorker{nullptr};
   struct Seen {
@@ -680,7 +673,7 @@ TEST_F(Win32DialogTest, OtherThreadsChangeTheControlsAndEndTheDialog) {
 
   events.onInit = [&] {
     const HWND window = dialog_.window();
-    worker = std::thread([&, window] {
+    worker = platform::JoinableThread([&, window] {
       // The calls of a monitor thread while the dialog's thread runs its loop.
       dialog_.SetText(1002, "Written by another thread");
       dialog_.Enable(1004, false);
@@ -760,7 +753,7 @@ class MessageBoxCloser {
   bool found = false;
 
  private:
-  std::thread thread_;
+  platform::JoinableThread thread_;
 };
 
 TEST_F(Win32DialogTest, MessageBoxBeforeTheDialogHasNoOwnerAndGivesTheButton) {

@@ -21,12 +21,12 @@
 #include <memory>
 #include <set>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
 #include "platform/DiscRecording.h"
 #include "platform/Host.h"
+#include "platform/Threads.h"
 #include "platform/win32/ImapiDeclarations.h"
 
 namespace {
@@ -526,7 +526,7 @@ TEST(ImapiDeclarationsTest, IdentifiersHaveTheirRegistryValues) {
 
 TEST(Win32DiscRecordingTest, ComStartsOnceAndCountsEveryStart) {
   // A thread of its own, so that no other test has started COM on it.
-  std::thread([] {
+  platform::JoinableThread([] {
     const auto recording = platform::MakeHostDiscRecording();
     EXPECT_EQ(recording->CoInitialize(), S_OK);
     EXPECT_EQ(recording->CoInitialize(), S_FALSE);
