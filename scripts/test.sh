@@ -28,6 +28,17 @@ bash scripts/fuzz.sh 30
 
 step "Windows build (MinGW, i686) under Wine"
 bash scripts/build.sh win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake
+# Both programs must start on Windows 95 and NT 4.0; the check itself must catch a program
+# that imports a later function.
+bash tests/win/import_check.sh build/win/installer.exe build/win/installer-export.exe
+printf '#include <windows.h>\nint main(void) { LARGE_INTEGER size; return GetFileSizeEx(0, &size); }\n' \
+  >build/win/late-import.c
+i686-w64-mingw32-gcc-win32 build/win/late-import.c -o build/win/late-import.exe
+if bash tests/win/import_check.sh build/win/late-import.exe 2>build/win/late-import.txt ||
+  ! grep -q 'KERNEL32.DLL GetFileSizeEx' build/win/late-import.txt; then
+  echo "the import check let GetFileSizeEx through" >&2
+  exit 1
+fi
 export WINEDEBUG=-all WINEPREFIX="$PWD/build/wineprefix" WINEARCH=win32
 # A Wine started earlier without a display must end before one starts on the X screen.
 wineserver -w || true
@@ -49,6 +60,8 @@ build/linux/installer-export make-iso --quiet --data build/linux/sample/install.
 wine build/win/installer-export.exe make-iso --quiet --data build/linux/sample/install.dat --out build/win/cd.iso
 cmp build/linux/cd.iso build/win/cd.iso
 echo "Windows and Linux exporters agree"
+# The NT writer through the real Win32 device back end onto a loop device mapped as A:.
+bash tests/win/floppy_loop_test.sh build/win build/linux/sample/install.dat build/linux/floppy.img
 unset SOURCE_DATE_EPOCH
 
 step "Windows installer on a virtual screen (Wine)"

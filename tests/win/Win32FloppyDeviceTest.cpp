@@ -78,6 +78,9 @@ class Win32FloppyDeviceTest : public testsupport::JobFixture {
     ASSERT_NE(dataFile, nullptr) << data;
     job.dataFile = dataFile.get();
     job.isNtFamily = 1;
+    // The exporter stamped its files with the host's clock (SOURCE_DATE_EPOCH when set);
+    // the writer's image must carry the same time to be the same bytes.
+    system.now = platform::MakeHostSystem()->UtcNow();
     target = std::make_unique<floppy::FloppyTarget>(job, realDevices, dialog);
     job.floppyTarget = target.get();
   }
