@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The whole test suite: the Linux build with its checks by real tools (dosfstools,
 # mtools, QEMU), the same under AddressSanitizer and UndefinedBehaviorSanitizer, the unit
-# tests under ThreadSanitizer, the Windows build's tests under Wine, and the formatting.
+# tests under ThreadSanitizer, the Windows build's import check and its tests under Wine
+# (every Windows version, and a loop device as drive A:), and the formatting.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
