@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "datafile/BitmapEntry.h"
+#include "platform/Threads.h"
 
 namespace datafile {
 
@@ -15,8 +16,8 @@ std::atomic<int> gPendingError{static_cast<int>(DataFileError::None)};
 // One lock for every data file operation in the process. The pending code is one value
 // for the whole process, so serialising all handles keeps each operation's "clear, work,
 // set" sequence whole. Operations call one another, hence recursive.
-std::recursive_mutex& ReaderLock() {
-  static std::recursive_mutex lock;
+platform::Lock& ReaderLock() {
+  static platform::Lock lock;
   return lock;
 }
 
@@ -43,7 +44,7 @@ DataFileError TakeDataFileError() {
 }
 
 std::unique_ptr<DataFile> OpenDataFile(const DataFileServices& services, const std::string& path) {
-  std::lock_guard<std::recursive_mutex> guard(ReaderLock());
+  std::lock_guard<platform::Lock> guard(ReaderLock());
   if (Pending()) return nullptr;
   platform::FileOpenFlags flags;
   flags.access = platform::kGenericRead;
@@ -74,25 +75,25 @@ DataFile::DataFile(const DataFileServices& services, std::unique_ptr<platform::F
 DataFile::~DataFile() = default;
 
 void CloseDataFile(std::unique_ptr<DataFile>& handle) {
-  std::lock_guard<std::recursive_mutex> guard(ReaderLock());
+  std::lock_guard<platform::Lock> guard(ReaderLock());
   if (Pending()) return;
   if (handle) handle->Close();
   handle.reset();
 }
 
 void CloseDataFile(DataFile* handle) {
-  std::lock_guard<std::recursive_mutex> guard(ReaderLock());
+  std::lock_guard<platform::Lock> guard(ReaderLock());
   if (Pending()) return;
   if (handle) handle->Close();
 }
 
 void CloseDataFileNow(DataFile* handle) {
-  std::lock_guard<std::recursive_mutex> guard(ReaderLock());
+  std::lock_guard<platform::Lock> guard(ReaderLock());
   if (handle) handle->Close();
 }
 
 bool ReadHeader(DataFile* handle, DataFileHeader* header) {
-  std::lock_guard<std::recursive_mutex> guard(ReaderLock());
+  std::lock_guard<platform::Lock> guard(ReaderLock());
   if (Pending()) return false;
   if (handle == nullptr || handle->file() == nullptr) {
     Fail(DataFileError::BadHandle);
@@ -108,7 +109,7 @@ bool ReadHeader(DataFile* handle, DataFileHeader* header) {
 }
 
 std::unique_ptr<DirectoryEntry[]> ReadDirectory(DataFile* handle, uint16_t* count) {
-  std::lock_guard<std::recursive_mutex> guard(ReaderLock());
+  std::lock_guard<platform::Lock> guard(ReaderLock());
   if (Pending()) return nullptr;
   DataFileHeader header;
   if (!ReadHeader(handle, &header)) return nullptr;
@@ -142,7 +143,7 @@ std::unique_ptr<DirectoryEntry[]> ReadDirectory(DataFile* handle, uint16_t* coun
 
 bool FindEntry(DataFile* handle, uint16_t id, const DirectoryEntry* entries, uint16_t count,
                DirectoryEntry* record) {
-  std::lock_guard<std::recursive_mutex> guard(ReaderLock());
+  std::lock_guard<platform::Lock> guard(ReaderLock());
   if (Pending()) return false;
   if (entries == nullptr) {
     Fail(DataFileError::NotFound);
@@ -170,7 +171,7 @@ bool FindEntry(DataFile* handle, uint16_t id, const DirectoryEntry* entries, uin
 std::unique_ptr<uint8_t[]> ReadEntryData(DataFile* handle, uint16_t id,
                                          const DirectoryEntry* entries, uint16_t count,
                                          uint32_t* size) {
-  std::lock_guard<std::recursive_mutex> guard(ReaderLock());
+  std::lock_guard<platform::Lock> guard(ReaderLock());
   if (Pending()) return nullptr;
   *size = 0;
   DirectoryEntry record;
@@ -207,7 +208,7 @@ std::string LoadText(DataFile* handle, uint16_t id) {
 }
 
 DataFileError LoadTextOrError(DataFile* handle, uint16_t id, std::string* text) {
-  std::lock_guard<std::recursive_mutex> guard(ReaderLock());
+  std::lock_guard<platform::Lock> guard(ReaderLock());
   text->clear();
   uint16_t count = 0;
   std::unique_ptr<DirectoryEntry[]> entries = ReadDirectory(handle, &count);
@@ -230,7 +231,7 @@ void LookupPause(DataFile* handle) {
 }
 
 uint32_t LocateEntryWithoutPause(DataFile* handle, uint16_t id, uint32_t* size) {
-  std::lock_guard<std::recursive_mutex> guard(ReaderLock());
+  std::lock_guard<platform::Lock> guard(ReaderLock());
   *size = 0;
   uint16_t count = 0;
   std::unique_ptr<DirectoryEntry[]> entries = ReadDirectory(handle, &count);
@@ -250,14 +251,14 @@ uint32_t LocateEntry(DataFile* handle, uint16_t id, uint32_t* size) {
 
 bool LocateEntryAndTakeError(DataFile* handle, uint16_t id, EntryLocation* location) {
   LookupPause(handle);
-  std::lock_guard<std::recursive_mutex> guard(ReaderLock());
+  std::lock_guard<platform::Lock> guard(ReaderLock());
   location->offset = LocateEntryWithoutPause(handle, id, &location->size);
   return TakeDataFileError() == DataFileError::None;
 }
 
 std::unique_ptr<platform::Bitmap> LoadBitmap(DataFile* handle, uint16_t id,
                                              platform::Graphics& graphics) {
-  std::lock_guard<std::recursive_mutex> guard(ReaderLock());
+  std::lock_guard<platform::Lock> guard(ReaderLock());
   uint16_t count = 0;
   std::unique_ptr<DirectoryEntry[]> entries = ReadDirectory(handle, &count);
   uint32_t size = 0;
@@ -272,7 +273,7 @@ std::unique_ptr<platform::Bitmap> LoadBitmap(DataFile* handle, uint16_t id,
 }
 
 bool ReadAt(DataFile* handle, uint32_t offset, void* buffer, uint32_t bytes, uint32_t* bytesRead) {
-  std::lock_guard<std::recursive_mutex> guard(ReaderLock());
+  std::lock_guard<platform::Lock> guard(ReaderLock());
   *bytesRead = 0;
   if (handle == nullptr || handle->file() == nullptr) return false;
   if (!handle->file()->Seek(offset)) return false;

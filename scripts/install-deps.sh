@@ -17,7 +17,7 @@ $SUDO apt-get update -qq
 $SUDO apt-get install -y -qq --no-install-recommends \
   cmake make g++ ninja-build googletest libgtest-dev libgmock-dev \
   clang clang-format libclang-rt-14-dev \
-  g++-mingw-w64-i686-posix binutils-mingw-w64-i686 \
+  g++-mingw-w64-i686-win32 binutils-mingw-w64-i686 \
   wine wine32:i386 \
   nasm dosfstools mtools xorriso genisoimage \
   qemu-system-x86 busybox-static \

@@ -101,10 +101,9 @@ void Win32Dialog::SetTitle(const std::string& title) {
 }
 
 int Win32Dialog::RunModal(DialogEvents& events) {
-  INITCOMMONCONTROLSEX classes;
-  classes.dwSize = sizeof classes;
-  classes.dwICC = ICC_PROGRESS_CLASS;
-  InitCommonControlsEx(&classes);
+  // Registers the progress bar's class. InitCommonControlsEx would need comctl32 4.70,
+  // which the first Windows 95 does not ship.
+  InitCommonControls();
   events_ = &events;
   const INT_PTR result = DialogBoxParamA(instance_, MAKEINTRESOURCEA(kMainDialogTemplate), nullptr,
                                          &Win32Dialog::DialogProc, reinterpret_cast<LPARAM>(this));

@@ -19,6 +19,7 @@
 
 #include "platform/Host.h"
 #include "platform/win32/ImapiDeclarations.h"
+#include "platform/win32/SystemFunction.h"
 
 namespace platform {
 
@@ -26,6 +27,17 @@ namespace {
 
 // The shell's and IMAPI's objects may live in the caller's process or in a service.
 constexpr DWORD kInprocOrLocalServer = CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER;
+
+// ole32 of the first Windows 95 has neither: the apartment choice came with DCOM, the
+// property values with the property sets. Only the CD paths of later versions use them.
+using CoInitializeExFunction = HRESULT(WINAPI*)(void*, DWORD);
+using PropVariantClearFunction = HRESULT(WINAPI*)(PROPVARIANT*);
+
+PropVariantClearFunction SystemPropVariantClear() {
+  static const auto clear =
+      FindSystemFunction<PropVariantClearFunction>("ole32.dll", "PropVariantClear");
+  return clear;
+}
 
 /// One COM reference, released once when the holder goes away.
 template <typename Interface>
@@ -225,6 +237,9 @@ class Win32PropertySet : public PropertySet {
 
   HResult Read(uint32_t id, PropertyValue* value) override {
     *value = PropertyValue{};
+    // A value read could not be freed again: the read fails before it is made.
+    const PropVariantClearFunction clear = SystemPropVariantClear();
+    if (clear == nullptr) return E_NOTIMPL;
     PROPSPEC selector = {};
     selector.ulKind = PRSPEC_PROPID;
     selector.propid = id;
@@ -233,7 +248,7 @@ class Win32PropertySet : public PropertySet {
     const HRESULT result = properties_->ReadMultiple(1, &selector, &variant);
     HResult converted = kSOk;
     if (SUCCEEDED(result)) converted = FromPropVariant(variant, value);
-    PropVariantClear(&variant);
+    clear(&variant);
     return FAILED(converted) ? converted : result;
   }
 
@@ -510,7 +525,11 @@ class Win32DiscRecording : public DiscRecording {
   HResult CoInitialize() override { return ::CoInitialize(nullptr); }
 
   HResult CoInitializeEx(uint32_t apartment) override {
-    return ::CoInitializeEx(nullptr, apartment);
+    static const auto start =
+        FindSystemFunction<CoInitializeExFunction>("ole32.dll", "CoInitializeEx");
+    // Without it COM stays off on this thread, and the caller's next COM call fails.
+    if (start == nullptr) return E_NOTIMPL;
+    return start(nullptr, apartment);
   }
 
   void CoUninitialize() override { ::CoUninitialize(); }

@@ -35,9 +35,13 @@ class Win32File : public File {
   }
 
   bool Size(uint64_t* bytes) override {
-    LARGE_INTEGER size;
-    if (!GetFileSizeEx(handle_, &size)) return false;
-    *bytes = static_cast<uint64_t>(size.QuadPart);
+    // GetFileSize, not GetFileSizeEx: Windows 95 and NT 4.0 have only the older call. Its
+    // low part may legitimately equal INVALID_FILE_SIZE, so the error code decides.
+    DWORD high = 0;
+    SetLastError(NO_ERROR);
+    const DWORD low = GetFileSize(handle_, &high);
+    if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) return false;
+    *bytes = (static_cast<uint64_t>(high) << 32) | low;
     return true;
   }
 

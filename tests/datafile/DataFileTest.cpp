@@ -5,9 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <thread>
 
 #include "platform/Host.h"
+#include "platform/Threads.h"
 #include "tests/fakes/FakeFileSystem.h"
 #include "tests/fakes/FakeSystem.h"
 #include "tests/support/TestFiles.h"
@@ -337,10 +337,10 @@ TEST_F(DataFileTest, ThreadsSharingTheHandleNeverSeeEachOthersPositions) {
 
   int badTexts = 0;
   int badBlocks = 0;
-  std::thread texts([&] {
+  platform::JoinableThread texts([&] {
     for (int i = 0; i < 300; ++i) badTexts += datafile::LoadText(handle.get(), 1037) != "Drive %c:";
   });
-  std::thread blocks([&] {
+  platform::JoinableThread blocks([&] {
     for (int i = 0; i < 300; ++i) {
       std::vector<uint8_t> block(512);
       const uint32_t at = static_cast<uint32_t>(i % 5) * 512;

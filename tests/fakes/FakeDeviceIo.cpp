@@ -45,7 +45,7 @@ void* FakeDeviceIo::Resolve(uint32_t address) const {
 
 platform::DeviceHandle FakeDeviceIo::Open(const std::string& path,
                                           const platform::DeviceOpenFlags& flags) {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<platform::Lock> guard(lock_);
   Note("open " + path + " " + Hex(flags.access) + " " + Hex(flags.share) + " " +
        Hex(flags.disposition) + " " + Hex(flags.flagsAndAttributes));
   const bool exists = path == floppy::kVwin32Path ? vwin32Present : ntDrives.count(path) > 0;
@@ -67,7 +67,7 @@ bool FakeDeviceIo::Control(platform::DeviceHandle device, uint32_t code, void* i
 bool FakeDeviceIo::ControlLocked(platform::DeviceHandle device, uint32_t code, void* in,
                                  uint32_t inBytes, void* out, uint32_t outBytes,
                                  uint32_t* bytesReturned, int* dosWrite) {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<platform::Lock> guard(lock_);
   *bytesReturned = 0;
   auto handle = open_.find(device);
   const std::string path = handle == open_.end() ? "closed" : handle->second;
@@ -159,7 +159,7 @@ bool FakeDeviceIo::Write(platform::DeviceHandle device, const void* data, uint32
 
 bool FakeDeviceIo::WriteLocked(platform::DeviceHandle device, const void* data, uint32_t bytes,
                                uint32_t* written, int* number) {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<platform::Lock> guard(lock_);
   *written = 0;
   auto handle = open_.find(device);
   Note("write " + (handle == open_.end() ? std::string("closed") : handle->second) + " " +
@@ -176,7 +176,7 @@ bool FakeDeviceIo::WriteLocked(platform::DeviceHandle device, const void* data, 
 }
 
 void FakeDeviceIo::Close(platform::DeviceHandle device) {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<platform::Lock> guard(lock_);
   auto handle = open_.find(device);
   if (handle == open_.end()) {
     ++badCloses_;
@@ -189,7 +189,7 @@ void FakeDeviceIo::Close(platform::DeviceHandle device) {
 }
 
 uint32_t FakeDeviceIo::FlatAddress(void* block) {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<platform::Lock> guard(lock_);
   for (const auto& [address, pointer] : addresses_) {
     if (pointer == block) return address;
   }
@@ -200,22 +200,22 @@ uint32_t FakeDeviceIo::FlatAddress(void* block) {
 }
 
 std::vector<std::string> FakeDeviceIo::Log() const {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<platform::Lock> guard(lock_);
   return log_;
 }
 
 std::vector<DosWriteCall> FakeDeviceIo::DosWrites() const {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<platform::Lock> guard(lock_);
   return dosWrites_;
 }
 
 int FakeDeviceIo::OpenHandles() const {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<platform::Lock> guard(lock_);
   return static_cast<int>(open_.size());
 }
 
 int FakeDeviceIo::BadCloses() const {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<platform::Lock> guard(lock_);
   return badCloses_;
 }
 

@@ -13,6 +13,7 @@
 
 #include "floppy/DriveRecords.h"
 #include "platform/DeviceIo.h"
+#include "platform/Threads.h"
 
 namespace fakes {
 
@@ -78,7 +79,7 @@ class FakeDeviceIo : public platform::DeviceIo {
   void Note(const std::string& line);
   void* Resolve(uint32_t address) const;
 
-  mutable std::mutex lock_;
+  mutable platform::Lock lock_;
   std::vector<std::string> log_;
   std::map<platform::DeviceHandle, std::string> open_;  // handle -> path
   platform::DeviceHandle nextHandle_ = 100;

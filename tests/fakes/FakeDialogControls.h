@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/DialogControls.h"
+#include "platform/Threads.h"
 
 namespace fakes {
 
@@ -49,7 +50,7 @@ class FakeDialogControls : public platform::DialogControls {
  private:
   void Logged(const std::string& line);
 
-  mutable std::mutex lock_;
+  mutable platform::Lock lock_;
   std::vector<std::string> log_;
   std::vector<FakeMessageBox> boxes_;
   std::map<int, std::string> texts_;

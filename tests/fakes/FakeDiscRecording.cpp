@@ -345,7 +345,7 @@ class FakeWriter2 : public platform::DataWriter2Object, public Counted {
 
 void FakeDiscRecording::Reset() {
   static_cast<FakeDiscScript&>(*this) = FakeDiscScript();
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<platform::Lock> guard(lock_);
   log_.clear();
   logStages_.clear();
   occurrences_.clear();
@@ -353,66 +353,66 @@ void FakeDiscRecording::Reset() {
 }
 
 void FakeDiscRecording::Note(const std::string& line) {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<platform::Lock> guard(lock_);
   log_.push_back(line);
   logStages_.push_back(stageWatch != nullptr ? stageWatch->load() : 0);
 }
 
 int32_t FakeDiscRecording::StageOf(const std::string& line) const {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<platform::Lock> guard(lock_);
   const auto found = std::find(log_.begin(), log_.end(), line);
   return found == log_.end() ? kNotCalled : logStages_[static_cast<size_t>(found - log_.begin())];
 }
 
 bool FakeDiscRecording::Fails(const std::string& call, const std::string& argument) {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<platform::Lock> guard(lock_);
   const int occurrence = ++occurrences_[call];
   return failing.count(call) > 0 || failing.count(call + "#" + std::to_string(occurrence)) > 0 ||
          (!argument.empty() && failing.count(call + ":" + argument) > 0);
 }
 
 void FakeDiscRecording::Born() {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<platform::Lock> guard(lock_);
   ++live_;
 }
 
 void FakeDiscRecording::Died() {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<platform::Lock> guard(lock_);
   --live_;
 }
 
 std::vector<std::string> FakeDiscRecording::Log() const {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<platform::Lock> guard(lock_);
   return log_;
 }
 
 int FakeDiscRecording::LiveObjects() const {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<platform::Lock> guard(lock_);
   return live_;
 }
 
 int FakeDiscRecording::ComDepth() const {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<platform::Lock> guard(lock_);
   return comDepth_;
 }
 
 HResult FakeDiscRecording::CoInitialize() {
   Note("CoInitialize");
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<platform::Lock> guard(lock_);
   ++comDepth_;
   return kSOk;
 }
 
 HResult FakeDiscRecording::CoInitializeEx(uint32_t apartment) {
   Note("CoInitializeEx " + std::to_string(apartment));
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<platform::Lock> guard(lock_);
   ++comDepth_;
   return kSOk;
 }
 
 void FakeDiscRecording::CoUninitialize() {
   Note("CoUninitialize");
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<platform::Lock> guard(lock_);
   --comDepth_;
 }
 
@@ -438,7 +438,7 @@ HResult FakeDiscRecording::CreateTemporaryStorage(uint32_t mode,
   if (Fails("CreateTemporaryStorage")) return kEFail;
   int number = 0;
   {
-    std::lock_guard<std::mutex> guard(lock_);
+    std::lock_guard<platform::Lock> guard(lock_);
     number = occurrences_["CreateTemporaryStorage"];
   }
   *storage = std::make_unique<FakeStorage>(*this, number);

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/DiscRecording.h"
+#include "platform/Threads.h"
 
 namespace fakes {
 
@@ -87,7 +88,7 @@ class FakeDiscRecording : public platform::DiscRecording, public FakeDiscScript 
   template <typename Fake, typename Object>
   platform::HResult Create(const char* call, std::unique_ptr<Object>* object);
 
-  mutable std::mutex lock_;
+  mutable platform::Lock lock_;
   std::vector<std::string> log_;
   std::vector<int32_t> logStages_;
   std::map<std::string, int> occurrences_;

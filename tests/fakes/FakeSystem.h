@@ -9,10 +9,10 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/System.h"
+#include "platform/Threads.h"
 
 namespace fakes {
 
@@ -70,14 +70,14 @@ class FakeSystem : public platform::System {
   std::function<void(uint32_t)> onPause;
 
  private:
-  mutable std::mutex lock_;
+  mutable platform::Lock lock_;
   std::vector<uint32_t> pauses_;
   uint64_t clock_ = 0;
   std::string trace_;
   std::vector<int> priorities_;
   std::vector<uint32_t> exits_;
   std::vector<std::string> driveQueries_;
-  std::vector<std::thread> threads_;
+  std::vector<platform::JoinableThread> threads_;
   std::vector<std::function<void()>> held_;
   std::map<void*, std::unique_ptr<uint8_t[]>> pages_;
 };

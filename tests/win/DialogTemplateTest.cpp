@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/Threads.h"
 #include "platform/win32/Win32Bitmap.h"
 
 namespace {

@@ -27,6 +27,7 @@
 
 #include "platform/DiscRecording.h"
 #include "platform/Host.h"
+#include "platform/Threads.h"
 #include "platform/win32/ImapiDeclarations.h"
 
 namespace {

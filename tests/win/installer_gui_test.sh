@@ -4,7 +4,14 @@
 #      data file could not be loaded, and ends with exit code 0 once the box is closed;
 #  (b) started beside the sample install.dat, it shows the main dialog titled with the
 #      data file's text 1000; a screenshot of it is kept, and a click on its Exit button
-#      ends the program with exit code 0.
+#      ends the program with exit code 0;
+#  (c) the same on every Windows it is for (the prefix's Version value: 95, 98, NT 4.0,
+#      2000, XP, Vista, 7): the lists show what that version's paths find under Wine (no
+#      CD target on 9x and NT 4.0; on 2000 and later the recorder search through the
+#      shell's CD burning object finds none, and must not crash), the floppy probe goes
+#      through VWIN32 on 9x and through volume handles on NT, and the test program's
+#      Win32VersionPathTest sees the real version record choose IMAPI on 2000/XP and
+#      IMAPI2 from Vista on.
 #
 # Usage: tests/win/installer_gui_test.sh BUILD_WIN_DIR SAMPLE_DATA_FILE ARTEFACT_DIR
 # Exit codes: 0 passed, 1 failed, 77 skipped (no Wine or no xvfb-run).
@@ -73,6 +80,24 @@ wait_for_exit() {
   done
   exit_code=0
   wait "$pid" || exit_code=$?
+}
+
+# Clicks the Exit button's middle in dialog window $1. The template places it at 92,217 and
+# 65 by 15 dialog units in a client area of 250 by 239; with MS Sans Serif at 8 points on a
+# 96 dpi screen a dialog unit is 6/4 by 13/8 pixels (the dialog's unit tests check that).
+# Wine's frame is as thick at the left, right and bottom, and the caption lies above the
+# client area.
+muldiv() { echo $((($1 * $2 * 2 + $3) / ($3 * 2))); }
+click_exit() {
+  local X Y WIDTH HEIGHT SCREEN WINDOW client_width client_height frame client_x client_y
+  eval "$(xdotool getwindowgeometry --shell "$1")"
+  client_width=$(muldiv 250 6 4)
+  client_height=$(muldiv 239 13 8)
+  frame=$(((WIDTH - client_width) / 2))
+  client_x=$((X + frame))
+  client_y=$((Y + HEIGHT - frame - client_height))
+  xdotool mousemove --sync $((client_x + $(muldiv 92 6 4) + $(muldiv 65 6 4) / 2)) \
+    $((client_y + $(muldiv 217 13 8) + $(muldiv 15 13 8) / 2)) click 1
 }
 
 # Text $2 of data file $1: after the magic 0xFEAFBEBA the header holds the entry count
@@ -170,22 +195,62 @@ import -window root "$artefacts/installer.png"
 [ -s "$artefacts/installer.png" ] || fail "the screenshot was not written"
 echo "screenshot: $artefacts/installer.png"
 
-# The Exit button's middle. The template places it at 92,217 and 65 by 15 dialog units in a
-# client area of 250 by 239; with MS Sans Serif at 8 points on a 96 dpi screen a dialog
-# unit is 6/4 by 13/8 pixels (the dialog's unit tests check that). Wine's frame is as
-# thick at the left, right and bottom, and the caption lies above the client area.
-muldiv() { echo $((($1 * $2 * 2 + $3) / ($3 * 2))); }
-eval "$(xdotool getwindowgeometry --shell "$dialog")"
-client_width=$(muldiv 250 6 4)
-client_height=$(muldiv 239 13 8)
-frame=$(((WIDTH - client_width) / 2))
-client_x=$((X + frame))
-client_y=$((Y + HEIGHT - frame - client_height))
-click_x=$((client_x + $(muldiv 92 6 4) + $(muldiv 65 6 4) / 2))
-click_y=$((client_y + $(muldiv 217 13 8) + $(muldiv 15 13 8) / 2))
-xdotool mousemove --sync "$click_x" "$click_y" click 1
+click_exit "$dialog"
 wait_for_exit "$pid" 10 || fail "the installer did not end within 10 s of the click on Exit"
 [ "$exit_code" -eq 0 ] || fail "the installer ended with exit code $exit_code, not 0"
 echo "ok: the main dialog showed, and Exit ended the installer with 0"
+
+# ---- (c) every Windows version ----------------------------------------------------------
+# Per version: the paths that the version takes, and the text of the CD list's only item.
+versions=(
+  "win95 9x 1050"
+  "win98 9x 1050"
+  "nt40 nt4 1050"
+  "win2k imapi 1039"
+  "winxp imapi 1039"
+  "vista imapi2 1039"
+  "win7 imapi2 1039"
+)
+tests_exe="$build_dir/tests/installer_tests.exe"
+[ -f "$tests_exe" ] || fail "$tests_exe is missing"
+cd_burn_object='CoCreateInstance {fbeb8a05-beee-4442-804e-409d6c4515e9}'
+nt_floppy_probe='Unable to create file L"\\\\.\\A:"'
+for row in "${versions[@]}"; do
+  read -r version paths cd_item <<<"$row"
+  echo "== installer.exe on $version"
+  wine reg add 'HKCU\Software\Wine' /v Version /t REG_SZ /d "$version" /f >/dev/null 2>&1 ||
+    fail "the Wine version could not be set to $version"
+  log="$scratch/$version.log"
+  # Wine's traces name each list item as it is added, each VWIN32 call, each failed open
+  # and each COM object asked for.
+  (cd "$scratch/sample" &&
+    WINEDEBUG=-all,trace+listbox,trace+vxd,warn+file,trace+ole exec timeout -k 5 90 wine \
+      installer.exe) >"$log" 2>&1 &
+  pid=$!
+  dialog=$(wait_for_window "^$(regex_escape "$title")\$" 60 "$pid") ||
+    fail "$version: no window titled \"$title\" appeared"
+  click_exit "$dialog"
+  wait_for_exit "$pid" 10 || fail "$version: the installer did not end after the click on Exit"
+  [ "$exit_code" -eq 0 ] || fail "$version: the installer ended with exit code $exit_code, not 0"
+
+  items=$(grep -o 'added item [0-9]* L"[^"]*"' "$log" | sed 's/.*L"\(.*\)"$/\1/' | paste -sd '|')
+  expected="$(data_text "$sample" 1049)|$(data_text "$sample" "$cd_item")|$(data_text "$sample" 1051)"
+  [ "$items" = "$expected" ] || fail "$version: the lists hold \"$items\", not \"$expected\""
+  vwin32=0 volumes=0 recorders=0
+  grep -q "VWIN32_DIOC_DOS_IOCTL" "$log" && vwin32=1
+  grep -qF "$nt_floppy_probe" "$log" && volumes=1
+  grep -qiF "$cd_burn_object" "$log" && recorders=1
+  case $paths in
+    9x) want="1 0 0" ;;
+    nt4) want="0 1 0" ;;
+    *) want="0 1 1" ;;
+  esac
+  [ "$vwin32 $volumes $recorders" = "$want" ] ||
+    fail "$version: VWIN32, volume and recorder probes were \"$vwin32 $volumes $recorders\", not \"$want\""
+  INSTALLER_EXPECTED_PATHS=$paths wine "$tests_exe" --gtest_filter='Win32VersionPathTest.*' \
+    >"$scratch/$version-paths.log" 2>&1 && grep -q '^\[  PASSED  \] 1 test' "$scratch/$version-paths.log" ||
+    { cat "$scratch/$version-paths.log" >&2; fail "$version: the version record does not choose the $paths paths"; }
+  echo "ok: $version started, took the $paths paths, listed \"$items\" and ended with 0"
+done
 
 echo "installer GUI test passed in $((SECONDS - started)) s"
