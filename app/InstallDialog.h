@@ -93,7 +93,7 @@ class CInstallDlg : public platform::DialogEvents {
   void RestoreIdleButtons();
 
   InstallServices services_;
-  InstallJob& job_;
+  job::InstallJob& job_;
   platform::DialogWindow& window_;
   std::string statusText_;
   int32_t floppyCount_ = 0;

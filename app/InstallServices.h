@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "app/InstallJob.h"
+#include "job/InstallJob.h"
 #include "platform/DeviceIo.h"
 #include "platform/DialogWindow.h"
 #include "platform/DiscRecording.h"
@@ -15,7 +15,7 @@
 namespace app {
 
 struct InstallServices {
-  InstallJob* job = nullptr;
+  job::InstallJob* job = nullptr;
   platform::System* system = nullptr;
   platform::FileSystem* files = nullptr;
   platform::Graphics* graphics = nullptr;

@@ -20,7 +20,7 @@ std::string Text(const MonitorControls& controls, uint16_t id) {
   return datafile::LoadText(controls.job->dataFile, id);
 }
 
-char FirstFloppyLetter(const InstallJob& job) {
+char FirstFloppyLetter(const job::InstallJob& job) {
   return static_cast<char>(64 + job.firstFloppyDrive);
 }
 
@@ -40,7 +40,7 @@ void ShowSuccess(const MonitorControls& controls, uint16_t message) {
 }  // namespace
 
 void FloppyMonitorThread(std::unique_ptr<MonitorControls> controls) {
-  InstallJob& job = *controls->job;
+  job::InstallJob& job = *controls->job;
   platform::DialogControls& dialog = *controls->dialog;
   controls->system->SetCurrentThreadPriority(platform::kThreadPriorityAboveNormal);
   const std::string progressLine = Text(*controls, text::kProgressLine);
@@ -77,7 +77,7 @@ void FloppyMonitorThread(std::unique_ptr<MonitorControls> controls) {
   }
   // The writer is done with the drive. It is released before any button comes back: a
   // Create Floppy click selects the drive anew, and that handle belongs to the next job.
-  CloseFloppyDevice(job, *controls->devices);
+  job::CloseFloppyDevice(job, *controls->devices);
 
   if (job.abortRequested) {
     dialog.MessageBox(Text(*controls, text::kFloppyCancelled),
@@ -102,7 +102,7 @@ void FloppyMonitorThread(std::unique_ptr<MonitorControls> controls) {
 }
 
 void CdMonitorThread(std::unique_ptr<MonitorControls> controls) {
-  InstallJob& job = *controls->job;
+  job::InstallJob& job = *controls->job;
   platform::DialogControls& dialog = *controls->dialog;
   controls->system->SetCurrentThreadPriority(platform::kThreadPriorityAboveNormal);
   std::vector<std::string> stageTexts;
@@ -146,7 +146,7 @@ void CdMonitorThread(std::unique_ptr<MonitorControls> controls) {
   }
   // A drive that a declined floppy selection left open is released before Create Floppy
   // comes back, so a new selection's handle is never the one closed here.
-  CloseFloppyDevice(job, *controls->devices);
+  job::CloseFloppyDevice(job, *controls->devices);
 
   if (!job.jobFailed) {
     dialog.SetProgressPos(controls->progressBar, kCdBarRange);

@@ -5,7 +5,7 @@
 
 #include <memory>
 
-#include "app/InstallJob.h"
+#include "job/InstallJob.h"
 #include "platform/DeviceIo.h"
 #include "platform/DialogControls.h"
 #include "platform/System.h"
@@ -30,7 +30,7 @@ struct MonitorControls {
   int createCd = kCreateCdId;
   int makeBootable = kMakeBootableId;
   int statusLine = kStatusLineId;
-  InstallJob* job = nullptr;
+  job::InstallJob* job = nullptr;
   platform::System* system = nullptr;
   platform::DeviceIo* devices = nullptr;
 };

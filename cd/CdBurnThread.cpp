@@ -3,7 +3,7 @@
 namespace cd {
 
 void CdBurnThread(const CdJobServices& services) {
-  app::InstallJob& job = *services.job;
+  job::InstallJob& job = *services.job;
   job.busy = 1;
   const bool written =
       job.useImapi2 ? Imapi2Burner(services).Burn(job.selectedRecorder, &job.cdStage, job.dataFile)

@@ -8,8 +8,8 @@
 #include <atomic>
 #include <cstdint>
 
-#include "app/InstallJob.h"
 #include "datafile/DataFile.h"
+#include "job/InstallJob.h"
 #include "platform/DialogControls.h"
 #include "platform/DiscRecording.h"
 #include "platform/System.h"
@@ -17,7 +17,7 @@
 namespace cd {
 
 struct CdJobServices {
-  app::InstallJob* job = nullptr;
+  job::InstallJob* job = nullptr;
   platform::System* system = nullptr;
   platform::DiscRecording* recording = nullptr;
   platform::DialogControls* dialog = nullptr;  ///< for the burners' own, ownerless, messages

@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "image/ByteOrder.h"
+#include "platform/ByteOrder.h"
 
 namespace datafile {
 
@@ -32,8 +32,8 @@ bool SupportedDepth(uint16_t bitsPerPixel) {
 }  // namespace
 
 bool ParseBitmapEntry(const uint8_t* data, size_t size, platform::DibView* dib) {
-  using image::GetLe16;
-  using image::GetLe32;
+  using platform::GetLe16;
+  using platform::GetLe32;
   if (data == nullptr || size < kBitmapFileHeaderBytes + kBitmapInfoHeaderBytes) return false;
   const uint32_t pixelOffset = GetLe32(data + 10);  // bfOffBits
   const uint8_t* info = data + kBitmapFileHeaderBytes;

@@ -1,13 +1,13 @@
 #include "datafile/DataFileFormat.h"
 
-#include "image/ByteOrder.h"
+#include "platform/ByteOrder.h"
 
 namespace datafile {
 
-using image::GetLe16;
-using image::GetLe32;
-using image::PutLe16;
-using image::PutLe32;
+using platform::GetLe16;
+using platform::GetLe32;
+using platform::PutLe16;
+using platform::PutLe32;
 
 DataFileHeader DecodeHeader(const uint8_t (&bytes)[kHeaderBytes]) {
   DataFileHeader header;

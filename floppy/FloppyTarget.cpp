@@ -5,10 +5,13 @@
 
 #include "datafile/DataFile.h"
 #include "datafile/TextIds.h"
-#include "image/ByteOrder.h"
+#include "platform/ByteOrder.h"
 #include "platform/File.h"
 
 namespace floppy {
+
+// The records and control codes that raw floppy access exchanges with the system.
+using namespace platform;
 
 namespace {
 
@@ -36,7 +39,7 @@ uint32_t FloppyTarget::Probe(bool countOnly, uint32_t wantedIndex) {
 uint32_t FloppyTarget::ProbeNt(bool countOnly, uint32_t wantedIndex) {
   // A handle that an earlier selection left open (the user then declined the job) is
   // closed before a new one is taken.
-  app::CloseFloppyDevice(job_, devices_);
+  job::CloseFloppyDevice(job_, devices_);
   uint32_t count = 0;
   for (uint32_t drive = 1; drive <= kLastDriveTriedNt; ++drive) {
     platform::DeviceOpenFlags flags;
@@ -112,9 +115,9 @@ uint32_t FloppyTarget::Probe9x(bool countOnly, uint32_t) {
     }
   }
   if (found && !countOnly) {
-    job_.dosCylinders = image::GetLe16(params + kParamCylinders);
-    job_.dosBytesPerSector = image::GetLe16(params + kParamBytesPerSector);
-    job_.dosTotalSectors = image::GetLe16(params + kParamTotalSectors);
+    job_.dosCylinders = platform::GetLe16(params + kParamCylinders);
+    job_.dosBytesPerSector = platform::GetLe16(params + kParamBytesPerSector);
+    job_.dosTotalSectors = platform::GetLe16(params + kParamTotalSectors);
   }
   return found ? 1 : 0;
 }
@@ -139,9 +142,9 @@ bool FloppyTarget::DismountVolume(platform::DeviceHandle volume) {
 bool FloppyTarget::WriteSectors9x(uint32_t firstSector, uint16_t sectorCount, uint32_t driveNumber,
                                   void* buffer) {
   uint8_t packet[kDiskIoBytes];
-  image::PutLe32(packet + 0, firstSector);
-  image::PutLe16(packet + 4, sectorCount);
-  image::PutLe32(packet + 6, devices_.FlatAddress(buffer));
+  platform::PutLe32(packet + 0, firstSector);
+  platform::PutLe16(packet + 4, sectorCount);
+  platform::PutLe32(packet + 6, devices_.FlatAddress(buffer));
   DiocRegisters registers;
   uint32_t code = 0;
   if (job_.useExtendedDosWrite) {

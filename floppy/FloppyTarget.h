@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "app/InstallJob.h"
+#include "job/InstallJob.h"
 #include "platform/DeviceIo.h"
 #include "platform/DialogControls.h"
 
@@ -14,7 +14,7 @@ namespace floppy {
 
 class FloppyTarget {
  public:
-  FloppyTarget(app::InstallJob& job, platform::DeviceIo& devices, platform::DialogControls& dialog)
+  FloppyTarget(job::InstallJob& job, platform::DeviceIo& devices, platform::DialogControls& dialog)
       : job_(job), devices_(devices), dialog_(dialog) {}
 
   /// Counting (`countOnly`, `wantedIndex` 0): the number of 1.44 MB drives, leaving no
@@ -36,7 +36,7 @@ class FloppyTarget {
   uint32_t Probe9x(bool countOnly, uint32_t wantedIndex);
   bool VolumeControl(platform::DeviceHandle volume, uint32_t code);
 
-  app::InstallJob& job_;
+  job::InstallJob& job_;
   platform::DeviceIo& devices_;
   platform::DialogControls& dialog_;
 };

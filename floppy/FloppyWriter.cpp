@@ -13,6 +13,9 @@
 
 namespace floppy {
 
+// The records and control codes that raw floppy access exchanges with the system.
+using namespace platform;
+
 namespace {
 
 namespace text = datafile::text;
@@ -40,7 +43,7 @@ void ShowError(const FloppyJobServices& services, uint16_t text, const std::stri
 
 // The job cannot write anything: the write-error message, the job failed, nothing else.
 void EndWithoutWriting(const FloppyJobServices& services) {
-  app::InstallJob& job = *services.job;
+  job::InstallJob& job = *services.job;
   ShowError(services, text::kFloppyWriteError,
             datafile::LoadText(job.dataFile, text::kErrorCaption));
   job.jobFailed = 1;
@@ -54,7 +57,7 @@ void EndWithoutWriting(const FloppyJobServices& services) {
 void AssembleAndWrite(const FloppyJobServices& services, uint8_t* transfer,
                       const std::string& caption,
                       const std::function<bool(uint32_t cylinder)>& writeCylinder) {
-  app::InstallJob& job = *services.job;
+  job::InstallJob& job = *services.job;
   job.jobFailed = 0;
   std::unique_ptr<uint8_t[]> floppy = AssembleImage(services);
   if (!floppy) {
@@ -107,7 +110,7 @@ void WriteFloppyThread(const FloppyJobServices& services) {
 }
 
 void WriteImageNt(const FloppyJobServices& services) {
-  app::InstallJob& job = *services.job;
+  job::InstallJob& job = *services.job;
   FloppyTarget& target = *job.floppyTarget;
   job.busy = 1;
   job.abortRequested = 0;
@@ -153,7 +156,7 @@ void WriteImageNt(const FloppyJobServices& services) {
 }
 
 void WriteImage9x(const FloppyJobServices& services) {
-  app::InstallJob& job = *services.job;
+  job::InstallJob& job = *services.job;
   FloppyTarget& target = *job.floppyTarget;
   job.busy = 1;
   job.abortRequested = 0;

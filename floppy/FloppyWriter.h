@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "app/InstallJob.h"
+#include "job/InstallJob.h"
 #include "platform/DeviceIo.h"
 #include "platform/DialogControls.h"
 #include "platform/System.h"
@@ -14,7 +14,7 @@
 namespace floppy {
 
 struct FloppyJobServices {
-  app::InstallJob* job = nullptr;
+  job::InstallJob* job = nullptr;
   platform::System* system = nullptr;
   platform::DeviceIo* devices = nullptr;
   platform::DialogControls* dialog = nullptr;  ///< for the writer's own, ownerless, messages

@@ -2,9 +2,13 @@
 
 #include <cstring>
 
-#include "image/ByteOrder.h"
+#include "platform/ByteOrder.h"
 
 namespace image {
+
+using platform::GetLe16;
+using platform::PutLe16;
+using platform::PutLe32;
 
 void PutBootCatalog(uint8_t* sector, uint32_t bootImageSector) {
   // Validation entry.

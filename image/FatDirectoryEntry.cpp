@@ -2,9 +2,12 @@
 
 #include <cstring>
 
-#include "image/ByteOrder.h"
+#include "platform/ByteOrder.h"
 
 namespace image {
+
+using platform::PutLe16;
+using platform::PutLe32;
 
 namespace {
 constexpr int kFirstFatYear = 1980;

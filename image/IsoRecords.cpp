@@ -2,9 +2,16 @@
 
 #include <cstring>
 
-#include "image/ByteOrder.h"
+#include "platform/ByteOrder.h"
 
 namespace image {
+
+using platform::PutBe16;
+using platform::PutBe32;
+using platform::PutBoth16;
+using platform::PutBoth32;
+using platform::PutLe16;
+using platform::PutLe32;
 
 namespace {
 

@@ -2,10 +2,15 @@
 
 #include <cstring>
 
-#include "image/ByteOrder.h"
 #include "image/IsoRecords.h"
+#include "platform/ByteOrder.h"
 
 namespace image {
+
+using platform::PutBe32;
+using platform::PutBoth16;
+using platform::PutBoth32;
+using platform::PutLe32;
 
 namespace {
 

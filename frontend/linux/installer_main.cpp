@@ -15,9 +15,9 @@
 #include <vector>
 
 #include "InstallerVersion.h"
-#include "app/InstallJob.h"
 #include "app/InstallServices.h"
 #include "frontend/linux/TerminalDialog.h"
+#include "job/InstallJob.h"
 #include "platform/Host.h"
 #include "platform/linux/LinuxDeviceIo.h"
 #include "platform/linux/LinuxDiscRecording.h"
@@ -168,7 +168,7 @@ class CountingSystem : public platform::System, public frontend::ThreadCounter {
 
 // Batch mode succeeds only when the button started a job that then neither failed nor was
 // cancelled.
-uint32_t BatchExitCode(const app::InstallJob& job, const frontend::TerminalDialog& window) {
+uint32_t BatchExitCode(const job::InstallJob& job, const frontend::TerminalDialog& window) {
   return window.JobStarted() && job.jobFailed == 0 && job.abortRequested == 0 ? 0 : 1;
 }
 
@@ -190,7 +190,7 @@ int main(int argc, char** argv) {
     return 0;
   }
 
-  app::InstallJob job;
+  job::InstallJob job;
   CountingSystem system(platform::MakeHostSystem(), options.batch);
   std::unique_ptr<platform::FileSystem> files = platform::MakeHostFileSystem();
   std::unique_ptr<platform::Graphics> graphics = platform::MakeHostGraphics();

@@ -12,7 +12,7 @@
 namespace {
 
 // The one job record of the process; the writer threads and monitors share it.
-app::InstallJob job;
+job::InstallJob installJob;
 
 }  // namespace
 
@@ -25,7 +25,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   const std::unique_ptr<platform::DialogWindow> window = platform::MakeWin32Dialog(instance);
 
   app::InstallServices services;
-  services.job = &job;
+  services.job = &installJob;
   services.system = system.get();
   services.files = files.get();
   services.graphics = graphics.get();

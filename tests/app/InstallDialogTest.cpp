@@ -81,7 +81,7 @@ class InstallDialogTest : public ::testing::Test {
   }
 
   std::vector<mkinstalldat::DatEntry> entries;
-  app::InstallJob job;
+  job::InstallJob job;
   fakes::FakeSystem system;
   fakes::FakeFileSystem files;
   std::unique_ptr<platform::Graphics> graphics = platform::MakeHostGraphics();

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "image/ByteOrder.h"
+#include "platform/ByteOrder.h"
 
 namespace fakes {
 
@@ -17,18 +17,18 @@ std::string Hex(uint32_t value) {
 
 }  // namespace
 
-floppy::DiskGeometry Geometry144() {
-  floppy::DiskGeometry geometry;
+platform::DiskGeometry Geometry144() {
+  platform::DiskGeometry geometry;
   geometry.cylinders = 80;
-  geometry.mediaType = floppy::kMediaF3_1Pt44_512;
+  geometry.mediaType = platform::kMediaF3_1Pt44_512;
   geometry.tracksPerCylinder = 2;
   geometry.sectorsPerTrack = 18;
   geometry.bytesPerSector = 512;
   return geometry;
 }
 
-floppy::DiskGeometry GeometryOfType(uint32_t mediaType) {
-  floppy::DiskGeometry geometry = Geometry144();
+platform::DiskGeometry GeometryOfType(uint32_t mediaType) {
+  platform::DiskGeometry geometry = Geometry144();
   geometry.mediaType = mediaType;
   geometry.sectorsPerTrack = mediaType == 10 ? 36 : 15;
   return geometry;
@@ -48,11 +48,11 @@ platform::DeviceHandle FakeDeviceIo::Open(const std::string& path,
   std::lock_guard<platform::Lock> guard(lock_);
   Note("open " + path + " " + Hex(flags.access) + " " + Hex(flags.share) + " " +
        Hex(flags.disposition) + " " + Hex(flags.flagsAndAttributes));
-  const bool exists = path == floppy::kVwin32Path ? vwin32Present : ntDrives.count(path) > 0;
+  const bool exists = path == platform::kVwin32Path ? vwin32Present : ntDrives.count(path) > 0;
   if (!exists) return platform::kInvalidDevice;
   const platform::DeviceHandle handle = nextHandle_++;
   open_[handle] = path;
-  if (path != floppy::kVwin32Path) ntDrives[path].position = 0;
+  if (path != platform::kVwin32Path) ntDrives[path].position = 0;
   return handle;
 }
 
@@ -74,50 +74,50 @@ bool FakeDeviceIo::ControlLocked(platform::DeviceHandle device, uint32_t code, v
   Note("control " + path + " " + Hex(code));
   if (handle == open_.end()) return false;
 
-  if (path == floppy::kVwin32Path) {
-    if (inBytes != sizeof(floppy::DiocRegisters) || outBytes != sizeof(floppy::DiocRegisters) ||
+  if (path == platform::kVwin32Path) {
+    if (inBytes != sizeof(platform::DiocRegisters) || outBytes != sizeof(platform::DiocRegisters) ||
         in != out) {
       return false;
     }
-    auto* registers = static_cast<floppy::DiocRegisters*>(in);
-    *bytesReturned = sizeof(floppy::DiocRegisters);
-    if (code == floppy::kVwin32DosIoctl) {
+    auto* registers = static_cast<platform::DiocRegisters*>(in);
+    *bytesReturned = sizeof(platform::DiocRegisters);
+    if (code == platform::kVwin32DosIoctl) {
       auto* params = static_cast<uint8_t*>(Resolve(registers->edx));
       auto drive = dosDrives.find(registers->ebx);
       if (params == nullptr || registers->eax != 0x440D || registers->ecx != 0x0860 ||
           drive == dosDrives.end() || drive->second.queryCarry) {
-        registers->flags |= floppy::kCarryFlag;
+        registers->flags |= platform::kCarryFlag;
         return true;
       }
-      registers->flags &= ~floppy::kCarryFlag;
-      params[floppy::kParamDeviceType] = drive->second.deviceType;
-      image::PutLe16(params + floppy::kParamCylinders, drive->second.cylinders);
-      image::PutLe16(params + floppy::kParamBytesPerSector, drive->second.bytesPerSector);
-      image::PutLe16(params + floppy::kParamTotalSectors, drive->second.totalSectors);
+      registers->flags &= ~platform::kCarryFlag;
+      params[platform::kParamDeviceType] = drive->second.deviceType;
+      platform::PutLe16(params + platform::kParamCylinders, drive->second.cylinders);
+      platform::PutLe16(params + platform::kParamBytesPerSector, drive->second.bytesPerSector);
+      platform::PutLe16(params + platform::kParamTotalSectors, drive->second.totalSectors);
       return true;
     }
-    if (code == floppy::kVwin32DosInt26 || code == floppy::kVwin32DosDriveInfo) {
+    if (code == platform::kVwin32DosInt26 || code == platform::kVwin32DosDriveInfo) {
       DosWriteCall call;
       call.code = code;
       call.registers = *registers;
       const auto* packet = static_cast<const uint8_t*>(Resolve(registers->ebx));
       if (packet != nullptr) {
-        call.firstSector = image::GetLe32(packet);
-        call.sectorCount = image::GetLe16(packet + 4);
-        const auto* data = static_cast<const uint8_t*>(Resolve(image::GetLe32(packet + 6)));
+        call.firstSector = platform::GetLe32(packet);
+        call.sectorCount = platform::GetLe16(packet + 4);
+        const auto* data = static_cast<const uint8_t*>(Resolve(platform::GetLe32(packet + 6)));
         call.bufferResolved = data != nullptr;
         const uint64_t end = (uint64_t{call.firstSector} + call.sectorCount) * 512;
         const bool fails = static_cast<int>(dosWrites_.size()) == dosWriteCarryNumber;
         if (data != nullptr && end <= dosDisk.size() && !fails) {
           std::memcpy(dosDisk.data() + uint64_t{call.firstSector} * 512, data,
                       uint64_t{call.sectorCount} * 512);
-          registers->flags &= ~floppy::kCarryFlag;
+          registers->flags &= ~platform::kCarryFlag;
           *dosWrite = static_cast<int>(dosWrites_.size());
         } else {
-          registers->flags |= floppy::kCarryFlag;
+          registers->flags |= platform::kCarryFlag;
         }
       } else {
-        registers->flags |= floppy::kCarryFlag;
+        registers->flags |= platform::kCarryFlag;
       }
       dosWrites_.push_back(call);
       return true;
@@ -127,22 +127,22 @@ bool FakeDeviceIo::ControlLocked(platform::DeviceHandle device, uint32_t code, v
 
   FakeNtDrive& drive = ntDrives[path];
   switch (code) {
-    case floppy::kIoctlDiskGetMediaTypes: {
+    case platform::kIoctlDiskGetMediaTypes: {
       const uint32_t bytes =
-          static_cast<uint32_t>(drive.mediaTypes.size() * sizeof(floppy::DiskGeometry));
+          static_cast<uint32_t>(drive.mediaTypes.size() * sizeof(platform::DiskGeometry));
       if (drive.mediaQueryFails || out == nullptr || bytes > outBytes) return false;
       std::memcpy(out, drive.mediaTypes.data(), bytes);
       *bytesReturned = bytes;
       return true;
     }
-    case floppy::kFsctlLockVolume:
+    case platform::kFsctlLockVolume:
       if (drive.lockRefused) return false;
       drive.locked = true;
       return true;
-    case floppy::kFsctlUnlockVolume:
+    case platform::kFsctlUnlockVolume:
       drive.locked = false;
       return true;
-    case floppy::kFsctlDismountVolume:
+    case platform::kFsctlDismountVolume:
       return true;
     default:
       return false;
@@ -164,7 +164,7 @@ bool FakeDeviceIo::WriteLocked(platform::DeviceHandle device, const void* data, 
   auto handle = open_.find(device);
   Note("write " + (handle == open_.end() ? std::string("closed") : handle->second) + " " +
        std::to_string(bytes));
-  if (handle == open_.end() || handle->second == floppy::kVwin32Path) return false;
+  if (handle == open_.end() || handle->second == platform::kVwin32Path) return false;
   FakeNtDrive& drive = ntDrives[handle->second];
   *number = drive.writes;
   if (drive.writes++ == drive.failWriteNumber) return false;
@@ -184,7 +184,7 @@ void FakeDeviceIo::Close(platform::DeviceHandle device) {
     return;
   }
   Note("close " + handle->second);
-  if (handle->second != floppy::kVwin32Path) ntDrives[handle->second].locked = false;
+  if (handle->second != platform::kVwin32Path) ntDrives[handle->second].locked = false;
   open_.erase(handle);
 }
 

@@ -11,14 +11,14 @@
 #include <string>
 #include <vector>
 
-#include "floppy/DriveRecords.h"
 #include "platform/DeviceIo.h"
+#include "platform/DriveRecords.h"
 #include "platform/Threads.h"
 
 namespace fakes {
 
 struct FakeNtDrive {
-  std::vector<floppy::DiskGeometry> mediaTypes;
+  std::vector<platform::DiskGeometry> mediaTypes;
   bool mediaQueryFails = false;
   bool lockRefused = false;
   int failWriteNumber = -1;       ///< the n-th write (from 0) fails; -1: none
@@ -29,7 +29,7 @@ struct FakeNtDrive {
 };
 
 struct FakeDosDrive {
-  uint8_t deviceType = floppy::kDevice35Inch144;
+  uint8_t deviceType = platform::kDevice35Inch144;
   uint16_t cylinders = 80;
   uint16_t bytesPerSector = 512;
   uint16_t totalSectors = 2880;
@@ -39,7 +39,7 @@ struct FakeDosDrive {
 /// One DOS write made through VWIN32, decoded from its registers and packet.
 struct DosWriteCall {
   uint32_t code = 0;
-  floppy::DiocRegisters registers;
+  platform::DiocRegisters registers;
   uint32_t firstSector = 0;
   uint16_t sectorCount = 0;
   bool bufferResolved = false;
@@ -90,8 +90,8 @@ class FakeDeviceIo : public platform::DeviceIo {
 };
 
 /// A 1.44 MB media-type record, as a 3.5-inch drive reports it.
-floppy::DiskGeometry Geometry144();
+platform::DiskGeometry Geometry144();
 /// A record of another media type (5.25-inch 1.2 MB is 1, 2.88 MB is 10).
-floppy::DiskGeometry GeometryOfType(uint32_t mediaType);
+platform::DiskGeometry GeometryOfType(uint32_t mediaType);
 
 }  // namespace fakes

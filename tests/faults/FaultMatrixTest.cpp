@@ -105,7 +105,7 @@ class FaultMatrixTest : public testsupport::JobFixture {
     if (!job.jobFailed && !job.abortRequested && !exited) {
       EXPECT_TRUE(complete) << "success with a partial disk";
     }
-    app::CloseFloppyDevice(job, devices);
+    job::CloseFloppyDevice(job, devices);
     const platform::DeviceHandle vwin32 = job.vwin32Device.exchange(platform::kInvalidDevice);
     if (vwin32 != platform::kInvalidDevice) devices.Close(vwin32);
     EXPECT_EQ(devices.OpenHandles(), 0);

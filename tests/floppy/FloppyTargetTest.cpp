@@ -79,8 +79,8 @@ TEST_F(ProbeTest, ASelectionLeftOpenIsClosedByTheNextOneExactlyOnce) {
   target->Probe(false, 0);
   target->Probe(false, 0);  // the user declined the first job and tries again
   EXPECT_EQ(devices.OpenHandles(), 1);
-  app::CloseFloppyDevice(job, devices);
-  app::CloseFloppyDevice(job, devices);
+  job::CloseFloppyDevice(job, devices);
+  job::CloseFloppyDevice(job, devices);
   EXPECT_EQ(devices.OpenHandles(), 0);
   EXPECT_EQ(devices.BadCloses(), 0);
 }

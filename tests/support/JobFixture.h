@@ -6,11 +6,11 @@
 
 #include <memory>
 
-#include "app/InstallJob.h"
 #include "app/Monitors.h"
 #include "datafile/DataFile.h"
 #include "floppy/FloppyTarget.h"
 #include "floppy/FloppyWriter.h"
+#include "job/InstallJob.h"
 #include "tests/fakes/FakeDeviceIo.h"
 #include "tests/fakes/FakeDialogControls.h"
 #include "tests/fakes/FakeFileSystem.h"
@@ -35,7 +35,7 @@ class JobFixture : public ::testing::Test {
   /// The floppy image the writer assembles, for comparing with what reached a drive.
   std::vector<uint8_t> ExpectedImage();
 
-  app::InstallJob job;
+  job::InstallJob job;
   fakes::FakeSystem system;
   fakes::FakeDeviceIo devices;
   fakes::FakeDialogControls dialog;

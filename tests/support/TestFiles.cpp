@@ -5,8 +5,8 @@
 #include <iterator>
 #include <stdexcept>
 
-#include "image/ByteOrder.h"
 #include "image/FloppyLayout.h"
+#include "platform/ByteOrder.h"
 
 namespace testsupport {
 
@@ -47,6 +47,8 @@ std::vector<uint8_t> Pattern(size_t count, uint8_t seed) {
 
 std::vector<uint8_t> FormattedBaseImage(uint32_t extraSectors) {
   using namespace image;
+  using platform::PutLe16;
+  using platform::PutLe32;
   std::vector<uint8_t> base(kDataAreaOffset + extraSectors * kSectorBytes, 0);
   uint8_t* boot = base.data();
   boot[0] = 0xEB;

@@ -11,9 +11,9 @@
 #include <memory>
 #include <string>
 
-#include "floppy/DriveRecords.h"
 #include "floppy/FloppyWriter.h"
 #include "image/FloppyLayout.h"
+#include "platform/DriveRecords.h"
 #include "platform/Host.h"
 #include "tests/support/JobFixture.h"
 #include "tests/support/TestFiles.h"
@@ -33,12 +33,12 @@ class SuppliedGeometryDevices : public platform::DeviceIo {
   }
   bool Control(platform::DeviceHandle device, uint32_t code, void* in, uint32_t inBytes, void* out,
                uint32_t outBytes, uint32_t* bytesReturned) override {
-    if (code != floppy::kIoctlDiskGetMediaTypes) {
+    if (code != platform::kIoctlDiskGetMediaTypes) {
       return real_->Control(device, code, in, inBytes, out, outBytes, bytesReturned);
     }
-    floppy::DiskGeometry geometry;
+    platform::DiskGeometry geometry;
     geometry.cylinders = floppy::kImageCylinders;
-    geometry.mediaType = floppy::kMediaF3_1Pt44_512;
+    geometry.mediaType = platform::kMediaF3_1Pt44_512;
     geometry.tracksPerCylinder = kHeads;
     geometry.sectorsPerTrack = kSectorsPerTrack;
     geometry.bytesPerSector = image::kSectorBytes;
@@ -98,7 +98,7 @@ TEST_F(Win32FloppyDeviceTest, TheNtWriterPutsTheExportedFloppyOnTheDevice) {
   floppy::WriteFloppyThread(services);
   for (const auto& box : dialog.Boxes()) ADD_FAILURE() << "the writer said: " << box.text;
   ASSERT_EQ(job.jobFailed, 0);
-  app::CloseFloppyDevice(job, realDevices);
+  job::CloseFloppyDevice(job, realDevices);
 
   const size_t written = size_t{job.progressTotal} * image::kCylinderBytes;
   const std::vector<uint8_t> disk = testsupport::ReadBytes(imagePath);

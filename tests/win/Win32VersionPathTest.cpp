@@ -18,7 +18,7 @@ namespace {
 TEST(Win32VersionPathTest, TheRunningWindowsChoosesItsFloppyAndCdPaths) {
   const char* expected = std::getenv("INSTALLER_EXPECTED_PATHS");
   if (expected == nullptr) GTEST_SKIP() << "INSTALLER_EXPECTED_PATHS names no Windows version";
-  app::InstallJob job;
+  job::InstallJob job;
   const std::unique_ptr<platform::System> system = platform::MakeHostSystem();
   fakes::FakeDialogWindow window;
   fakes::FakeDiscRecording recording;

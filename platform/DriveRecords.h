@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-namespace floppy {
+namespace platform {
 
 /// Device paths and control codes.
 constexpr char kVwin32Path[] = "\\\\.\\VWIN32";
@@ -56,4 +56,4 @@ constexpr uint8_t kDevice35Inch144 = 7;
 /// (16-bit), buffer address (32-bit).
 constexpr int kDiskIoBytes = 10;
 
-}  // namespace floppy
+}  // namespace platform

@@ -6,8 +6,8 @@
 #include <atomic>
 #include <cstdint>
 
-#include "floppy/DriveRecords.h"
 #include "platform/DeviceIo.h"
+#include "platform/DriveRecords.h"
 
 namespace datafile {
 class DataFile;
@@ -16,7 +16,7 @@ namespace floppy {
 class FloppyTarget;
 }
 
-namespace app {
+namespace job {
 
 struct InstallJob {
   // Set up at start-up and read for the rest of the run.
@@ -36,7 +36,7 @@ struct InstallJob {
   // thread before a writer thread starts, and only read while one runs.
   std::atomic<platform::DeviceHandle> floppyDevice{platform::kInvalidDevice};
   std::atomic<platform::DeviceHandle> vwin32Device{platform::kInvalidDevice};
-  floppy::DiskGeometry floppyMediaTypes[floppy::kMediaTypeSlots] = {};
+  platform::DiskGeometry floppyMediaTypes[platform::kMediaTypeSlots] = {};
   std::atomic<uint32_t> floppyGeometryIndex{0};
   std::atomic<uint16_t> dosCylinders{0};
   std::atomic<uint16_t> dosBytesPerSector{0};
@@ -57,4 +57,4 @@ struct InstallJob {
 /// many parties finish with it (both monitors, a new selection) it is closed exactly once.
 void CloseFloppyDevice(InstallJob& job, platform::DeviceIo& devices);
 
-}  // namespace app
+}  // namespace job

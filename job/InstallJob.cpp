@@ -1,10 +1,10 @@
-#include "app/InstallJob.h"
+#include "job/InstallJob.h"
 
-namespace app {
+namespace job {
 
 void CloseFloppyDevice(InstallJob& job, platform::DeviceIo& devices) {
   const platform::DeviceHandle device = job.floppyDevice.exchange(platform::kInvalidDevice);
   if (device != platform::kInvalidDevice) devices.Close(device);
 }
 
-}  // namespace app
+}  // namespace job

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-namespace image {
+namespace platform {
 
 inline void PutLe16(uint8_t* at, uint16_t value) {
   at[0] = static_cast<uint8_t>(value);
@@ -45,4 +45,4 @@ inline uint32_t GetBe32(const uint8_t* at) {
          (static_cast<uint32_t>(at[2]) << 8) | static_cast<uint32_t>(at[3]);
 }
 
-}  // namespace image
+}  // namespace platform
