@@ -10,7 +10,7 @@
 
 namespace testsupport {
 
-struct FatFile {
+struct FatFile {  // RootFiles fills the fields in this order
   std::string name;  // 11-character directory form
   uint8_t attributes = 0;
   uint16_t firstCluster = 0;
