@@ -60,13 +60,9 @@ class IsoBuilderTest : public ::testing::Test {
   }
 
   // CD files named `names`, contents `contents`, after the floppy's entries.
-  void UseFiles(const std::vector<std::string>& names, const Contents& contents,
-                bool withFloppy = true) {
-    entries.clear();
-    if (withFloppy) {
-      entries = {{10002, testsupport::FormattedBaseImage()}, {10003, Pattern(1000, 9)}};
-      if (contents.empty()) entries.push_back({5100, Pattern(10, 8)});
-    }
+  void UseFiles(const std::vector<std::string>& names, const Contents& contents) {
+    entries = {{10002, testsupport::FormattedBaseImage()}, {10003, Pattern(1000, 9)}};
+    if (contents.empty()) entries.push_back({5100, Pattern(10, 8)});
     for (size_t i = 0; i < names.size(); ++i)
       entries.push_back({static_cast<uint16_t>(5000 + i), testsupport::Bytes(names[i])});
     for (size_t i = 0; i < contents.size(); ++i)
@@ -266,8 +262,7 @@ struct RecordingSink : IsoSectorSink {
     return true;
   }
   std::vector<uint8_t> bytes;
-  uint32_t largestPut = 0;
-  uint32_t limit = UINT32_MAX;
+  uint32_t largestPut = 0, limit = UINT32_MAX;
 };
 
 TEST_F(IsoBuilderTest, ASinkOfTheCallersGetsTheBufferedBytesFileContentsInLargePieces) {
@@ -303,7 +298,8 @@ TEST_F(IsoBuilderTest, StopsAtWhatItCannotBuildAndTellsWhichFile) {
   EXPECT_EQ(report.failedName, "b.txt");
   files.faults.shortReadsBeyond = UINT64_MAX;
 
-  UseFiles({"a.txt"}, {Pattern(5, 1)}, false);
+  UseFiles({"a.txt"}, {Pattern(5, 1)});
+  entries.erase(entries.begin());  // no base image for the floppy
   EXPECT_EQ(Build(), kIsoBootImageFailed);
   EXPECT_EQ(report.floppyStatus, kFloppyEntryUnreadable);
   EXPECT_EQ(length, 27u * 2048) << "the length tells what was written";

@@ -10,7 +10,8 @@
 
 namespace testsupport {
 
-struct FatFile {  // RootFiles fills the fields in this order
+// A root directory entry; RootFiles fills the fields in this order.
+struct FatFile {
   std::string name;  // 11-character directory form
   uint8_t attributes = 0;
   uint16_t firstCluster = 0;

@@ -23,16 +23,9 @@ class IsoReader {
  public:
   explicit IsoReader(const uint8_t* image) : image_(image) {}
   const uint8_t* Sector(uint32_t n) const { return image_ + size_t{n} * 2048; }
-  static uint32_t Le(const uint8_t* p, int bytes) {
-    uint32_t value = 0;
-    for (int i = bytes - 1; i >= 0; --i) value = value << 8 | p[i];
-    return value;
-  }
-  static uint32_t Be(const uint8_t* p, int bytes) {
-    uint32_t value = 0;
-    for (int i = 0; i < bytes; ++i) value = value << 8 | p[i];
-    return value;
-  }
+  /// Unsigned numbers of `n` bytes, little- and big-endian.
+  static uint32_t Le(const uint8_t* p, int n) { return n == 0 ? 0 : Le(p + 1, n - 1) << 8 | p[0]; }
+  static uint32_t Be(const uint8_t* p, int n) { return n == 0 ? 0 : Be(p, n - 1) << 8 | p[n - 1]; }
   uint32_t Le32(uint32_t sector, uint32_t offset) const { return Le(Sector(sector) + offset, 4); }
   uint32_t Be32(uint32_t sector, uint32_t offset) const { return Be(Sector(sector) + offset, 4); }
   /// A both-order field of `bytes` bytes each way; 0xFFFFFFFF when its halves differ.
