@@ -53,25 +53,18 @@ class ExportTest : public ::testing::Test {
   std::string out, err;
 };
 
-TEST_F(ExportTest, WritesEachImageWithoutLookupPausesAndItsTraceUnlessQuiet) {
-  const std::string data = Data(WithFiles("readme", {777})), img = dir.Path("out.img");
-  for (const auto& [command, bytes, trace] :
-       {std::tuple<std::string, size_t, std::string>{"make-floppy-image", 1474560, "done\n"},
-        {"make-iso", 748 * 2048, "Primary Volume Descriptor\n"}}) {
-    ASSERT_EQ(Run({command, "--data", data, "--out", img}), 0) << err;
-    EXPECT_EQ(out.rfind(trace, 0), 0u) << out;
-    const auto image = testsupport::ReadBytes(img);
-    ASSERT_EQ(image.size(), bytes);
-    if (command == "make-floppy-image") {
-      testsupport::FatReader fat(image);
-      EXPECT_EQ(fat.Contents(*fat.Find("README  TXT")), Pattern(777, 0));
-      EXPECT_EQ(out, trace);
-    }
-    EXPECT_TRUE(system.Pauses().empty());
-    ASSERT_EQ(Run({command, "--quiet", "--data", data, "--out", img}), 0);
-    EXPECT_EQ(out, "");
-    EXPECT_EQ(testsupport::ReadBytes(img), image) << "written again in place of the first";
-  }
+TEST_F(ExportTest, MakeFloppyImageWritesTheAssembledImageWithoutLookupPauses) {
+  const std::string data = Data(WithFiles("readme", {777})), img = dir.Path("floppy.img");
+  ASSERT_EQ(Run({"make-floppy-image", "--data", data, "--out", img}), 0) << err;
+  EXPECT_EQ(out, "done\n");
+  const auto image = testsupport::ReadBytes(img);
+  ASSERT_EQ(image.size(), 1474560u);
+  testsupport::FatReader fat(image);
+  EXPECT_EQ(fat.Contents(*fat.Find("README  TXT")), Pattern(777, 0));
+  EXPECT_TRUE(system.Pauses().empty());
+  ASSERT_EQ(Run({"make-floppy-image", "--quiet", "--data", data, "--out", img}), 0);
+  EXPECT_EQ(out, "");
+  EXPECT_EQ(testsupport::ReadBytes(img), image) << "written again in place of the first";
 }
 
 TEST_F(ExportTest, AnswersEachCommandLineWithItsExitCodeAndMessage) {
@@ -125,7 +118,11 @@ TEST_F(ExportTest, MakeIsoStreamsExactlyTheBytesOfTheInMemoryBuilder) {
 #endif
   for (const std::string& data : cases) {
     const std::string iso = dir.Path("streamed.iso");
-    ASSERT_EQ(Run({"make-iso", "--quiet", "--data", data, "--out", iso}), 0) << err;
+    std::vector<std::string> args = {"make-iso", "--data", data, "--out", iso};
+    if (data != cases[0]) args.push_back("--quiet");  // the first prints its trace lines
+    ASSERT_EQ(Run(args), 0) << err;
+    EXPECT_EQ(out.substr(0, 26), args.size() == 5 ? "Primary Volume Descriptor\n" : "");
+    EXPECT_TRUE(system.Pauses().empty());
     EXPECT_FALSE(fs::exists(iso + ".partial"));
     const std::vector<uint8_t> streamed = testsupport::ReadBytes(iso);
     std::vector<uint8_t> inMemory(streamed.size() + 2048);
