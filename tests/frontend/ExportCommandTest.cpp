@@ -7,14 +7,27 @@
 #include "datafile/DataFile.h"
 #include "image/IsoImageBuilder.h"
 #include "platform/Host.h"
-#include "tests/fakes/FakeFileSystem.h"
 #include "tests/fakes/FakeSystem.h"
 #include "tests/support/FatReader.h"
 #include "tests/support/TestFiles.h"
 
 namespace {
 
+using mkinstalldat::DatEntry;
 using testsupport::Pattern;
+namespace fs = std::filesystem;
+
+// The floppy's entries, then CD files name0, name1... of `sizes[i]` bytes; file 0's bytes
+// are also the floppy's README.TXT.
+std::vector<DatEntry> WithFiles(const std::string& name, const std::vector<size_t>& sizes) {
+  std::vector<DatEntry> entries = {{10002, testsupport::FormattedBaseImage()},
+                                   {10003, Pattern(10, 4)}};
+  for (uint16_t i = 0; i < sizes.size(); ++i) {
+    entries.push_back({uint16_t(5000 + i), testsupport::Bytes(name + std::to_string(i))});
+    entries.push_back({uint16_t(5100 + i), Pattern(sizes[i], static_cast<uint8_t>(i))});
+  }
+  return entries;
+}
 
 class ExportTest : public ::testing::Test {
  protected:
@@ -25,160 +38,107 @@ class ExportTest : public ::testing::Test {
     err.clear();
     return frontend::RunExport(args, *files, system, &out, &err);
   }
-  std::string WriteData(const std::vector<mkinstalldat::DatEntry>& entries,
-                        const mkinstalldat::DatLayout& layout = {}) {
-    const std::string path = dir.Path("install.dat");
+  // A new data file holding `entries`.
+  std::string Data(const std::vector<DatEntry>& entries,
+                   const mkinstalldat::DatLayout& layout = {}) {
+    const std::string path = dir.Path(std::to_string(++dataFiles) + ".dat");
     testsupport::WriteBytes(path, mkinstalldat::BuildDataFile(entries, layout));
     return path;
   }
 
   testsupport::TempDir dir;
+  int dataFiles = 0;
   std::unique_ptr<platform::FileSystem> files = platform::MakeHostFileSystem();
   fakes::FakeSystem system;
-  std::string out;
-  std::string err;
+  std::string out, err;
 };
 
-TEST_F(ExportTest, WritesTheAssembledImageWithoutLookupPauses) {
-  const auto readme = Pattern(777, 3);
-  const std::string data = WriteData(
-      testsupport::FloppyEntries(testsupport::FormattedBaseImage(), Pattern(1500, 4), readme));
-  const std::string img = dir.Path("floppy.img");
+TEST_F(ExportTest, MakeFloppyImageWritesTheAssembledImageWithoutLookupPauses) {
+  const std::string data = Data(WithFiles("readme", {777})), img = dir.Path("floppy.img");
   ASSERT_EQ(Run({"make-floppy-image", "--data", data, "--out", img}), 0) << err;
-  const auto bytes = testsupport::ReadBytes(img);
-  ASSERT_EQ(bytes.size(), 1474560u);
-  testsupport::FatReader fat(bytes);
-  EXPECT_EQ(fat.Contents(*fat.Find("README  TXT")), readme);
-  EXPECT_TRUE(system.Pauses().empty());
   EXPECT_EQ(out, "done\n");
-
+  const auto image = testsupport::ReadBytes(img);
+  ASSERT_EQ(image.size(), 1474560u);
+  testsupport::FatReader fat(image);
+  EXPECT_EQ(fat.Contents(*fat.Find("README  TXT")), Pattern(777, 0));
+  EXPECT_TRUE(system.Pauses().empty());
   ASSERT_EQ(Run({"make-floppy-image", "--quiet", "--data", data, "--out", img}), 0);
   EXPECT_EQ(out, "");
+  EXPECT_EQ(testsupport::ReadBytes(img), image) << "written again in place of the first";
 }
 
-TEST_F(ExportTest, ExplainsEveryFailureAndExitsNonZero) {
-  const std::string img = dir.Path("floppy.img");
-  EXPECT_EQ(Run({"make-floppy-image", "--data", dir.Path("none.dat"), "--out", img}), 1);
-  EXPECT_NE(err.find("cannot open the data file"), std::string::npos) << err;
-
+TEST_F(ExportTest, AnswersEachCommandLineWithItsExitCodeAndMessage) {
+  const std::string img = dir.Path("out.img"), good = Data(WithFiles("a", {5}));
+  const auto make = [&](const char* command, const std::string& data) {
+    return std::vector<std::string>{command, "--data", data, "--out", img};
+  };
   mkinstalldat::DatLayout badMagic;
   badMagic.magic = 1;
-  EXPECT_EQ(Run({"make-floppy-image", "--data", WriteData({}, badMagic), "--out", img}), 1);
-  EXPECT_NE(err.find("not an install data file"), std::string::npos) << err;
-
-  EXPECT_EQ(Run({"make-floppy-image", "--data",
-                 WriteData({{10002, testsupport::FormattedBaseImage()}}), "--out", img}),
-            1);
-  EXPECT_NE(err.find("status 4"), std::string::npos) << err;
-  EXPECT_NE(err.find("entry 10003"), std::string::npos) << err;
-
-  auto tooLarge =
-      testsupport::FloppyEntries(testsupport::FormattedBaseImage(), Pattern(1474560, 1), {});
-  EXPECT_EQ(Run({"make-floppy-image", "--data", WriteData(tooLarge), "--out", img}), 1);
-  EXPECT_NE(err.find("status 3"), std::string::npos) << err;
-  EXPECT_FALSE(std::filesystem::exists(img)) << "nothing is written for an incomplete image";
-
-  const std::string good =
-      WriteData(testsupport::FloppyEntries(testsupport::FormattedBaseImage(), {}, {}));
-  EXPECT_EQ(Run({"make-floppy-image", "--data", good, "--out", dir.Path("no/such/folder/f.img")}),
-            1);
-  EXPECT_NE(err.find("cannot write"), std::string::npos) << err;
-
-  EXPECT_EQ(Run({"make-floppy-image", "--data", good}), 2);
-  EXPECT_EQ(Run({"burn-everything"}), 2);
-  EXPECT_EQ(Run({}), 2);
-  EXPECT_NE(err.find("usage"), std::string::npos);
-}
-
-TEST_F(ExportTest, HelpAndVersionAnswerOnStandardOutputWhereverTheyStandAndWriteNothing) {
-  const std::string img = dir.Path("floppy.img");
-  const std::string data =
-      WriteData(testsupport::FloppyEntries(testsupport::FormattedBaseImage(), {}, {}));
+  auto orphan = WithFiles("a", {5}), noBase = orphan, tooLarge = orphan;
+  orphan.push_back({5001, testsupport::Bytes("orphan.txt")});
+  noBase.erase(noBase.begin());
+  tooLarge[1].data = Pattern(1474560, 1);
   const std::string usage = "usage: installer-export make-floppy-image";
   const std::string version =
       "installer-export (" INSTALLER_PRODUCT_NAME ") " INSTALLER_VERSION "\n";
-  const struct {
-    std::vector<std::string> args;
-    std::string printed;
-  } cases[] = {
-      {{"--help"}, usage},
-      {{"-h", "make-iso"}, usage},
-      {{"make-iso", "--quiet", "--help"}, usage},
-      {{"--version"}, version},
-      {{"make-floppy-image", "--data", data, "--out", img, "--version"}, version},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(Run(c.args), 0) << c.args.back();
-    EXPECT_EQ(out.compare(0, c.printed.size(), c.printed), 0) << out;
-    EXPECT_EQ(err, "");
+  // Exit code; how standard output starts (exit code 0) or what standard error holds.
+  const std::tuple<int, std::string, std::vector<std::string>> cases[] = {
+      {1, "cannot open the data file", make("make-floppy-image", dir.Path("none.dat"))},
+      {1, "not an install data file", make("make-floppy-image", Data({}, badMagic))},
+      {1, "(status 4): entry 10003", make("make-floppy-image", Data({orphan[0]}))},  // base only
+      {1, "(status 3)", make("make-floppy-image", Data(tooLarge))},
+      {1, "cannot write", {"make-floppy-image", "--data", good, "--out", dir.Path("no/f.img")}},
+      {1, "'orphan.txt') has no data entry 5101", make("make-iso", Data(orphan))},
+      {1, "boot floppy image is incomplete (floppy status 4", make("make-iso", Data(noBase))},
+      {2, "--data and --out are both required\nusage", {"make-floppy-image", "--data", good}},
+      {2, "unknown command 'burn-everything'\nusage", {"burn-everything"}},
+      {2, "no command given\nusage", {}},
+      {0, usage, {"--help"}},
+      {0, usage, {"-h", "make-iso"}},
+      {0, usage, {"make-iso", "--quiet", "--help"}},
+      {0, version, {"--version"}},
+      {0, version, {"make-floppy-image", "--data", good, "--out", img, "--version"}}};
+  for (const auto& [exitCode, text, args] : cases) {
+    EXPECT_EQ(Run(args), exitCode) << ::testing::PrintToString(args);
+    EXPECT_TRUE(exitCode == 0 ? out.rfind(text, 0) == 0 && err.empty()
+                              : err.find(text) != std::string::npos)
+        << out << err;
+    EXPECT_FALSE(fs::exists(img) || fs::exists(img + ".partial")) << "nothing is written";
   }
-  EXPECT_FALSE(std::filesystem::exists(img));
-}
-
-TEST_F(ExportTest, MakeIsoWritesTheWholeVolumeAndExplainsWhatItCannotBuild) {
-  auto entries = testsupport::FloppyEntries(testsupport::FormattedBaseImage(), Pattern(10, 4),
-                                            Pattern(5000, 3));
-  entries.push_back({5000, testsupport::Bytes("readme.txt")});
-  const std::string iso = dir.Path("cd.iso");
-  ASSERT_EQ(Run({"make-iso", "--data", WriteData(entries), "--out", iso}), 0) << err;
-  EXPECT_EQ(testsupport::ReadBytes(iso).size(), (747u + 3) * 2048);
-  EXPECT_EQ(out.rfind("Primary Volume Descriptor\n", 0), 0u);
-  EXPECT_TRUE(system.Pauses().empty());
-  ASSERT_EQ(Run({"make-iso", "--quiet", "--data", WriteData(entries), "--out", iso}), 0);
-  EXPECT_EQ(out, "");
-
-  entries.push_back({5001, testsupport::Bytes("orphan.txt")});
-  EXPECT_EQ(Run({"make-iso", "--data", WriteData(entries), "--out", dir.Path("bad.iso")}), 1);
-  EXPECT_NE(err.find("'orphan.txt') has no data entry 5101"), std::string::npos) << err;
-  EXPECT_FALSE(std::filesystem::exists(dir.Path("bad.iso")));
-
-  entries.pop_back();
-  entries.erase(entries.begin());  // no base floppy image
-  EXPECT_EQ(Run({"make-iso", "--data", WriteData(entries), "--out", dir.Path("bad.iso")}), 1);
-  EXPECT_NE(err.find("boot floppy image is incomplete (floppy status 4"), std::string::npos) << err;
 }
 
 TEST_F(ExportTest, MakeIsoStreamsExactlyTheBytesOfTheInMemoryBuilder) {
   // A cut root directory (60 names, 49 fit), and about 40 MB in files of awkward sizes.
-  auto cut = testsupport::FloppyEntries(testsupport::FormattedBaseImage(), Pattern(10, 4),
-                                        Pattern(5000, 3));
-  for (uint16_t i = 0; i < 60; ++i) {
-    cut.push_back({static_cast<uint16_t>(5000 + i), testsupport::Bytes("f" + std::to_string(i))});
-    cut.push_back({static_cast<uint16_t>(5100 + i), Pattern(i * 700u, static_cast<uint8_t>(i))});
-  }
-  auto large = testsupport::FloppyEntries(testsupport::FormattedBaseImage(), {}, {});
-  const std::vector<size_t> sizes = {13000001, 0, 2048, 14000000, 13500003};
-  for (uint16_t i = 0; i < sizes.size(); ++i) {
-    large.push_back(
-        {static_cast<uint16_t>(5000 + i), testsupport::Bytes("big" + std::to_string(i))});
-    large.push_back({static_cast<uint16_t>(5100 + i), Pattern(sizes[i], static_cast<uint8_t>(i))});
-  }
-  std::vector<std::string> cases = {WriteData(cut), dir.Path("large.dat")};
-  testsupport::WriteBytes(cases[1], mkinstalldat::BuildDataFile(large));
+  std::vector<size_t> cut(60);
+  for (size_t i = 0; i < cut.size(); ++i) cut[i] = i * 700;
+  std::vector<std::string> cases = {
+      Data(WithFiles("f", cut)), Data(WithFiles("big", {0, 13000001, 2048, 14000000, 13500003}))};
 #ifdef SAMPLE_DATA_FILE
   cases.push_back(SAMPLE_DATA_FILE);
 #endif
   for (const std::string& data : cases) {
     const std::string iso = dir.Path("streamed.iso");
-    ASSERT_EQ(Run({"make-iso", "--quiet", "--data", data, "--out", iso}), 0) << err;
-    datafile::DataFileServices services{files.get(), &system, false};
-    auto dataFile = datafile::OpenDataFile(services, data);
-    image::IsoPlan plan;
-    ASSERT_EQ(image::PlanIsoImage(dataFile.get(), system, &plan), image::kIsoBuilt);
-    std::vector<uint8_t> inMemory(plan.ImageBytes());
+    std::vector<std::string> args = {"make-iso", "--data", data, "--out", iso};
+    if (data != cases[0]) args.push_back("--quiet");  // the first prints its trace lines
+    ASSERT_EQ(Run(args), 0) << err;
+    EXPECT_EQ(out.substr(0, 26), args.size() == 5 ? "Primary Volume Descriptor\n" : "");
+    EXPECT_TRUE(system.Pauses().empty());
+    EXPECT_FALSE(fs::exists(iso + ".partial"));
+    const std::vector<uint8_t> streamed = testsupport::ReadBytes(iso);
+    std::vector<uint8_t> inMemory(streamed.size() + 2048);
     uint32_t length = 0;
-    ASSERT_EQ(image::WriteIsoImage(plan, inMemory.data(), inMemory.size(), &length, dataFile.get(),
-                                   system),
-              image::kIsoBuilt);
-    EXPECT_TRUE(testsupport::ReadBytes(iso) == inMemory) << data;
-    EXPECT_FALSE(std::filesystem::exists(iso + ".partial"));
+    auto dataFile = datafile::OpenDataFile({files.get(), &system, false}, data);
+    EXPECT_EQ(
+        image::BuildIsoImage(inMemory.data(), inMemory.size(), &length, dataFile.get(), system),
+        image::kIsoBuilt);
+    inMemory.resize(length);
+    EXPECT_TRUE(streamed == inMemory) << data;
   }
 }
 
-TEST_F(ExportTest, RefusesOutputsThatAreNotRegularFilesAndCreatesNothing) {
-  const std::string data =
-      WriteData(testsupport::FloppyEntries(testsupport::FormattedBaseImage(), {}, {}));
-  std::filesystem::create_directory(dir.Path("folder"));
+TEST_F(ExportTest, AnOutputReplacesOnlyARegularFileOrAFreeName) {
+  const std::string data = Data(WithFiles("a", {5}));
+  fs::create_directory(dir.Path("folder"));
   std::vector<std::string> refused = {dir.Path("folder")};
 #ifdef _WIN32
   // Drives and Windows' device names, with or without a folder or an extension.
@@ -191,13 +151,11 @@ TEST_F(ExportTest, RefusesOutputsThatAreNotRegularFilesAndCreatesNothing) {
       EXPECT_NE(err.find("writes image files only"), std::string::npos) << err;
       EXPECT_NE(err.find("the installer, which checks the drive and locks it"), std::string::npos);
       EXPECT_EQ(out.find("Primary"), std::string::npos) << "nothing is built";
-      EXPECT_FALSE(std::filesystem::exists(target + ".partial")) << target;
+      EXPECT_FALSE(fs::exists(target + ".partial")) << target;
     }
   }
-  EXPECT_TRUE(std::filesystem::is_directory(dir.Path("folder")));
-}
+  EXPECT_TRUE(fs::is_directory(dir.Path("folder")));
 
-TEST_F(ExportTest, AnOutputIsNeverPutInPlaceOfWhatAppearsUnderItsNames) {
   // A name taken by a leftover partial file: refused, and the leftover is not touched.
   const std::string taken = dir.Path("taken.iso");
   testsupport::WriteBytes(taken + ".partial", {1, 2, 3});
@@ -211,12 +169,12 @@ TEST_F(ExportTest, AnOutputIsNeverPutInPlaceOfWhatAppearsUnderItsNames) {
   auto output = files->CreateOutput(target, &error);
   ASSERT_NE(output, nullptr) << error;
   ASSERT_TRUE(output->Write(Pattern(4096, 1).data(), 4096, &error)) << error;
-  std::filesystem::create_directory(target);
+  fs::create_directory(target);
   EXPECT_FALSE(output->Commit(&error));
   EXPECT_NE(error.find("no longer a regular file"), std::string::npos) << error;
   output.reset();
-  EXPECT_TRUE(std::filesystem::is_directory(target));
-  EXPECT_FALSE(std::filesystem::exists(target + ".partial"));
+  EXPECT_TRUE(fs::is_directory(target));
+  EXPECT_FALSE(fs::exists(target + ".partial"));
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "tests/support/TestFiles.h"
 
+#include <algorithm>
 #include <atomic>
 #include <fstream>
 #include <iterator>
@@ -47,33 +48,22 @@ std::vector<uint8_t> Pattern(size_t count, uint8_t seed) {
 
 std::vector<uint8_t> FormattedBaseImage(uint32_t extraSectors) {
   using namespace image;
-  using platform::PutLe16;
-  using platform::PutLe32;
-  std::vector<uint8_t> base(kDataAreaOffset + extraSectors * kSectorBytes, 0);
-  uint8_t* boot = base.data();
-  boot[0] = 0xEB;
-  boot[1] = 0x3C;
-  boot[2] = 0x90;
-  for (int i = 0; i < 8; ++i) boot[3 + i] = static_cast<uint8_t>("TESTBOOT"[i]);
-  PutLe16(boot + 11, 512);   // bytes per sector
-  boot[13] = 1;              // sectors per cluster
-  PutLe16(boot + 14, 1);     // reserved sectors
-  boot[16] = 2;              // FATs
-  PutLe16(boot + 17, 224);   // root entries
-  PutLe16(boot + 19, 2880);  // sectors
-  boot[21] = 0xF0;           // media
-  PutLe16(boot + 22, 9);     // sectors per FAT
-  PutLe16(boot + 24, 18);    // sectors per track
-  PutLe16(boot + 26, 2);     // heads
-  boot[38] = 0x29;
-  boot[510] = 0x55;
-  boot[511] = 0xAA;
+  std::vector<uint8_t> base(kDataAreaOffset + extraSectors * kSectorBytes, kFormatFiller);
+  std::fill(base.begin(), base.begin() + kDataAreaOffset, 0);
+  // A jump, the OEM name, then the parameter block, little-endian: 512 bytes per sector, 1
+  // per cluster, 1 reserved, 2 FATs, 224 root entries, 2880 sectors, media F0, 9 sectors per
+  // FAT, 18 per track, 2 heads.
+  const uint8_t boot[] = {0xEB, 0x3C, 0x90, 'T', 'E', 'S', 'T', 'B', 'O', 'O',
+                          'T',  0x00, 0x02, 1,   1,   0,   2,   224, 0,   0x40,
+                          0x0B, 0xF0, 9,    0,   18,  0,   2,   0};
+  std::copy(std::begin(boot), std::end(boot), base.begin());
+  base[38] = 0x29;  // extended boot signature
+  base[510] = 0x55;
+  base[511] = 0xAA;
   for (uint32_t fat : {kFirstFatOffset, kSecondFatOffset}) {
     base[fat] = 0xF0;
-    base[fat + 1] = 0xFF;
-    base[fat + 2] = 0xFF;
+    base[fat + 1] = base[fat + 2] = 0xFF;
   }
-  for (size_t i = kDataAreaOffset; i < base.size(); ++i) base[i] = kFormatFiller;
   return base;
 }
 
