@@ -58,18 +58,6 @@ TEST_F(ProbeTest, CountsTheDrivesAndSelectsTheOneAtItsListPosition) {
               std::string("control ") + (c.count + c.firstDrive == 2 ? kA : kB) + " 0x70C00");
   }
   EXPECT_TRUE(dialog.Boxes().empty());
-
-  // 9x: only the first 1.44 MB drive is offered, and VWIN32 stays open.
-  job.isNtFamily = 0;
-  job.firstFloppyDrive = 0;
-  devices.vwin32Present = true;
-  devices.dosDrives[1].deviceType = 2;     // 720 KB
-  devices.dosDrives[2].queryCarry = true;  // the DOS call fails
-  devices.dosDrives[3] = fakes::FakeDosDrive();
-  devices.dosDrives[4] = fakes::FakeDosDrive();
-  EXPECT_EQ(target->Probe(true, 0), 1u);
-  EXPECT_EQ(job.firstFloppyDrive, 3u);
-  EXPECT_EQ(devices.OpenHandles(), 1);
 }
 
 TEST_F(ProbeTest, NtOpensEachDriveForRawAccessAndKeepsOneSelection) {
@@ -93,23 +81,27 @@ TEST_F(ProbeTest, NtOpensEachDriveForRawAccessAndKeepsOneSelection) {
   EXPECT_EQ(devices.BadCloses(), 0);
 }
 
-TEST_F(ProbeTest, NineXWithoutVwin32SaysSoOnceAndOffersNothing) {
+TEST_F(ProbeTest, NineXOffersTheFirst144DriveThroughVwin32AndWritesByEitherDosCall) {
+  // Without VWIN32: one message, and nothing offered.
   EXPECT_EQ(target->Probe(true, 0), 0u);
+  EXPECT_EQ(devices.Log()[0], "open \\\\.\\VWIN32 0x0 0x0 0x0 0x88000004");
   const auto boxes = dialog.Boxes();
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(boxes[0].text, "T1024");
   EXPECT_EQ(boxes[0].caption, "T1006");
   EXPECT_EQ(boxes[0].type, platform::kMbIconError);
   EXPECT_FALSE(boxes[0].owned);
-}
 
-TEST_F(ProbeTest, NineXSelectionTakesTheDriveShapeAndWritesByEitherDosCall) {
   devices.vwin32Present = true;
-  devices.dosDrives[1] = fakes::FakeDosDrive();
-  target->Probe(true, 0);
-  EXPECT_EQ(devices.Log()[0], "open \\\\.\\VWIN32 0x0 0x0 0x0 0x88000004");
-  devices.dosDrives[1].cylinders = 79;
-  devices.dosDrives[1].totalSectors = 2844;
+  devices.dosDrives[1].deviceType = 2;     // 720 KB
+  devices.dosDrives[2].queryCarry = true;  // the DOS call fails
+  devices.dosDrives[3] = fakes::FakeDosDrive();
+  devices.dosDrives[4] = fakes::FakeDosDrive();
+  EXPECT_EQ(target->Probe(true, 0), 1u);
+  EXPECT_EQ(job.firstFloppyDrive, 3u);
+  EXPECT_EQ(devices.OpenHandles(), 1) << "VWIN32 stays open";
+  devices.dosDrives[3].cylinders = 79;
+  devices.dosDrives[3].totalSectors = 2844;
   EXPECT_EQ(target->Probe(false, 0), 1u);
   EXPECT_EQ(job.dosCylinders, 79);
   EXPECT_EQ(job.dosBytesPerSector, 512);

@@ -74,6 +74,7 @@ TEST_F(AssemblerTest, AddsBothFilesAfterTheBaseImageAndFillsTheRest) {
   } kCases[] = {
       {0, 1000, 700, kFloppyComplete, 2, 4, 37},  // a 33-sector base puts cluster 2 at 33
       {0, 1024, 5, kFloppyComplete, 2, 4, 36},    // a whole-sector file takes no extra sector
+      {1, 600, 5, kFloppyComplete, 3, 5, 37},     // an odd first cluster closes the one before
       {0, 0, 900, kFloppyComplete, 0, 2, 35},     // README.TXT starts where KERNEL.MAP would
       {0, 0, 0, kFloppyComplete, 0, 0, 33},
       // Pieces that fill the floppy exactly need no filler, and are just as complete.
@@ -86,9 +87,11 @@ TEST_F(AssemblerTest, AddsBothFilesAfterTheBaseImageAndFillsTheRest) {
     SCOPED_TRACE(testing::Message() << c.kernelBytes << " + " << c.readmeBytes);
     const auto kernelMap = Pattern(c.kernelBytes, 1);
     const auto readme = Pattern(c.readmeBytes, 2);
-    ASSERT_EQ(
-        Assemble(testsupport::FloppyEntries(FormattedBaseImage(c.extraSectors), kernelMap, readme)),
-        c.status);
+    auto base = FormattedBaseImage(c.extraSectors);
+    // A deleted entry, then one in use: the files take the first free slots, 0 and 2.
+    std::memcpy(base.data() + kRootDirectoryOffset, "\xE5LD     TXT", 11);
+    std::memcpy(base.data() + kRootDirectoryOffset + 32, "KEEP    TXT", 11);
+    ASSERT_EQ(Assemble(testsupport::FloppyEntries(base, kernelMap, readme)), c.status);
     EXPECT_EQ(report.sectorsUsed, c.sectorsUsed);
     EXPECT_TRUE(FloppyImageIsComplete(c.status, report));
     FatReader fat(image);
@@ -99,6 +102,7 @@ TEST_F(AssemblerTest, AddsBothFilesAfterTheBaseImageAndFillsTheRest) {
       const auto file = fat.Find(names[i]);
       ASSERT_TRUE(file.has_value());
       EXPECT_EQ(file->attributes, i == 0 ? 0x07 : 0x00);
+      EXPECT_EQ(file->slot, i == 0 ? 0u : 2u);
       EXPECT_EQ(file->size, data[i]->size());
       EXPECT_EQ(file->firstCluster, clusters[i]);
       EXPECT_EQ(fat.Contents(*file), *data[i]);
@@ -111,6 +115,8 @@ TEST_F(AssemblerTest, AddsBothFilesAfterTheBaseImageAndFillsTheRest) {
                                        file->creationTime, file->writeTime}),
                 std::vector<uint16_t>({date, date, date, time, time}));
     }
+    EXPECT_EQ(fat.Find("KEEP    TXT")->slot, 1u);
+    EXPECT_TRUE(c.extraSectors != 1 || fat.Entry(0, 2) == 0xFFF) << "the base's own cluster";
     EXPECT_EQ(fat.Entry(0, c.sectorsUsed - 31), 0) << "the cluster after the last file is free";
     EXPECT_TRUE(FatsAreIdentical());
     EXPECT_TRUE(All(c.sectorsUsed * 512, image.size(), 0xF6));
@@ -121,36 +127,17 @@ TEST_F(AssemblerTest, AddsBothFilesAfterTheBaseImageAndFillsTheRest) {
   EXPECT_EQ(FatDate(early), (0 << 9) | (1 << 5) | 1) << "dates before 1980 clamp to its first day";
 }
 
-// How twelve-bit entries share their three bytes, and which root directory slot is taken.
-TEST_F(AssemblerTest, PacksFatEntriesInPairsAndTakesTheFirstFreeSlot) {
-  // One sector of the base image's own data: KERNEL.MAP starts at the odd cluster 3, and
-  // the cluster before it, in the same three bytes, is closed.
-  auto base = FormattedBaseImage(1);
-  SetFat12Entry(base.data() + kFirstFatOffset, 2, 0x123);
-  SetFat12Entry(base.data() + kSecondFatOffset, 2, 0x123);
-  // A deleted entry first, then one in use.
-  uint8_t* root = base.data() + kRootDirectoryOffset;
-  std::memcpy(root, "\xE5LD     TXT", 11);
-  std::memcpy(root + 32, "KEEP    TXT", 11);
-  ASSERT_EQ(Assemble(testsupport::FloppyEntries(base, Pattern(600, 1), Pattern(5, 2))),
-            kFloppyComplete);
-  FatReader fat(image);
-  EXPECT_EQ(fat.Find(kKernel)->firstCluster, 3);
-  EXPECT_EQ(std::vector<uint16_t>({fat.Entry(0, 2), fat.Entry(1, 2)}),
-            std::vector<uint16_t>({0xFFF, 0xFFF}));
-  EXPECT_TRUE(FatsAreIdentical());
-  EXPECT_EQ(fat.Find(kKernel)->slot, 0u);
-  EXPECT_EQ(fat.Find("KEEP    TXT")->slot, 1u);
-  EXPECT_EQ(fat.Find(kReadme)->slot, 2u);
-
-  // A file of one even cluster frees its partner and leaves the group before alone.
+// A file of one even cluster frees its partner in the same three bytes and leaves the
+// group before alone.
+TEST_F(AssemblerTest, AFileOfOneEvenClusterFreesItsPartner) {
   std::vector<uint8_t> floppy = FormattedBaseImage(10);
   floppy.resize(kFloppyImageBytes);
   for (uint32_t cluster = 2; cluster < 8; ++cluster) {
     SetFat12Entry(floppy.data() + kFirstFatOffset, cluster, 0xABC);
     SetFat12Entry(floppy.data() + kSecondFatOffset, cluster, 0xABC);
   }
-  ASSERT_TRUE(AddFatFile(floppy.data(), 37 * 512, 0, 100, "ONE     BIN", false, system->now));
+  ASSERT_TRUE(
+      AddFatFile(floppy.data(), 37 * 512, 0, 100, "ONE     BIN", false, platform::UtcTime()));
   FatReader one(floppy);
   EXPECT_EQ(one.Find("ONE     BIN")->firstCluster, 6);
   for (int copy = 0; copy < 2; ++copy) {
