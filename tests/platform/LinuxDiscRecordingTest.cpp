@@ -111,22 +111,24 @@ HResult Burn(
 }
 
 TEST(LinuxDiscRecordingTest, ListsRecordersOnceInOrderWithLettersFromEToZ) {
+  const auto hasDrive = [](platform::DiscRecording& recording) {
+    std::unique_ptr<platform::ShellCdBurnObject> shell;
+    bool hasOne = false;
+    EXPECT_EQ(kSOk, recording.CreateShellCdBurn(&shell));
+    EXPECT_EQ(kSOk, shell->HasRecordableDrive(&hasOne));
+    return hasOne;
+  };
+  // The machine's own starts with none: drives are scanned only when asked.
+  EXPECT_FALSE(hasDrive(*platform::MakeHostDiscRecording()));
   LinuxDiscRecording recording;
-  std::unique_ptr<platform::ShellCdBurnObject> shell;
-  bool hasOne = true;
-  ASSERT_EQ(kSOk, recording.CreateShellCdBurn(&shell));
-  EXPECT_EQ(kSOk, shell->HasRecordableDrive(&hasOne));
-  EXPECT_FALSE(hasOne);
-
+  EXPECT_FALSE(hasDrive(recording));
   // A byte above 0x7F shows that addresses travel byte for byte; this one is also longer
   // than the twenty bytes of the recorder list's targets.
   const std::string first = "stdio:/tmp/caf\xC3\xA9-disc/a/path/longer/than/twenty/bytes.iso";
   for (const std::string& address : {first, std::string("/dev/sr7"), first, std::string()})
     recording.AddRecorder(address);
   ASSERT_EQ((std::vector<std::string>{first, "/dev/sr7"}), recording.Recorders());
-  ASSERT_EQ(kSOk, recording.CreateShellCdBurn(&shell));
-  EXPECT_EQ(kSOk, shell->HasRecordableDrive(&hasOne));
-  EXPECT_TRUE(hasOne);
+  EXPECT_TRUE(hasDrive(recording));
 
   // The XP-style objects list short device names, but never burn.
   std::unique_ptr<platform::DiscMasterObject> master;
@@ -150,31 +152,28 @@ TEST(LinuxDiscRecordingTest, ListsRecordersOnceInOrderWithLettersFromEToZ) {
   EXPECT_EQ(kNotImpl, master->RecordDisc(false, true));
   EXPECT_EQ(kSOk, master->Close());
 
-  // A letter's target and two NULs, stored only when they fit; nothing after them touched.
-  const std::string stored = std::string("\\Device\\CdRom0") + '\0' + '\0';
-  for (uint32_t room : {15u, 16u, 20u}) {
-    std::vector<char> buffer(room + 4, '\xCC');
-    std::vector<char> expected = buffer;
-    if (room >= stored.size()) std::copy(stored.begin(), stored.end(), expected.begin());
-    EXPECT_EQ(room >= stored.size() ? stored.size() : 0u,
-              recording.QueryDosDevice("e:", buffer.data(), room));
-    EXPECT_EQ(expected, buffer) << room;
-  }
   char buffer[32];
   EXPECT_EQ(0u, recording.QueryDosDevice("E:", nullptr, 0));
   for (const char* name : {"", "E", "E:\\", "EE", "E:x", "CdRom0", "A:", "C:", "D:", "1:", "G:"})
     EXPECT_EQ(0u, recording.QueryDosDevice(name, buffer, sizeof buffer)) << name;
 
-  // Letters run from E: to Z:; the recorder after Z: is still listed, without one. A list
-  // made before recorders are added does not hold them.
+  // Letters run from E: to Z:, in either case; the recorder after Z: is still listed,
+  // without one. A letter's target and two NULs are stored only when they fit, and nothing
+  // after them is touched. A list made before recorders are added does not hold them.
   std::unique_ptr<platform::DiscMaster2Object> early;
   ASSERT_EQ(kSOk, recording.CreateDiscMaster2(&early));
   for (int i = 2; i <= 'Z' - 'E' + 1; ++i) recording.AddRecorder("/dev/sg" + std::to_string(i));
   for (char letter = 'E'; letter <= 'Z'; ++letter) {
-    const std::string expected = "\\Device\\CdRom" + std::to_string(letter - 'E');
-    ASSERT_EQ(expected.size() + 2,
-              recording.QueryDosDevice(std::string(1, letter) + ":", buffer, sizeof buffer));
-    EXPECT_EQ(expected, std::string(buffer));
+    const std::string stored = "\\Device\\CdRom" + std::to_string(letter - 'E') + '\0' + '\0';
+    const std::string name = {static_cast<char>(letter % 2 ? letter : letter + 32), ':'};
+    for (size_t room : {stored.size() - 1, stored.size(), stored.size() + 4}) {
+      std::vector<char> bytes(room + 4, '\xCC');
+      std::vector<char> expected = bytes;
+      if (room >= stored.size()) std::copy(stored.begin(), stored.end(), expected.begin());
+      EXPECT_EQ(room >= stored.size() ? stored.size() : 0u,
+                recording.QueryDosDevice(name, bytes.data(), static_cast<uint32_t>(room)));
+      EXPECT_EQ(expected, bytes) << name << " in " << room;
+    }
   }
   EXPECT_EQ(0u, recording.QueryDosDevice("[:", buffer, sizeof buffer));
   std::unique_ptr<platform::DiscMaster2Object> late;
@@ -198,9 +197,6 @@ TEST(LinuxDiscRecordingTest, ListsRecordersOnceInOrderWithLettersFromEToZ) {
   EXPECT_EQ(2, recording.ComDepth());
   for (int i = 0; i < 3; ++i) recording.CoUninitialize();
   EXPECT_EQ(0, recording.ComDepth());
-
-  // The machine's own starts with no recorder: drives are scanned only when asked.
-  EXPECT_EQ(0u, platform::MakeHostDiscRecording()->QueryDosDevice("E:", buffer, sizeof buffer));
 }
 
 TEST(LinuxDiscRecordingTest, StoragesKeepStreamsInUnnamedFilesUntilTheirLastUse) {
@@ -222,12 +218,11 @@ TEST(LinuxDiscRecordingTest, StoragesKeepStreamsInUnnamedFilesUntilTheirLastUse)
     ASSERT_EQ(kSOk, recording.CreateTemporaryStorage(kStorageMode, &storage));
     {
       auto stream = Stream(*storage, u"bootimg");
-      uint32_t written = 0;
-      ASSERT_EQ(kSOk, stream->Write(pattern.data(), 1000, &written));
-      EXPECT_EQ(1000u, written);
-      ASSERT_EQ(kSOk, stream->Write(pattern.data() + 1000,
-                                    static_cast<uint32_t>(pattern.size() - 1000), &written));
-      EXPECT_EQ(pattern.size() - 1000, written);
+      for (const auto& [from, to] : {std::pair<size_t, size_t>(0, 1000), {1000, pattern.size()}}) {
+        uint32_t written = 0;
+        ASSERT_EQ(kSOk, stream->Write(&pattern[from], static_cast<uint32_t>(to - from), &written));
+        EXPECT_EQ(to - from, written);
+      }
     }  // released: the bytes stay in the storage
     auto reading = Stream(*storage, u"bootimg", kReadStreamMode);
     EXPECT_EQ(pattern, Contents(*reading));
@@ -280,8 +275,8 @@ TEST(LinuxDiscRecordingTest, StoragesKeepStreamsInUnnamedFilesUntilTheirLastUse)
 
 // The one real burn, onto a file target that held more than the image: the file must
 // then hold the image alone. Scanning for drives adds only drives, once, and leaves a
-// drive this process holds working.
-TEST(LinuxDiscRecordingTest, BurnsTheImageOverALongerFileExactly) {
+// drive this process holds working. Then what cannot be burned.
+TEST(LinuxDiscRecordingTest, BurnsTheImageOverALongerFileExactlyAndRefusesTheRest) {
   testsupport::TempDir temp;
   const std::string path = temp.Path("cd.iso");
   testsupport::WriteBytes(path, Pattern(2443 * kSector + 5, 9));
@@ -305,20 +300,17 @@ TEST(LinuxDiscRecordingTest, BurnsTheImageOverALongerFileExactly) {
   EXPECT_TRUE(image == testsupport::ReadBytes(path));
   EXPECT_EQ(kSOk, recorder->EjectMedia());
   EXPECT_FALSE(Succeeded(recorder->EjectMedia()));  // nothing grabbed any more
-}
 
-TEST(LinuxDiscRecordingTest, RefusesWhatItCannotBurn) {
-  testsupport::TempDir temp;
-  const std::string path = temp.Path("cd.iso");
-  const std::u16string target = Wide("stdio:" + path);
-  LinuxDiscRecording recording;
-  recording.AddRecorder("stdio:" + path);
+  // Refused: images of part sectors or none, and a target that takes no bytes.
+  const std::string other = temp.Path("other.iso");
+  recording.AddRecorder("stdio:" + other);
   recording.AddRecorder("stdio:/dev/full");  // every write fails for want of space
-  std::unique_ptr<platform::Recorder2Object> recorder;
-  EXPECT_EQ(kInvalidArg, Burn(recording, 0, Pattern(3 * kSector + 100, 1), &recorder));
-  EXPECT_EQ(kInvalidArg, Burn(recording, 0, {}, &recorder));
+  const size_t last = recording.Recorders().size() - 1;
+  EXPECT_EQ(kInvalidArg, Burn(recording, 1, Pattern(3 * kSector + 100, 1), &recorder));
+  EXPECT_EQ(kInvalidArg, Burn(recording, 1, {}, &recorder));
+  EXPECT_TRUE(image == testsupport::ReadBytes(path));
   if (access("/dev/full", W_OK) == 0) {
-    EXPECT_FALSE(Succeeded(Burn(recording, 1, Pattern(16 * kSector, 2), &recorder)));
+    EXPECT_FALSE(Succeeded(Burn(recording, last, Pattern(16 * kSector, 2), &recorder)));
   }
 
   // A writer needs a recorder of this back end that holds its drive.
@@ -326,19 +318,20 @@ TEST(LinuxDiscRecordingTest, RefusesWhatItCannotBurn) {
   ASSERT_EQ(kSOk, recording.CreateDataWriter2(&writer));
   ForeignRecorder foreignRecorder;
   EXPECT_EQ(kPointer, writer->PutRecorder(foreignRecorder));
-  ForeignStream image(Pattern(8 * kSector, 4));
-  EXPECT_FALSE(Succeeded(writer->Write(image)));  // no recorder put
+  ForeignStream stream(Pattern(8 * kSector, 4));
+  EXPECT_FALSE(Succeeded(writer->Write(stream)));  // no recorder put
   ASSERT_EQ(kSOk, recording.CreateRecorder2(&recorder));
   ASSERT_EQ(kSOk, writer->PutRecorder(*recorder));
   for (const std::u16string& address : {Wide("stdio:" + temp.Path("no/such/cd.iso")),
                                         std::u16string(u"/dev/no-such-recorder"), std::u16string()})
     EXPECT_FALSE(Succeeded(recorder->InitializeDiscRecorder(address)));
-  EXPECT_FALSE(Succeeded(writer->Write(image)));  // not initialized
+  EXPECT_FALSE(Succeeded(writer->Write(stream)));  // not initialized
   EXPECT_FALSE(Succeeded(recorder->EjectMedia()));
+  const std::u16string target = Wide("stdio:" + other);
   ASSERT_EQ(kSOk, recorder->InitializeDiscRecorder(target));
   ASSERT_EQ(kSOk, recorder->EjectMedia());
-  EXPECT_FALSE(Succeeded(writer->Write(image)));  // ejected
-  EXPECT_FALSE(std::filesystem::exists(path));
+  EXPECT_FALSE(Succeeded(writer->Write(stream)));  // ejected
+  EXPECT_FALSE(std::filesystem::exists(other));
 
   // A drive is grabbed once: a second recorder cannot have it until the first lets go,
   // by being released or by ejecting.
