@@ -190,13 +190,6 @@ TEST(LinuxDiscRecordingTest, ListsRecordersOnceInOrderWithLettersFromEToZ) {
   }
   EXPECT_EQ(kInvalidArg, early->GetItem(2, &uniqueId));
   EXPECT_EQ(u"unchanged", uniqueId);
-
-  // COM depth counts initializations against uninitializations, never below zero.
-  EXPECT_EQ(kSOk, recording.CoInitialize());
-  EXPECT_EQ(kSOk, recording.CoInitializeEx(2));
-  EXPECT_EQ(2, recording.ComDepth());
-  for (int i = 0; i < 3; ++i) recording.CoUninitialize();
-  EXPECT_EQ(0, recording.ComDepth());
 }
 
 TEST(LinuxDiscRecordingTest, StoragesKeepStreamsInUnnamedFilesUntilTheirLastUse) {
