@@ -11,9 +11,20 @@ namespace {
 
 class RecorderListTest : public ::testing::Test {
  protected:
-  bool Logged(const std::string& line) const {
+  int Logged(const std::string& prefix) const {
     const auto log = recording.Log();
-    return std::find(log.begin(), log.end(), line) != log.end();
+    return static_cast<int>(std::count_if(log.begin(), log.end(), [&](const std::string& line) {
+      return line.rfind(prefix, 0) == 0;
+    }));
+  }
+  // The letters of list positions -1 to `last`, after the search found `found` recorders.
+  std::vector<char> Letters(int found, int last) {
+    cd::ImapiRecorderList list(recording);
+    EXPECT_EQ(list.FindRecorders(), found);
+    EXPECT_EQ(recording.LiveObjects(), 0);
+    std::vector<char> letters;
+    for (int i = -1; i <= last; ++i) letters.push_back(list.LetterAt(i));
+    return letters;
   }
   fakes::FakeDiscRecording recording;
 };
@@ -22,7 +33,7 @@ TEST_F(RecorderListTest, NoRecordableDriveMeansNoDiscMasterAtAll) {
   recording.hasRecordableDrive = false;
   cd::ImapiRecorderList list(recording);
   EXPECT_EQ(list.FindRecorders(), 0);
-  EXPECT_FALSE(Logged("CreateDiscMaster"));
+  EXPECT_EQ(Logged("CreateDiscMaster"), 0);
   EXPECT_EQ(recording.LiveObjects(), 0);
   EXPECT_EQ(recording.ComDepth(), 1) << "only the list's own initialisation remains";
 
@@ -31,13 +42,14 @@ TEST_F(RecorderListTest, NoRecordableDriveMeansNoDiscMasterAtAll) {
   recording.failing = {"Open"};
   recording.hasRecordableDrive = true;
   EXPECT_EQ(list.FindRecorders(), 0);
-  EXPECT_TRUE(Logged("CloseMaster")) << "a disc master that failed to open is still closed";
+  EXPECT_EQ(Logged("CloseMaster"), 1) << "a disc master that failed to open is still closed";
   EXPECT_EQ(recording.LiveObjects(), 0);
 }
 
 TEST_F(RecorderListTest, RecordersTakeTheLetterWhoseTargetIsTheirDevicePath) {
-  recording.recorderPaths = {"\\Device\\CdRom0", "\\Device\\CdRom1", "\\Device\\CdRom2",
-                             "\\Device\\CdRom3", "\\Device\\CdRom4"};
+  recording.recorderPaths.clear();
+  for (int i = 0; i < 5; ++i)
+    recording.recorderPaths.push_back("\\Device\\CdRom" + std::to_string(i));
   recording.dosDevices["C:"] = "\\Device\\HarddiskVolume1";
   recording.dosDevices["E:"] = std::string("\\Device\\CdRom0\0x", 16);
   recording.dosDevices["F:"] = "\\Device\\CdRom2";
@@ -45,42 +57,21 @@ TEST_F(RecorderListTest, RecordersTakeTheLetterWhoseTargetIsTheirDevicePath) {
   recording.dosDevices["H:"] = "\\device\\cdrom3";  // differs only in case
   recording.dosDevices["I:"] = "\\Device\\CdRom4-with-a-long-target";  // too long for 20 bytes
   recording.dosDevices["Z:"] = "\\Device\\CdRom1";
-  cd::ImapiRecorderList list(recording);
-  EXPECT_EQ(list.FindRecorders(), 5);
-  EXPECT_EQ(list.LetterAt(0), 'E');
-  EXPECT_EQ(list.LetterAt(1), 'Z');
-  EXPECT_EQ(list.LetterAt(2), 'F');
-  EXPECT_EQ(list.LetterAt(3), 0);
-  EXPECT_EQ(list.LetterAt(4), 0);
-  EXPECT_EQ(list.LetterAt(5), 0);
-  EXPECT_EQ(list.LetterAt(-1), 0);
-  EXPECT_EQ(recording.LiveObjects(), 0);
-  const auto log = recording.Log();
-  EXPECT_EQ(
-      std::count_if(log.begin(), log.end(),
-                    [](const std::string& line) { return line.rfind("CloseRecorder", 0) == 0; }),
-      5)
-      << "every recorder is closed before it is released";
-}
+  EXPECT_EQ(Letters(5, 5), (std::vector<char>{0, 'E', 'Z', 'F', 0, 0, 0}));
+  EXPECT_EQ(Logged("CloseRecorder"), 5) << "every recorder is closed before it is released";
 
-TEST_F(RecorderListTest, ARecorderWithoutPathOrLetterIsStillCounted) {
-  recording.recorderPaths = {"\\Device\\CdRom0"};
+  // A recorder without a path is still counted, without a letter.
   recording.failing = {"GetPath"};
-  cd::ImapiRecorderList list(recording);
-  EXPECT_EQ(list.FindRecorders(), 1);
-  EXPECT_EQ(list.LetterAt(0), 0);
-}
+  EXPECT_EQ(Letters(5, 0), (std::vector<char>{0, 0}));
 
-TEST_F(RecorderListTest, MoreThanTwentySixRecordersNeverOverflowTheLetters) {
+  // More than twenty-six recorders never overflow the letters.
+  recording.Reset();
   recording.recorderPaths.clear();
   for (int i = 0; i < 30; ++i)
     recording.recorderPaths.push_back("\\Device\\CdRom" + std::to_string(i));
   recording.dosDevices["Y:"] = "\\Device\\CdRom25";
-  cd::ImapiRecorderList list(recording);
-  EXPECT_EQ(list.FindRecorders(), 26);
-  EXPECT_EQ(list.LetterAt(25), 'Y');
-  EXPECT_EQ(list.LetterAt(26), 0);
-  EXPECT_EQ(recording.LiveObjects(), 0);
+  EXPECT_EQ(Letters(26, 26).back(), 0);
+  EXPECT_EQ(Letters(26, 25).back(), 'Y');
 }
 
 }  // namespace

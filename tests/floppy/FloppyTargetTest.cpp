@@ -16,68 +16,64 @@ constexpr char kB[] = "\\\\.\\B:";
 
 class ProbeTest : public testsupport::JobFixture {};
 
-// --- NT family -----------------------------------------------------------------------------
-
-TEST_F(ProbeTest, CountsBothDrivesAndLeavesNoHandleOpen) {
-  job.isNtFamily = 1;
-  devices.ntDrives[kA].mediaTypes = {Geometry144()};
-  devices.ntDrives[kB].mediaTypes = {Geometry144()};
-  EXPECT_EQ(target->Probe(true, 0), 2u);
-  EXPECT_EQ(job.firstFloppyDrive, 1u);
-  EXPECT_EQ(devices.OpenHandles(), 0);
-  EXPECT_EQ(job.floppyDevice, platform::kInvalidDevice);
-  const auto log = devices.Log();
-  ASSERT_FALSE(log.empty());
-  EXPECT_EQ(log[0], std::string("open ") + kA + " 0xC0000000 0x3 0x3 0x28000004");
-  EXPECT_EQ(log[1], std::string("control ") + kA + " 0x70C00");
-
-  // Selecting B: keeps only B:'s handle.
-  EXPECT_EQ(target->Probe(false, 1), 1u);
-  EXPECT_EQ(devices.OpenHandles(), 1);
-  EXPECT_NE(job.floppyDevice, platform::kInvalidDevice);
-  EXPECT_EQ(devices.Log().back(), std::string("control ") + kB + " 0x70C00");
+// Media type lists of a drive, 144 standing for the 1.44 MB record.
+std::vector<floppy::DiskGeometry> Media(std::initializer_list<uint32_t> types) {
+  std::vector<floppy::DiskGeometry> media;
+  for (uint32_t type : types) media.push_back(type == 144 ? Geometry144() : GeometryOfType(type));
+  return media;
 }
 
-TEST_F(ProbeTest, ADriveOnBAloneIsLetteredBAndSelectedAtPositionZero) {
+TEST_F(ProbeTest, CountsTheDrivesAndSelectsTheOneAtItsListPosition) {
+  const struct {
+    std::vector<floppy::DiskGeometry> a, b;
+    bool aQueryFails;
+    uint32_t count, firstDrive, geometryIndex;
+  } kCases[] = {
+      {Media({144}), Media({144}), false, 2, 1, 0},
+      {{}, Media({144}), false, 1, 2, 0},
+      // A 2.88 MB drive lists its own medium first; 5.25-inch media only are passed over.
+      {Media({1, 3}), Media({10, 144}), false, 1, 2, 1},
+      {{}, Media({0, 144}), false, 0, 0, 0},  // an Unknown entry ends the scan
+      {Media({144}), {}, true, 0, 0, 0},
+  };
   job.isNtFamily = 1;
-  devices.ntDrives[kB].mediaTypes = {Geometry144()};
-  EXPECT_EQ(target->Probe(true, 0), 1u);
-  EXPECT_EQ(job.firstFloppyDrive, 2u);
-  // List position 0 + first drive 2 - 1: index 1, B:.
-  target->Probe(false, 0 + job.firstFloppyDrive - 1);
-  EXPECT_EQ(devices.OpenHandles(), 1);
-  EXPECT_EQ(devices.Log().back(), std::string("control ") + kB + " 0x70C00");
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.count * 100 + c.firstDrive * 10 + c.geometryIndex);
+    app::CloseFloppyDevice(job, devices);
+    job.firstFloppyDrive = 0;
+    devices.ntDrives.clear();
+    if (!c.a.empty()) devices.ntDrives[kA].mediaTypes = c.a;
+    if (!c.b.empty()) devices.ntDrives[kB].mediaTypes = c.b;
+    devices.ntDrives[kA].mediaQueryFails = c.aQueryFails;
+    EXPECT_EQ(target->Probe(true, 0), c.count);
+    EXPECT_EQ(job.firstFloppyDrive, c.firstDrive);
+    EXPECT_EQ(devices.OpenHandles(), 0);
+    EXPECT_EQ(job.floppyDevice, platform::kInvalidDevice);
+    if (c.count == 0) continue;
+    EXPECT_EQ(job.floppyGeometryIndex, c.geometryIndex);
+    // The last drive listed: its list position, plus the first drive, less one.
+    EXPECT_EQ(target->Probe(false, c.count - 1 + c.firstDrive - 1), 1u);
+    EXPECT_EQ(devices.OpenHandles(), 1);
+    EXPECT_EQ(devices.Log().back(),
+              std::string("control ") + (c.count + c.firstDrive == 2 ? kA : kB) + " 0x70C00");
+  }
+  EXPECT_TRUE(dialog.Boxes().empty());
 }
 
-TEST_F(ProbeTest, TheGeometryIndexIsThatOfTheFirst144Entry) {
-  job.isNtFamily = 1;
-  // A 2.88 MB drive lists its own medium first; A: with 5.25-inch media only is passed over.
-  devices.ntDrives[kA].mediaTypes = {GeometryOfType(1), GeometryOfType(3)};
-  devices.ntDrives[kB].mediaTypes = {GeometryOfType(10), Geometry144()};
-  EXPECT_EQ(target->Probe(true, 0), 1u);
-  EXPECT_EQ(job.firstFloppyDrive, 2u);
-  EXPECT_EQ(job.floppyGeometryIndex, 1u);
-
-  // An Unknown entry ends the scan: what follows it is not looked at.
-  devices.ntDrives[kB].mediaTypes = {GeometryOfType(0), Geometry144()};
-  EXPECT_EQ(target->Probe(true, 0), 0u);
-}
-
-TEST_F(ProbeTest, TheFirstDriveFoundIsKeptForTheProcessesLife) {
+TEST_F(ProbeTest, NtOpensEachDriveForRawAccessAndKeepsOneSelection) {
   job.isNtFamily = 1;
   devices.ntDrives[kB].mediaTypes = {Geometry144()};
   target->Probe(true, 0);
+  EXPECT_EQ(devices.Log()[0], std::string("open ") + kA + " 0xC0000000 0x3 0x3 0x28000004");
+  // The first drive found is kept for the process's life.
   devices.ntDrives[kA].mediaTypes = {Geometry144()};
   EXPECT_EQ(target->Probe(true, 0), 2u);
-  target->Probe(false, 0);
   EXPECT_EQ(job.firstFloppyDrive, 2u);
-}
 
-TEST_F(ProbeTest, ASelectionLeftOpenIsClosedByTheNextOneExactlyOnce) {
-  job.isNtFamily = 1;
-  devices.ntDrives[kA].mediaTypes = {Geometry144()};
+  // A selection left open (the user declined the first job) is closed by the next one,
+  // and closing twice closes once.
   target->Probe(false, 0);
-  target->Probe(false, 0);  // the user declined the first job and tries again
+  target->Probe(false, 0);
   EXPECT_EQ(devices.OpenHandles(), 1);
   job::CloseFloppyDevice(job, devices);
   job::CloseFloppyDevice(job, devices);
@@ -85,83 +81,49 @@ TEST_F(ProbeTest, ASelectionLeftOpenIsClosedByTheNextOneExactlyOnce) {
   EXPECT_EQ(devices.BadCloses(), 0);
 }
 
-TEST_F(ProbeTest, AFailedMediaQueryOrMissingDriveIsNotOffered) {
-  job.isNtFamily = 1;
-  devices.ntDrives[kA].mediaTypes = {Geometry144()};
-  devices.ntDrives[kA].mediaQueryFails = true;
+TEST_F(ProbeTest, NineXOffersTheFirst144DriveThroughVwin32AndWritesByEitherDosCall) {
+  // Without VWIN32: one message, and nothing offered.
   EXPECT_EQ(target->Probe(true, 0), 0u);
-  EXPECT_EQ(job.firstFloppyDrive, 0u);
-  EXPECT_TRUE(dialog.Boxes().empty());
-}
-
-// --- Windows 9x --------------------------------------------------------------------------
-
-TEST_F(ProbeTest, NineXOffersOnlyTheFirst144DriveAndKeepsVwin32Open) {
-  devices.vwin32Present = true;
-  devices.dosDrives[1] = fakes::FakeDosDrive();
-  devices.dosDrives[2] = fakes::FakeDosDrive();
-  EXPECT_EQ(target->Probe(true, 0), 1u);
-  EXPECT_EQ(job.firstFloppyDrive, 1u);
-  EXPECT_EQ(devices.OpenHandles(), 1) << "VWIN32 stays open";
   EXPECT_EQ(devices.Log()[0], "open \\\\.\\VWIN32 0x0 0x0 0x0 0x88000004");
-
-  devices.dosDrives[1].cylinders = 79;
-  devices.dosDrives[1].totalSectors = 2844;
-  EXPECT_EQ(target->Probe(false, 0), 1u);
-  EXPECT_EQ(job.dosCylinders, 79);
-  EXPECT_EQ(job.dosBytesPerSector, 512);
-  EXPECT_EQ(job.dosTotalSectors, 2844);
-}
-
-TEST_F(ProbeTest, NineXSkipsDrivesOfOtherTypesOrFailedCalls) {
-  devices.vwin32Present = true;
-  devices.dosDrives[1].deviceType = 2;     // 720 KB
-  devices.dosDrives[2].queryCarry = true;  // the DOS call fails
-  devices.dosDrives[3] = fakes::FakeDosDrive();
-  EXPECT_EQ(target->Probe(true, 0), 1u);
-  EXPECT_EQ(job.firstFloppyDrive, 3u);
-}
-
-TEST_F(ProbeTest, NineXWithoutVwin32SaysSoOnceAndOffersNothing) {
-  EXPECT_EQ(target->Probe(true, 0), 0u);
   const auto boxes = dialog.Boxes();
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(boxes[0].text, "T1024");
   EXPECT_EQ(boxes[0].caption, "T1006");
   EXPECT_EQ(boxes[0].type, platform::kMbIconError);
   EXPECT_FALSE(boxes[0].owned);
-}
 
-// --- Raw access ------------------------------------------------------------------------------
-
-TEST_F(ProbeTest, NineXWritesUseTheClassicOrTheExtendedDosCall) {
   devices.vwin32Present = true;
-  devices.dosDrives[1] = fakes::FakeDosDrive();
-  target->Probe(true, 0);
-  std::vector<uint8_t> cylinder(36 * 512, 0x42);
+  devices.dosDrives[1].deviceType = 2;     // 720 KB
+  devices.dosDrives[2].queryCarry = true;  // the DOS call fails
+  devices.dosDrives[3] = fakes::FakeDosDrive();
+  devices.dosDrives[4] = fakes::FakeDosDrive();
+  EXPECT_EQ(target->Probe(true, 0), 1u);
+  EXPECT_EQ(job.firstFloppyDrive, 3u);
+  EXPECT_EQ(devices.OpenHandles(), 1) << "VWIN32 stays open";
+  devices.dosDrives[3].cylinders = 79;
+  devices.dosDrives[3].totalSectors = 2844;
+  EXPECT_EQ(target->Probe(false, 0), 1u);
+  EXPECT_EQ(job.dosCylinders, 79);
+  EXPECT_EQ(job.dosBytesPerSector, 512);
+  EXPECT_EQ(job.dosTotalSectors, 2844);
 
+  std::vector<uint8_t> cylinder(36 * 512, 0x42);
   ASSERT_TRUE(target->WriteSectors9x(36, 36, 1, cylinder.data()));
   job.useExtendedDosWrite = 1;
   ASSERT_TRUE(target->WriteSectors9x(36, 36, 1, cylinder.data()));
   const auto writes = devices.DosWrites();
   ASSERT_EQ(writes.size(), 2u);
-  EXPECT_EQ(writes[0].code, 3u);  // Int 26h
-  EXPECT_EQ(writes[0].registers.eax, 0u);
-  EXPECT_EQ(writes[0].registers.ecx, 0xFFFFu);
-  EXPECT_EQ(writes[0].registers.edx, 0u);
-  EXPECT_EQ(writes[0].registers.esi, 0u);
-  EXPECT_EQ(writes[1].code, 6u);  // Int 21h 7305h
-  EXPECT_EQ(writes[1].registers.eax, 0x7305u);
-  EXPECT_EQ(writes[1].registers.ecx, 0xFFFFFFFFu);
-  EXPECT_EQ(writes[1].registers.edx, 1u);
-  EXPECT_EQ(writes[1].registers.esi, 0x6001u);
-  for (const auto& write : writes) {
-    EXPECT_EQ(write.firstSector, 36u);
-    EXPECT_EQ(write.sectorCount, 36);
-    EXPECT_TRUE(write.bufferResolved);
+  // Int 26h (code 3) counts drives from 0; Int 21h 7305h (code 6) from 1.
+  const uint32_t expected[2][5] = {{3, 0, 0xFFFF, 0, 0}, {6, 0x7305, 0xFFFFFFFF, 1, 0x6001}};
+  for (size_t i = 0; i < 2; ++i) {
+    const auto& r = writes[i].registers;
+    EXPECT_EQ((std::vector<uint32_t>{writes[i].code, r.eax, r.ecx, r.edx, r.esi}),
+              std::vector<uint32_t>(expected[i], expected[i] + 5));
+    EXPECT_EQ(writes[i].firstSector, 36u);
+    EXPECT_EQ(writes[i].sectorCount, 36);
+    EXPECT_TRUE(writes[i].bufferResolved);
   }
   EXPECT_EQ(devices.dosDisk[36 * 512], 0x42);
-
   devices.dosWriteCarryNumber = 2;
   EXPECT_FALSE(target->WriteSectors9x(0, 36, 1, cylinder.data())) << "carry set means failed";
 }
