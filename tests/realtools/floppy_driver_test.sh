@@ -114,7 +114,7 @@ check_case() {  # LOG NAME 0|fail
   if [ "$3" = 0 ]; then [ "$code" = 0 ]; else [ "$code" != 0 ] && ! grep -q '^Finished:' "$lines"; fi ||
     fail "case $2 exited $code: $(cat "$lines")"
 }
-readonly written="Finished: The Talvo boot disk has been written to the floppy disk in drive A:."
+readonly finished="Finished: The Talvo boot disk has been written to the floppy disk in drive A:."
 
 # The kernel hands SOURCE_DATE_EPOCH to the guest's init, so the installer there dates the
 # files as the exporter here does.
@@ -133,7 +133,7 @@ cmp -s "$work/mounted.img" "$work/mounted.orig" || fail "the mounted disk was wr
 check_case "$work/disk.log" write 0
 check_written "$work/blank.img" "$work/export.img"
 has_line "$work/write.case" "Writing cylinder $used of $used"
-has_line "$work/write.case" "$written"
+has_line "$work/write.case" "$finished"
 for name in protected empty; do
   check_case "$work/disk.log" "$name" fail
   has_line "$work/$name.case" \
@@ -148,7 +148,7 @@ grep -qx '@@ Floppy drive(s): fd0 is 2.88M.*, fd1 is 1.2M' "$work/types.log" ||
   fail "the guest's drives are not 2.88 MB and 1.2 MB: $(grep '^@@ Floppy' "$work/types.log")"
 check_case "$work/types.log" e2880 0
 check_written "$work/e2880.img" "$work/export.img"
-has_line "$work/e2880.case" "$written"
+has_line "$work/e2880.case" "$finished"
 check_case "$work/types.log" h1200 fail
 grep -q '^installer: Create Floppy is disabled: ' "$work/h1200.case" ||
   fail "a 1.2 MB drive was offered: $(cat "$work/h1200.case")"
