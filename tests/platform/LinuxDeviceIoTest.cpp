@@ -11,12 +11,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <set>
 #include <string>
@@ -31,23 +30,22 @@ namespace {
 using platform::DeviceHandle;
 using platform::kInvalidDevice;
 using platform::LinuxDeviceIo;
+using Bytes = std::vector<uint8_t>;
 
-// The Windows control codes and media types, written out here independently of the code
-// under test.
+// The Windows control codes, written out here independently of the code under test.
 constexpr uint32_t kGetMediaTypes = 0x00070C00u;
-constexpr uint32_t kLockVolume = 0x00090018u;
-constexpr uint32_t kUnlockVolume = 0x0009001Cu;
-constexpr uint32_t kDismountVolume = 0x00090020u;
-constexpr uint32_t kMedia144 = 2;
-constexpr uint32_t kCreateAlways = 2;
+constexpr uint32_t kLock = 0x00090018u;
+constexpr uint32_t kUnlock = 0x0009001Cu;
+constexpr uint32_t kDismount = 0x00090020u;
 
 constexpr char kDriveA[] = "\\\\.\\A:";
-constexpr char kDriveB[] = "\\\\.\\B:";
 constexpr size_t kFloppyBytes = 1474560;
 constexpr uint32_t kCylinderBytes = 18432;  // 2 heads x 18 sectors x 512 bytes
-constexpr uint32_t kGeometryBytes = 24;
-constexpr uint32_t kMediaTypeBufferBytes = 240;  // what the floppy writer offers: 10 records
+constexpr uint32_t kOfferedBytes = 240;     // what the floppy writer offers: 10 records
 constexpr uint8_t kCanary = 0xCC;
+// One DISK_GEOMETRY: 80 cylinders (8 bytes), media type 2 (3.5" 1.44 MB), 2 tracks per
+// cylinder, 18 sectors per track, 512 bytes per sector.
+const Bytes k144Record = {80, 0, 0, 0, 0, 0, 0, 0, 2, 0, 0, 0, 2, 0, 0, 0, 18, 0, 0, 0, 0, 2, 0, 0};
 
 // The flags the floppy writer opens a drive with.
 platform::DeviceOpenFlags DriveFlags(uint32_t access = platform::kGenericRead |
@@ -61,248 +59,155 @@ platform::DeviceOpenFlags DriveFlags(uint32_t access = platform::kGenericRead |
   return flags;
 }
 
-uint64_t LittleEndianAt(const std::vector<uint8_t>& bytes, size_t offset, size_t size) {
-  uint64_t value = 0;
-  for (size_t i = 0; i < size; ++i) value |= static_cast<uint64_t>(bytes[offset + i]) << (8 * i);
-  return value;
-}
-
-struct MediaTypes {
-  bool succeeded = false;
+bool Control(LinuxDeviceIo& io, DeviceHandle handle, uint32_t code) {
   uint32_t returned = 0;
-  std::vector<uint8_t> buffer;
-};
-
-MediaTypes QueryMediaTypes(LinuxDeviceIo& io, DeviceHandle handle,
-                           uint32_t offered = kMediaTypeBufferBytes) {
-  MediaTypes result;
-  result.buffer.assign(kMediaTypeBufferBytes, kCanary);
-  result.returned = 0xFFFFFFFFu;
-  result.succeeded = io.Control(handle, kGetMediaTypes, nullptr, 0, result.buffer.data(), offered,
-                                &result.returned);
-  return result;
+  return io.Control(handle, code, nullptr, 0, nullptr, 0, &returned);
 }
 
-void ExpectOne144Record(const MediaTypes& types) {
-  ASSERT_TRUE(types.succeeded);
-  ASSERT_EQ(types.returned, kGeometryBytes);
-  EXPECT_EQ(LittleEndianAt(types.buffer, 0, 8), 80u);  // cylinders
-  EXPECT_EQ(LittleEndianAt(types.buffer, 8, 4), kMedia144);
-  EXPECT_EQ(LittleEndianAt(types.buffer, 12, 4), 2u);   // tracks per cylinder
-  EXPECT_EQ(LittleEndianAt(types.buffer, 16, 4), 18u);  // sectors per track
-  EXPECT_EQ(LittleEndianAt(types.buffer, 20, 4), 512u);
-  for (size_t i = kGeometryBytes; i < types.buffer.size(); ++i) {
-    ASSERT_EQ(types.buffer[i], kCanary) << "byte " << i << " written past the record";
-  }
+// The media types a handle reports into a buffer of canaries, of which `offered` bytes are
+// offered: the bytes returned, or nothing when the call fails. Either way nothing may be
+// written past what was returned.
+Bytes MediaTypes(LinuxDeviceIo& io, DeviceHandle handle, uint32_t offered = kOfferedBytes) {
+  Bytes buffer(kOfferedBytes, kCanary);
+  uint32_t returned = 0xFFFFFFFFu;
+  const bool succeeded =
+      io.Control(handle, kGetMediaTypes, nullptr, 0, buffer.data(), offered, &returned);
+  EXPECT_TRUE(succeeded || returned == 0) << returned << " bytes said returned by a failure";
+  const size_t reply = succeeded ? std::min<size_t>(returned, buffer.size()) : 0;
+  for (size_t i = reply; i < buffer.size(); ++i) EXPECT_EQ(buffer[i], kCanary) << "byte " << i;
+  return Bytes(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(reply));
 }
 
-bool Lock(LinuxDeviceIo& io, DeviceHandle handle) {
-  uint32_t returned = 0;
-  return io.Control(handle, kLockVolume, nullptr, 0, nullptr, 0, &returned);
+bool WriteAll(LinuxDeviceIo& io, DeviceHandle handle, const Bytes& data) {
+  uint32_t written = 0xFFFFFFFFu;
+  const bool succeeded =
+      io.Write(handle, data.data(), static_cast<uint32_t>(data.size()), &written);
+  EXPECT_EQ(written, succeeded ? data.size() : 0u);
+  return succeeded;
 }
 
-bool Unlock(LinuxDeviceIo& io, DeviceHandle handle) {
-  uint32_t returned = 0;
-  return io.Control(handle, kUnlockVolume, nullptr, 0, nullptr, 0, &returned);
-}
-
-bool Dismount(LinuxDeviceIo& io, DeviceHandle handle) {
-  uint32_t returned = 0;
-  return io.Control(handle, kDismountVolume, nullptr, 0, nullptr, 0, &returned);
-}
-
-// A blank floppy image of `bytes` bytes; drive A: of a fresh back end leads to it.
+// A floppy image that drive A: of a fresh back end leads to.
 class ImageDrive : public ::testing::Test {
  protected:
   void MakeImage(size_t bytes) {
-    image_ = dir_.Path("floppy.img");
-    testsupport::WriteBytes(image_, std::vector<uint8_t>(bytes, 0));
+    testsupport::WriteBytes(image_, Bytes(bytes, 0));
     io_.MapDrive('A', image_);
+  }
+  DeviceHandle Open(const platform::DeviceOpenFlags& flags = DriveFlags()) {
+    return io_.Open(kDriveA, flags);
+  }
+  // Writes three cylinders of patterns from `seed` on; returns the image they should leave.
+  Bytes WriteThreeCylinders(DeviceHandle handle, uint8_t seed) {
+    Bytes image(kFloppyBytes, 0);
+    for (std::ptrdiff_t i = 0; i < 3; ++i) {
+      const Bytes cylinder = testsupport::Pattern(kCylinderBytes, static_cast<uint8_t>(seed + i));
+      EXPECT_TRUE(WriteAll(io_, handle, cylinder));
+      std::copy(cylinder.begin(), cylinder.end(), image.begin() + i * kCylinderBytes);
+    }
+    return image;
   }
 
   testsupport::TempDir dir_;
-  std::string image_;
+  std::string image_ = dir_.Path("floppy.img");
   LinuxDeviceIo io_;
 };
 
-TEST_F(ImageDrive, FloppySizedImageListsOne144MbFormat) {
-  MakeImage(kFloppyBytes);
-  const DeviceHandle handle = io_.Open(kDriveA, DriveFlags());
-  ASSERT_NE(handle, kInvalidDevice);
-  ExpectOne144Record(QueryMediaTypes(io_, handle));
-  io_.Close(handle);
-}
-
-TEST_F(ImageDrive, DriveLetterMatchesInEitherCase) {
-  MakeImage(kFloppyBytes);
-  const DeviceHandle handle = io_.Open("\\\\.\\a:", DriveFlags());
-  ASSERT_NE(handle, kInvalidDevice);
-  ExpectOne144Record(QueryMediaTypes(io_, handle));
-}
-
-TEST_F(ImageDrive, ImagesOfOtherSizesAreNotOffered) {
-  for (const size_t bytes : {kFloppyBytes + 1, kFloppyBytes - 1, size_t{0}}) {
-    MakeImage(bytes);
-    const DeviceHandle handle = io_.Open(kDriveA, DriveFlags());
-    ASSERT_NE(handle, kInvalidDevice) << bytes;
-    const MediaTypes types = QueryMediaTypes(io_, handle);
-    EXPECT_FALSE(types.succeeded) << bytes;
-    EXPECT_EQ(types.returned, 0u) << bytes;
-    EXPECT_EQ(types.buffer, std::vector<uint8_t>(kMediaTypeBufferBytes, kCanary)) << bytes;
+TEST_F(ImageDrive, OnlyAFloppySizedImageListsThe144MbFormat) {
+  const struct {
+    size_t imageBytes;
+    const char* path;
+    uint32_t offered;
+    bool listed;
+  } cases[] = {
+      {kFloppyBytes, kDriveA, kOfferedBytes, true}, {kFloppyBytes, "\\\\.\\a:", 24, true},
+      {kFloppyBytes, kDriveA, 23, false},           {kFloppyBytes + 1, kDriveA, 240, false},
+      {kFloppyBytes - 1, kDriveA, 240, false},      {0, kDriveA, 240, false}};
+  for (const auto& c : cases) {
+    MakeImage(c.imageBytes);
+    const DeviceHandle handle = io_.Open(c.path, DriveFlags());
+    ASSERT_NE(handle, kInvalidDevice) << c.path;
+    EXPECT_EQ(MediaTypes(io_, handle, c.offered), c.listed ? k144Record : Bytes())
+        << c.imageBytes << " bytes, " << c.offered << " offered";
+    uint32_t returned = 0;
+    EXPECT_FALSE(io_.Control(handle, kGetMediaTypes, nullptr, 0, nullptr, 240, &returned));
     io_.Close(handle);
   }
 }
 
-TEST_F(ImageDrive, MissingImageDoesNotOpenAndIsNotCreated) {
-  const std::string missing = dir_.Path("absent.img");
-  io_.MapDrive('A', missing);
-  EXPECT_EQ(io_.Open(kDriveA, DriveFlags()), kInvalidDevice);
-  EXPECT_FALSE(std::filesystem::exists(missing));
-}
-
-TEST_F(ImageDrive, OnlyOpenExistingIsAccepted) {
-  MakeImage(kFloppyBytes);
-  platform::DeviceOpenFlags flags = DriveFlags();
-  flags.disposition = kCreateAlways;
-  EXPECT_EQ(io_.Open(kDriveA, flags), kInvalidDevice);
-  // Nothing truncated the image.
-  EXPECT_EQ(std::filesystem::file_size(image_), kFloppyBytes);
-}
-
-TEST_F(ImageDrive, DirectoryIsNoDrive) {
-  io_.MapDrive('A', dir_.Path(""));
-  EXPECT_EQ(io_.Open(kDriveA, DriveFlags(platform::kGenericRead)), kInvalidDevice);
-}
-
-TEST(LinuxDeviceIo, DriveBWithoutFloppyDriverDoesNotOpen) {
-  struct stat info;
-  if (stat("/dev/fd1", &info) == 0) {
-    GTEST_SKIP() << "this machine has /dev/fd1, so drive B: is a real drive";
-  }
-  LinuxDeviceIo io;
-  EXPECT_EQ(io.Open(kDriveB, DriveFlags()), kInvalidDevice);
-}
-
-TEST_F(ImageDrive, OnlyDrivesAAndBExist) {
+TEST_F(ImageDrive, OnlyAnExistingImageMappedToAOrBOpens) {
   MakeImage(kFloppyBytes);
   io_.MapDrive('C', image_);
-  EXPECT_EQ(io_.Open("\\\\.\\C:", DriveFlags()), kInvalidDevice);
-  for (const char* path :
-       {"\\\\.\\A", "\\\\.\\A:\\", "\\\\?\\A:", "A:", "\\\\.\\PhysicalDrive0", image_.c_str()}) {
+  for (const std::string path : {"\\\\.\\A", "\\\\.\\A:\\", "\\\\?\\A:", "A:", "\\\\.\\C:",
+                                 "\\\\.\\PhysicalDrive0", "\\\\.\\VWIN32", image_.c_str()}) {
     EXPECT_EQ(io_.Open(path, DriveFlags()), kInvalidDevice) << path;
   }
-}
+  platform::DeviceOpenFlags create = DriveFlags();
+  create.disposition = 2;  // CREATE_ALWAYS
+  EXPECT_EQ(Open(create), kInvalidDevice);
+  EXPECT_EQ(std::filesystem::file_size(image_), kFloppyBytes) << "CREATE_ALWAYS truncated it";
 
-TEST_F(ImageDrive, UnmappedDriveDoesNotOpen) {
-  MakeImage(kFloppyBytes);
-  io_.MapDrive('a', "");
-  EXPECT_EQ(io_.Open(kDriveA, DriveFlags()), kInvalidDevice);
-}
-
-TEST(LinuxDeviceIo, Vwin32NeverOpens) {
-  LinuxDeviceIo io;
-  platform::DeviceOpenFlags flags;
-  flags.flagsAndAttributes = platform::kFileFlagWriteThrough | platform::kFileFlagSequentialScan |
-                             platform::kFileAttributeSystem;
-  EXPECT_EQ(io.Open("\\\\.\\VWIN32", flags), kInvalidDevice);
-  EXPECT_EQ(io.Open("\\\\.\\VWIN32", DriveFlags()), kInvalidDevice);
+  LinuxDeviceIo other;  // its A: and B: lead to /dev/fd0 and /dev/fd1
+  other.MapDrive('a', "");
+  other.MapDrive('B', dir_.Path(""));
+  EXPECT_EQ(other.Open(kDriveA, DriveFlags()), kInvalidDevice) << "unmapped";
+  EXPECT_EQ(other.Open("\\\\.\\B:", DriveFlags(platform::kGenericRead)), kInvalidDevice);
+  io_.MapDrive('A', dir_.Path("absent.img"));
+  EXPECT_EQ(Open(), kInvalidDevice);
+  EXPECT_FALSE(std::filesystem::exists(dir_.Path("absent.img")));
+  struct stat info;
+  if (stat("/dev/fd1", &info) != 0) {  // B: has no floppy driver behind it
+    EXPECT_EQ(LinuxDeviceIo().Open("\\\\.\\B:", DriveFlags()), kInvalidDevice);
+  }
   uint8_t block[64] = {};
-  EXPECT_EQ(io.FlatAddress(block), 0u);
+  EXPECT_EQ(io_.FlatAddress(block), 0u);
 }
 
-TEST_F(ImageDrive, CylindersLandOneAfterAnother) {
+// Cylinders land one after another; a read-only handle writes nothing, a write-only one
+// writes; after Dismount another reader sees the data while the handle is still open.
+TEST_F(ImageDrive, WritesLandInOrderThroughWritableHandlesAndDismountShowsThem) {
   MakeImage(kFloppyBytes);
-  const DeviceHandle handle = io_.Open(kDriveA, DriveFlags());
-  ASSERT_NE(handle, kInvalidDevice);
-  std::vector<std::vector<uint8_t>> cylinders;
-  for (uint8_t seed = 1; seed <= 3; ++seed) {
-    cylinders.push_back(testsupport::Pattern(kCylinderBytes, seed));
-    uint32_t written = 0;
-    ASSERT_TRUE(io_.Write(handle, cylinders.back().data(), kCylinderBytes, &written));
-    EXPECT_EQ(written, kCylinderBytes);
-  }
-  io_.Close(handle);
+  const DeviceHandle readWrite = Open();
+  ASSERT_TRUE(Control(io_, readWrite, kLock));
+  Bytes expected = WriteThreeCylinders(readWrite, 1);
+  EXPECT_TRUE(Control(io_, readWrite, kDismount));
+  EXPECT_EQ(testsupport::ReadBytes(image_), expected);
+  io_.Close(readWrite);
 
-  const std::vector<uint8_t> image = testsupport::ReadBytes(image_);
-  ASSERT_EQ(image.size(), kFloppyBytes);
-  for (size_t i = 0; i < cylinders.size(); ++i) {
-    const auto start = image.begin() + static_cast<std::ptrdiff_t>(i * kCylinderBytes);
-    EXPECT_TRUE(std::equal(cylinders[i].begin(), cylinders[i].end(), start)) << "cylinder " << i;
-  }
-  const auto rest = image.begin() + static_cast<std::ptrdiff_t>(3 * kCylinderBytes);
-  EXPECT_TRUE(std::all_of(rest, image.end(), [](uint8_t byte) { return byte == 0; }));
-}
-
-TEST_F(ImageDrive, AccessFlagsDecideWhatTheHandleMayDo) {
-  MakeImage(kFloppyBytes);
-  const std::vector<uint8_t> cylinder = testsupport::Pattern(kCylinderBytes, 7);
-  uint32_t written = 0;
-
-  const DeviceHandle readOnly = io_.Open(kDriveA, DriveFlags(platform::kGenericRead));
-  ASSERT_NE(readOnly, kInvalidDevice);
-  EXPECT_FALSE(io_.Write(readOnly, cylinder.data(), kCylinderBytes, &written));
-  EXPECT_EQ(written, 0u);
+  const DeviceHandle readOnly = Open(DriveFlags(platform::kGenericRead));
+  EXPECT_FALSE(WriteAll(io_, readOnly, testsupport::Pattern(kCylinderBytes, 5)));
   io_.Close(readOnly);
-
-  const DeviceHandle writeOnly = io_.Open(kDriveA, DriveFlags(platform::kGenericWrite));
-  ASSERT_NE(writeOnly, kInvalidDevice);
-  EXPECT_TRUE(io_.Write(writeOnly, cylinder.data(), kCylinderBytes, &written));
-  EXPECT_EQ(written, kCylinderBytes);
+  const DeviceHandle writeOnly = Open(DriveFlags(platform::kGenericWrite));
+  const Bytes cylinder = testsupport::Pattern(kCylinderBytes, 7);
+  EXPECT_TRUE(WriteAll(io_, writeOnly, cylinder));
   io_.Close(writeOnly);
-
-  const std::vector<uint8_t> image = testsupport::ReadBytes(image_);
-  ASSERT_EQ(image.size(), kFloppyBytes);
-  EXPECT_TRUE(std::equal(cylinder.begin(), cylinder.end(), image.begin()));
+  std::copy(cylinder.begin(), cylinder.end(), expected.begin());
+  EXPECT_EQ(testsupport::ReadBytes(image_), expected);
 }
 
-TEST_F(ImageDrive, SecondHandleCannotLockUntilTheFirstUnlocks) {
+TEST_F(ImageDrive, OneLockAtATimeAcrossHandlesAndInstancesUntilUnlockCloseOrDestruction) {
   MakeImage(kFloppyBytes);
-  const DeviceHandle first = io_.Open(kDriveA, DriveFlags());
-  const DeviceHandle second = io_.Open(kDriveA, DriveFlags());
+  const DeviceHandle first = Open();
+  const DeviceHandle second = Open();
   ASSERT_NE(first, kInvalidDevice);
-  ASSERT_NE(second, kInvalidDevice);
-  EXPECT_NE(first, second);
+  ASSERT_NE(second, first);
+  EXPECT_FALSE(Control(io_, first, kUnlock)) << "nothing was locked yet";
+  ASSERT_TRUE(Control(io_, first, kLock));
+  EXPECT_FALSE(Control(io_, second, kLock));
+  ASSERT_TRUE(Control(io_, first, kUnlock));
+  EXPECT_TRUE(Control(io_, second, kLock));
+  EXPECT_FALSE(Control(io_, first, kLock));
+  io_.Close(second);  // closing a locked handle unlocks
+  EXPECT_TRUE(Control(io_, first, kLock));
 
-  EXPECT_FALSE(Unlock(io_, first)) << "nothing was locked yet";
-  ASSERT_TRUE(Lock(io_, first));
-  EXPECT_FALSE(Lock(io_, second));
-  ASSERT_TRUE(Unlock(io_, first));
-  EXPECT_TRUE(Lock(io_, second));
-  EXPECT_FALSE(Lock(io_, first));
-  EXPECT_TRUE(Unlock(io_, second));
-}
-
-TEST_F(ImageDrive, SecondInstanceCannotLockUntilTheFirstUnlocks) {
-  MakeImage(kFloppyBytes);
-  LinuxDeviceIo other;
-  other.MapDrive('A', image_);
-  const DeviceHandle mine = io_.Open(kDriveA, DriveFlags());
-  const DeviceHandle theirs = other.Open(kDriveA, DriveFlags());
-  ASSERT_NE(mine, kInvalidDevice);
-  ASSERT_NE(theirs, kInvalidDevice);
-
-  ASSERT_TRUE(Lock(io_, mine));
-  EXPECT_FALSE(Lock(other, theirs));
-  ASSERT_TRUE(Unlock(io_, mine));
-  EXPECT_TRUE(Lock(other, theirs));
-}
-
-TEST_F(ImageDrive, ClosingOrDestroyingReleasesTheLock) {
-  MakeImage(kFloppyBytes);
-  const DeviceHandle first = io_.Open(kDriveA, DriveFlags());
-  ASSERT_TRUE(Lock(io_, first));
-  io_.Close(first);
-  const DeviceHandle second = io_.Open(kDriveA, DriveFlags());
-  EXPECT_TRUE(Lock(io_, second));
-  io_.Close(second);
-
-  auto holder = std::make_unique<LinuxDeviceIo>();
-  holder->MapDrive('A', image_);
-  ASSERT_TRUE(Lock(*holder, holder->Open(kDriveA, DriveFlags())));
-  const DeviceHandle waiting = io_.Open(kDriveA, DriveFlags());
-  EXPECT_FALSE(Lock(io_, waiting));
-  holder.reset();
-  EXPECT_TRUE(Lock(io_, waiting));
+  auto other = std::make_unique<LinuxDeviceIo>();
+  other->MapDrive('A', image_);
+  const DeviceHandle theirs = other->Open(kDriveA, DriveFlags());
+  EXPECT_FALSE(Control(*other, theirs, kLock));
+  ASSERT_TRUE(Control(io_, first, kUnlock));
+  ASSERT_TRUE(Control(*other, theirs, kLock));
+  EXPECT_FALSE(Control(io_, first, kLock));
+  other.reset();  // a destroyed back end gives up its locks
+  EXPECT_TRUE(Control(io_, first, kLock));
 }
 
 // A monitor thread closes the last job's handle while the dialog's thread opens the next
@@ -311,77 +216,45 @@ TEST_F(ImageDrive, ClosingOrDestroyingReleasesTheLock) {
 TEST_F(ImageDrive, HandlesOpenAndCloseFromTwoThreadsAtOnce) {
   MakeImage(kFloppyBytes);
   constexpr int kRounds = 300;
-  struct Round {
-    DeviceHandle handle;
-    bool listed;
-  };
-  std::vector<Round> rounds[2];
-  const auto openQueryClose = [this](std::vector<Round>* mine) {
+  std::vector<DeviceHandle> handles[2];
+  const auto openQueryClose = [this](std::vector<DeviceHandle>* mine) {
     for (int i = 0; i < kRounds; ++i) {
-      const DeviceHandle handle = io_.Open(kDriveA, DriveFlags());
-      mine->push_back({handle, QueryMediaTypes(io_, handle).succeeded});
+      const DeviceHandle handle = Open();
+      if (MediaTypes(io_, handle) != k144Record) ADD_FAILURE() << "handle " << handle;
+      mine->push_back(handle);
       io_.Close(handle);
     }
   };
-  std::thread monitor(openQueryClose, &rounds[1]);
-  openQueryClose(&rounds[0]);
+  std::thread monitor(openQueryClose, &handles[1]);
+  openQueryClose(&handles[0]);
   monitor.join();
-
-  std::set<DeviceHandle> distinct;
-  for (const auto& thread : rounds) {
-    for (const Round& round : thread) {
-      ASSERT_NE(round.handle, kInvalidDevice);
-      EXPECT_TRUE(round.listed) << "handle " << round.handle;
-      distinct.insert(round.handle);
-    }
-  }
+  std::set<DeviceHandle> distinct(handles[0].begin(), handles[0].end());
+  distinct.insert(handles[1].begin(), handles[1].end());
   EXPECT_EQ(distinct.size(), 2u * kRounds);
+  EXPECT_EQ(distinct.count(kInvalidDevice), 0u);
 }
 
-TEST_F(ImageDrive, DismountMakesWrittenDataVisibleToOthers) {
+// Closed, invalid, never issued and another instance's handles, and unknown control codes.
+TEST_F(ImageDrive, UnknownHandlesAndCodesFailEverywhere) {
   MakeImage(kFloppyBytes);
-  const DeviceHandle handle = io_.Open(kDriveA, DriveFlags());
-  ASSERT_TRUE(Lock(io_, handle));
-  const std::vector<uint8_t> cylinder = testsupport::Pattern(kCylinderBytes, 9);
-  uint32_t written = 0;
-  ASSERT_TRUE(io_.Write(handle, cylinder.data(), kCylinderBytes, &written));
-  EXPECT_TRUE(Dismount(io_, handle));
-  // Read through a separate descriptor while the handle stays open.
-  const std::vector<uint8_t> image = testsupport::ReadBytes(image_);
-  ASSERT_EQ(image.size(), kFloppyBytes);
-  EXPECT_TRUE(std::equal(cylinder.begin(), cylinder.end(), image.begin()));
-}
-
-TEST_F(ImageDrive, UnknownHandlesFailEverywhere) {
-  MakeImage(kFloppyBytes);
-  const DeviceHandle closed = io_.Open(kDriveA, DriveFlags());
-  ASSERT_NE(closed, kInvalidDevice);
+  const DeviceHandle closed = Open();
   io_.Close(closed);
-  const std::vector<uint8_t> cylinder = testsupport::Pattern(kCylinderBytes, 3);
-  for (const DeviceHandle handle : {kInvalidDevice, DeviceHandle{0}, closed, closed + 1000}) {
-    const MediaTypes types = QueryMediaTypes(io_, handle);
-    EXPECT_FALSE(types.succeeded) << handle;
-    EXPECT_EQ(types.buffer, std::vector<uint8_t>(kMediaTypeBufferBytes, kCanary)) << handle;
-    EXPECT_FALSE(Lock(io_, handle)) << handle;
-    EXPECT_FALSE(Unlock(io_, handle)) << handle;
-    EXPECT_FALSE(Dismount(io_, handle)) << handle;
-    uint32_t written = 1;
-    EXPECT_FALSE(io_.Write(handle, cylinder.data(), kCylinderBytes, &written)) << handle;
-    EXPECT_EQ(written, 0u) << handle;
-    io_.Close(handle);
-  }
-  // A handle of another instance is unknown here, even with the same number.
   LinuxDeviceIo other;
   other.MapDrive('A', image_);
   const DeviceHandle foreign = other.Open(kDriveA, DriveFlags());
   ASSERT_NE(foreign, kInvalidDevice);
-  EXPECT_FALSE(QueryMediaTypes(io_, foreign).succeeded);
-  EXPECT_EQ(std::vector<uint8_t>(kFloppyBytes, 0), testsupport::ReadBytes(image_));
-}
+  for (const DeviceHandle handle : {kInvalidDevice, DeviceHandle{0}, closed, closed + 1000}) {
+    EXPECT_EQ(MediaTypes(io_, handle), Bytes()) << handle;
+    for (const uint32_t code : {kLock, kUnlock, kDismount}) {
+      EXPECT_FALSE(Control(io_, handle, code)) << handle << " " << code;
+    }
+    EXPECT_FALSE(WriteAll(io_, handle, testsupport::Pattern(kCylinderBytes, 3))) << handle;
+    io_.Close(handle);
+  }
+  EXPECT_EQ(MediaTypes(io_, foreign), Bytes()) << "another instance's handle";
+  EXPECT_EQ(testsupport::ReadBytes(image_), Bytes(kFloppyBytes, 0));
 
-TEST_F(ImageDrive, UnknownControlCodeFails) {
-  MakeImage(kFloppyBytes);
-  const DeviceHandle handle = io_.Open(kDriveA, DriveFlags());
+  const DeviceHandle handle = Open();
   uint32_t returned = 0;
   uint8_t block[28] = {};
   for (const uint32_t code : {1u, 3u, 6u, 0x00070000u}) {
@@ -390,198 +263,114 @@ TEST_F(ImageDrive, UnknownControlCodeFails) {
   }
 }
 
-TEST_F(ImageDrive, MediaTypesNeedRoomForTheWholeRecord) {
-  MakeImage(kFloppyBytes);
-  const DeviceHandle handle = io_.Open(kDriveA, DriveFlags());
-  ASSERT_NE(handle, kInvalidDevice);
-  const MediaTypes tooSmall = QueryMediaTypes(io_, handle, kGeometryBytes - 1);
-  EXPECT_FALSE(tooSmall.succeeded);
-  EXPECT_EQ(tooSmall.returned, 0u);
-  EXPECT_EQ(tooSmall.buffer, std::vector<uint8_t>(kMediaTypeBufferBytes, kCanary));
-  ExpectOne144Record(QueryMediaTypes(io_, handle, kGeometryBytes));
-  uint32_t returned = 0;
-  EXPECT_FALSE(
-      io_.Control(handle, kGetMediaTypes, nullptr, 0, nullptr, kMediaTypeBufferBytes, &returned));
-}
-
 TEST(MountInfo, DeviceIsTheThirdFieldOfALine) {
   const std::string text =
       "22 27 0:21 / /proc rw,relatime - proc proc rw\n"
       "36 35 98:0 /mnt1 /mnt/parent rw,noatime master:1 - ext3 /dev/root rw,errors=continue\n"
       "40 22 7:12 / /media/floppy rw - vfat /dev/loop12 rw\n";
-  EXPECT_TRUE(platform::MountInfoListsDevice(text, 98, 0));
-  EXPECT_TRUE(platform::MountInfoListsDevice(text, 7, 12));
-  EXPECT_TRUE(platform::MountInfoListsDevice(text, 0, 21));
-  EXPECT_FALSE(platform::MountInfoListsDevice(text, 7, 1));
-  EXPECT_FALSE(platform::MountInfoListsDevice(text, 9, 80));
-  EXPECT_FALSE(platform::MountInfoListsDevice(text, 98, 1));
   // Numbers elsewhere on a line are no device: mount IDs, parent IDs, other fields.
-  EXPECT_FALSE(platform::MountInfoListsDevice(text, 22, 27));
-  EXPECT_FALSE(platform::MountInfoListsDevice("36 35\n", 36, 35));
-  EXPECT_FALSE(platform::MountInfoListsDevice("", 0, 21));
-}
-
-TEST(MountInfo, ThisMachinesProcIsListed) {
+  const struct {
+    std::string text;
+    unsigned major, minor;
+    bool listed;
+  } cases[] = {{text, 98, 0, true},   {text, 7, 12, true},        {text, 0, 21, true},
+               {text, 7, 1, false},   {text, 9, 80, false},       {text, 98, 1, false},
+               {text, 22, 27, false}, {"36 35\n", 36, 35, false}, {"", 0, 21, false}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(platform::MountInfoListsDevice(c.text, c.major, c.minor), c.listed)
+        << c.major << ":" << c.minor;
+  }
   struct stat info;
   if (stat("/proc/self/mountinfo", &info) != 0) GTEST_SKIP() << "no /proc here";
-  std::ifstream in("/proc/self/mountinfo");
-  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  EXPECT_TRUE(platform::MountInfoListsDevice(text, major(info.st_dev), minor(info.st_dev)));
-}
-
-// Loop devices: attaching and mounting them needs root and a kernel that allows it.
-
-std::string CommandOutput(const std::string& command) {
-  std::string output;
-  std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
-  if (!pipe) return output;
-  char chunk[256];
-  while (std::fgets(chunk, sizeof chunk, pipe.get()) != nullptr) output += chunk;
-  while (!output.empty() && output.back() == '\n') output.pop_back();
-  return output;
+  const Bytes self = testsupport::ReadBytes("/proc/self/mountinfo");
+  EXPECT_TRUE(platform::MountInfoListsDevice(std::string(self.begin(), self.end()),
+                                             major(info.st_dev), minor(info.st_dev)));
 }
 
 bool RunQuietly(const std::string& command) {
   return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
 }
 
-// An image attached to a free loop device, detached again at the end.
-class LoopDevice {
- public:
-  explicit LoopDevice(const std::string& image) {
-    if (geteuid() == 0) device_ = CommandOutput("losetup -f --show '" + image + "' 2>/dev/null");
-  }
-  ~LoopDevice() {
-    if (!device_.empty()) RunQuietly("losetup -d '" + device_ + "'");
-  }
-  LoopDevice(const LoopDevice&) = delete;
-  LoopDevice& operator=(const LoopDevice&) = delete;
-  const std::string& Device() const { return device_; }
-
- private:
-  std::string device_;
-};
-
-// A mount of a loop device, unmounted at the end.
-class Mount {
- public:
-  Mount(const std::string& device, const std::string& type, const std::string& point)
-      : point_(point) {
-    std::filesystem::create_directories(point);
-    mounted_ = RunQuietly("mount -t " + type + " '" + device + "' '" + point + "'");
-  }
-  ~Mount() {
-    if (mounted_) RunQuietly("umount '" + point_ + "'");
-  }
-  Mount(const Mount&) = delete;
-  Mount& operator=(const Mount&) = delete;
-  bool Mounted() const { return mounted_; }
-
- private:
-  std::string point_;
-  bool mounted_ = false;
-};
-
-TEST_F(ImageDrive, LoopDeviceIsA144MbDriveWrittenUnderAnExclusiveClaim) {
-  MakeImage(kFloppyBytes);
-  LoopDevice loop(image_);
-  if (loop.Device().empty()) GTEST_SKIP() << "no loop device: needs root and losetup";
-  io_.MapDrive('A', loop.Device());
-
-  const DeviceHandle handle = io_.Open(kDriveA, DriveFlags());
-  ASSERT_NE(handle, kInvalidDevice);
-  ExpectOne144Record(QueryMediaTypes(io_, handle));
-  ASSERT_TRUE(Lock(io_, handle));
-  const DeviceHandle second = io_.Open(kDriveA, DriveFlags());
-  ASSERT_NE(second, kInvalidDevice);
-  EXPECT_FALSE(Lock(io_, second));
-  // While locked nobody else gets the device exclusively, which is what mounting needs.
-  const int exclusive = open(loop.Device().c_str(), O_RDONLY | O_EXCL | O_CLOEXEC);
-  EXPECT_LT(exclusive, 0);
-  EXPECT_EQ(errno, EBUSY);
-  if (exclusive >= 0) close(exclusive);
-
-  EXPECT_TRUE(Dismount(io_, handle));
-  std::vector<std::vector<uint8_t>> cylinders;
-  for (uint8_t seed = 11; seed <= 13; ++seed) {
-    cylinders.push_back(testsupport::Pattern(kCylinderBytes, seed));
-    uint32_t written = 0;
-    ASSERT_TRUE(io_.Write(handle, cylinders.back().data(), kCylinderBytes, &written));
-    EXPECT_EQ(written, kCylinderBytes);
-  }
-  // Flushing pushes the loop device's blocks into the image file behind it.
-  EXPECT_TRUE(Dismount(io_, handle));
-  const std::vector<uint8_t> image = testsupport::ReadBytes(image_);
-  ASSERT_EQ(image.size(), kFloppyBytes);
-  for (size_t i = 0; i < cylinders.size(); ++i) {
-    const auto start = image.begin() + static_cast<std::ptrdiff_t>(i * kCylinderBytes);
-    EXPECT_TRUE(std::equal(cylinders[i].begin(), cylinders[i].end(), start)) << "cylinder " << i;
-  }
-
-  ASSERT_TRUE(Unlock(io_, handle));
-  const int afterUnlock = open(loop.Device().c_str(), O_RDONLY | O_EXCL | O_CLOEXEC);
-  EXPECT_GE(afterUnlock, 0) << std::strerror(errno);
-  if (afterUnlock >= 0) close(afterUnlock);
-  EXPECT_TRUE(Lock(io_, second));
-  // Closing a locked handle gives up the exclusive claim too.
-  io_.Close(second);
-  const int afterClose = open(loop.Device().c_str(), O_RDONLY | O_EXCL | O_CLOEXEC);
-  EXPECT_GE(afterClose, 0) << std::strerror(errno);
-  if (afterClose >= 0) close(afterClose);
+bool OpensExclusively(const std::string& device) {
+  const int fd = open(device.c_str(), O_RDONLY | O_EXCL | O_CLOEXEC);
+  if (fd >= 0) close(fd);
+  return fd >= 0;
 }
 
-TEST_F(ImageDrive, DismountPushesCachedBlocksOfALoopDeviceIntoItsImage) {
-  MakeImage(kFloppyBytes);
-  LoopDevice loop(image_);
-  if (loop.Device().empty()) GTEST_SKIP() << "no loop device: needs root and losetup";
-  io_.MapDrive('A', loop.Device());
-  // Opened with buffering, so the blocks wait in the loop device's cache until flushed.
+// A blank floppy image attached to a free loop device that drive A: leads to; attaching
+// and mounting it need root and a kernel that allows them.
+class LoopDrive : public ImageDrive {
+ protected:
+  void SetUp() override {
+    MakeImage(kFloppyBytes);
+    FILE* pipe =
+        geteuid() != 0 ? nullptr : popen(("losetup -f --show '" + image_ + "'").c_str(), "r");
+    char line[256] = {};
+    if (pipe != nullptr && std::fgets(line, sizeof line, pipe) != nullptr) {
+      loop_.assign(line, std::strcspn(line, "\n"));
+    }
+    if (pipe != nullptr) pclose(pipe);
+    if (loop_.empty()) GTEST_SKIP() << "no loop device: needs root and losetup";
+    io_.MapDrive('A', loop_);
+  }
+  ~LoopDrive() override {
+    if (!mountPoint_.empty()) RunQuietly("umount '" + mountPoint_ + "'");
+    if (!loop_.empty()) RunQuietly("losetup -d '" + loop_ + "'");
+  }
+
+  std::string loop_;
+  std::string mountPoint_;
+};
+
+// Locked, the loop device is a 1.44 MB drive that nobody else may claim exclusively (as a
+// mount would); writes opened with buffering wait in its cache until Dismount pushes them
+// into the image behind it; Unlock and Close give up the claim.
+TEST_F(LoopDrive, IsA144MbDriveWrittenUnderAnExclusiveClaim) {
   platform::DeviceOpenFlags buffered = DriveFlags();
   buffered.flagsAndAttributes = 0;
-  const DeviceHandle handle = io_.Open(kDriveA, buffered);
+  const DeviceHandle handle = Open(buffered);
+  const DeviceHandle second = Open();
   ASSERT_NE(handle, kInvalidDevice);
-  ASSERT_TRUE(Lock(io_, handle));
-  const std::vector<uint8_t> cylinder = testsupport::Pattern(kCylinderBytes, 21);
-  uint32_t written = 0;
-  ASSERT_TRUE(io_.Write(handle, cylinder.data(), kCylinderBytes, &written));
-  ASSERT_TRUE(Dismount(io_, handle));
-  const std::vector<uint8_t> image = testsupport::ReadBytes(image_);
-  ASSERT_EQ(image.size(), kFloppyBytes);
-  EXPECT_TRUE(std::equal(cylinder.begin(), cylinder.end(), image.begin()));
+  ASSERT_NE(second, kInvalidDevice);
+  EXPECT_EQ(MediaTypes(io_, handle), k144Record);
+  ASSERT_TRUE(Control(io_, handle, kLock));
+  EXPECT_FALSE(Control(io_, second, kLock));
+  EXPECT_FALSE(OpensExclusively(loop_));
+  EXPECT_EQ(errno, EBUSY);
+  const Bytes expected = WriteThreeCylinders(handle, 11);
+  EXPECT_TRUE(Control(io_, handle, kDismount));
+  EXPECT_EQ(testsupport::ReadBytes(image_), expected);
+
+  ASSERT_TRUE(Control(io_, handle, kUnlock));
+  EXPECT_TRUE(OpensExclusively(loop_));
+  EXPECT_TRUE(Control(io_, second, kLock));
+  io_.Close(second);
+  EXPECT_TRUE(OpensExclusively(loop_));
 }
 
-TEST_F(ImageDrive, MountedDriveRefusesTheLock) {
-  MakeImage(kFloppyBytes);
-  // FAT is what a floppy carries; kernels built without vfat get ext2 instead, since only
-  // the mount itself matters here.
-  std::string type;
-  if (RunQuietly("mkfs.fat '" + image_ + "'")) type = "vfat";
-  LoopDevice loop(image_);
-  if (loop.Device().empty()) GTEST_SKIP() << "no loop device: needs root and losetup";
-  auto mount = std::make_unique<Mount>(loop.Device(), type, dir_.Path("mnt"));
-  if (!mount->Mounted()) {
-    mount.reset();
-    if (!RunQuietly("mkfs.ext2 -F -q '" + loop.Device() + "'")) GTEST_SKIP() << "no mkfs.ext2";
-    mount = std::make_unique<Mount>(loop.Device(), "ext2", dir_.Path("mnt"));
+// Both the loop device and the image file behind it count as in use while it is mounted.
+TEST_F(LoopDrive, MountedDriveRefusesTheLock) {
+  const std::string point = dir_.Path("mnt");
+  std::filesystem::create_directories(point);
+  // FAT is what a floppy carries; kernels without vfat get ext2, since only the mount matters.
+  for (const std::string mkfs : {"mkfs.fat", "mkfs.ext2 -F -q"}) {
+    if (mountPoint_.empty() && RunQuietly(mkfs + " '" + loop_ + "'") &&
+        RunQuietly("mount '" + loop_ + "' '" + point + "'")) {
+      mountPoint_ = point;
+    }
   }
-  if (!mount->Mounted()) GTEST_SKIP() << "this kernel mounts neither vfat nor ext2";
-
-  // Both the loop device itself and the image file behind it are in use.
-  for (const std::string& path : {loop.Device(), image_}) {
-    io_.MapDrive('A', path);
-    const DeviceHandle handle = io_.Open(kDriveA, DriveFlags());
-    ASSERT_NE(handle, kInvalidDevice) << path;
-    EXPECT_FALSE(Lock(io_, handle)) << path << " is mounted";
-    io_.Close(handle);
-  }
-
-  mount.reset();
-  for (const std::string& path : {loop.Device(), image_}) {
-    io_.MapDrive('A', path);
-    const DeviceHandle handle = io_.Open(kDriveA, DriveFlags());
-    ASSERT_NE(handle, kInvalidDevice) << path;
-    EXPECT_TRUE(Lock(io_, handle)) << path << " is no longer mounted";
-    io_.Close(handle);
+  if (mountPoint_.empty()) GTEST_SKIP() << "this kernel mounts neither vfat nor ext2";
+  for (const bool mounted : {true, false}) {
+    if (!mounted) {
+      ASSERT_TRUE(RunQuietly("umount '" + point + "'"));
+    }
+    for (const std::string& path : {loop_, image_}) {
+      io_.MapDrive('A', path);
+      const DeviceHandle handle = Open();
+      ASSERT_NE(handle, kInvalidDevice) << path;
+      EXPECT_NE(Control(io_, handle, kLock), mounted) << path << " mounted: " << mounted;
+      io_.Close(handle);
+    }
   }
 }
 

@@ -1,44 +1,31 @@
 #!/usr/bin/env bash
-# installer-export's outputs: only a regular file or a free name is ever replaced. Devices
-# (a character device, a block device on a loop device), a FIFO, a socket, a directory and
-# a symbolic link to a device are refused for both images, with nothing created and the
-# node unchanged; '-' writes the image to a pipe, a closed pipe is reported, a full file
-# system leaves no partial file, and a planted OUT.partial link is not followed.
+# installer-export replaces only a regular file or a free name. Devices (character, and
+# block on a loop device), a FIFO, a socket, a directory and a link to a device are refused
+# for both images, nothing created and the node unchanged; '-' writes to a pipe, a closed
+# pipe is reported, a full file system leaves no partial file, a planted OUT.partial link
+# is not followed.
 #
 # usage: export_output_test.sh EXPORTER DAT
-set -u
 exporter=$(realpath "$1") dat=$(realpath "$2")
-
-fail() { echo "FAIL: $*" >&2; exit 1; }
-for tool in mknod mkfifo timeout cmp stat; do
-  command -v "$tool" >/dev/null || { echo "SKIP: $tool is missing" >&2; exit 77; }
-done
-work=$(mktemp -d "${TMPDIR:-/tmp}/export_output_test.XXXXXX") || fail "mktemp"
-loop='' small=''
-cleanup() {
-  [ -n "$small" ] && umount "$small" 2>/dev/null
-  [ -n "$loop" ] && losetup -d "$loop" 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
-export SOURCE_DATE_EPOCH=1796589348
+# shellcheck source=lib.sh
+. "$(dirname "$0")/lib.sh"
+need mknod mkfifo timeout cmp stat
 cd "$work" || fail "cd"
-"$exporter" make-iso --quiet --data "$dat" --out ref.iso || fail "export to a file"
+export_iso "$dat" ref.iso
 
 # Nodes of our own, so that a fault can only ever replace a node in this folder.
 mknod chardev c 1 3 || fail "mknod (needs root)"  # the numbers of /dev/null
-mkfifo fifo || fail "mkfifo"
-mkdir folder || fail "mkdir"
-ln -s chardev link-to-device || fail "ln"
+mkfifo fifo && mkdir folder && ln -s chardev link-to-device || fail "mkfifo, mkdir or ln"
 kinds="chardev fifo folder link-to-device"
 if command -v python3 >/dev/null &&
   python3 -c 'import socket,sys; socket.socket(socket.AF_UNIX).bind(sys.argv[1])' sock; then
-  kinds="$kinds sock"
+  kinds+=" sock"
 fi
 head -c 1048576 /dev/zero >backing
 if loop=$(losetup -f --show backing 2>/dev/null); then
+  on_exit "losetup -d '$loop'"
   mknod blockdev b "$((0x$(stat -c %t "$loop")))" "$((0x$(stat -c %T "$loop")))" || fail "mknod b"
-  kinds="$kinds blockdev"
+  kinds+=" blockdev"
 else
   loop=''
   echo "  no loop device here: the block device case is skipped"
@@ -58,7 +45,7 @@ for kind in $kinds; do
   echo "  $kind refused: $(cat err)"
 done
 [ -L link-to-device ] || fail "the link was replaced"
-if [ -n "$loop" ]; then cmp -s backing <(head -c 1048576 /dev/zero) || fail "the loop device was written"; fi
+[ -z "$loop" ] || is_zeros backing 1048576 || fail "the loop device was written"
 
 echo "standard output"
 "$exporter" make-iso --data "$dat" --out - 2>trace | cat >piped.iso
@@ -78,8 +65,9 @@ grep -q 'already exists' err || fail "taken partial name: $(cat err)"
 [ "$(stat -L -c '%F %t:%T' taken.iso.partial)" = "character special file 1:3" ] || fail "the link's target changed"
 
 echo "a full file system"
-mkdir small && if mount -t tmpfs -o size=1m tmpfs small 2>/dev/null; then
-  small=$work/small
+mkdir small || fail "mkdir"
+if mount -t tmpfs -o size=1m tmpfs small 2>/dev/null; then
+  on_exit "umount '$work/small'"
   "$exporter" make-iso --quiet --data "$dat" --out small/cd.iso 2>err && fail "a full file system was accepted"
   grep -q 'No space left on device' err || fail "full file system: $(cat err)"
   [ -z "$(ls -A small)" ] || fail "left behind: $(ls -A small)"
