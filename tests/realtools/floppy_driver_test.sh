@@ -9,11 +9,12 @@
 #     disk (written), and a 5.25-inch 1.2 MB drive (not offered).
 #
 # usage: floppy_driver_test.sh INSTALLER EXPORTER SAMPLE_BUILD_DIR SAMPLE_SOURCE_DIR CACHE_DIR
-installer=$(realpath "$1") exporter=$(realpath "$2") built=$(realpath "$3") cache="$5/floppy-guest"
+installer=$(realpath "$1") exporter=$(realpath "$2") built=$(realpath "$3") source=$(realpath "$4")
+cache="$5/floppy-guest"
 here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=lib.sh
 . "$here/lib.sh"
-need qemu-system-x86_64 busybox gzip ldd fsck.fat mkfs.fat cmp timeout mkfifo
+need qemu-system-x86_64 qemu-system-i386 busybox gzip ldd fsck.fat mkfs.fat cmp timeout mkfifo
 ldd "$(command -v busybox)" >/dev/null 2>&1 && skip "busybox is not the static build (busybox-static)"
 pids=()
 on_exit 'kill "${pids[@]}"; wait'
@@ -132,6 +133,8 @@ has_line "$work/mounted.case" "Error: The floppy drive is in use by another prog
 cmp -s "$work/mounted.img" "$work/mounted.orig" || fail "the mounted disk was written"
 check_case "$work/disk.log" write 0
 check_written "$work/blank.img" "$work/export.img"
+# The disk the driver wrote boots: the README line appears on COM1.
+boot_floppy written "$(head -n 1 "$source/files/readme.txt" | tr -d '\r')" "$work/blank.img"
 has_line "$work/write.case" "Writing cylinder $used of $used"
 has_line "$work/write.case" "$finished"
 for name in protected empty; do
