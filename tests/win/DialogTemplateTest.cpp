@@ -325,31 +325,6 @@ TEST_F(Win32DialogTest, AnotherThreadSetsTheControlsAndEndsTheDialog) {
   EXPECT_EQ(dialog_.GetListSelection(1015), platform::kNoSelection);
 }
 
-TEST_F(Win32DialogTest, EscapeGivesCancelAndCloseEndsOnlyWhenTheProgramAgrees) {
-  ScriptedEvents events;
-  int closes = 0;
-  events.onShown = [&] {
-    // Escape pressed in the dialog.
-    PostMessageA(dialog_.window(), WM_KEYDOWN, VK_ESCAPE, 0);
-  };
-  events.onCommand = [&](int id) {
-    // The first close is refused, the second accepted.
-    if (id == platform::kIdCancelCommand) PostMessageA(dialog_.window(), WM_CLOSE, 0, 0);
-  };
-  events.onClose = [&] {
-    if (++closes == 1) {
-      PostMessageA(dialog_.window(), WM_CLOSE, 0, 0);
-      return false;
-    }
-    return true;
-  };
-
-  Watchdog watchdog(dialog_);
-  EXPECT_EQ(dialog_.RunModal(events), platform::kIdCancelCommand);
-  const std::vector<std::string> expectedLog = {"init", "show", "command 2", "close", "close"};
-  EXPECT_EQ(WithoutClosingHide(events.log), expectedLog);
-}
-
 // What a message box showed, and to whom it belonged, when a thread of the test pressed
 // `button` in it.
 struct BoxSeen {
@@ -377,7 +352,9 @@ BoxSeen ShowBox(platform::Win32Dialog& dialog, const char* text, const char* cap
   return seen;
 }
 
-TEST_F(Win32DialogTest, MessageBoxIsOwnedByTheDialogOnlyWhileItRunsAndWhenAsked) {
+// A box is owned by the dialog only while it runs and when asked; Escape gives the cancel
+// command, and closing ends the dialog only when the program agrees.
+TEST_F(Win32DialogTest, MessageBoxesEscapeAndCloseFollowTheProgram) {
   const BoxSeen before = ShowBox(dialog_, "Nothing to show yet.", "Before", IDCANCEL, true);
   EXPECT_EQ(before.answer, platform::kIdCancel);
   EXPECT_EQ(before.owner, nullptr);
@@ -386,22 +363,32 @@ TEST_F(Win32DialogTest, MessageBoxIsOwnedByTheDialogOnlyWhileItRunsAndWhenAsked)
   ScriptedEvents events;
   HWND dialogWindow = nullptr;
   BoxSeen owned, free;
+  int closes = 0;
   events.onShown = [&] {
     PostMessageA(dialog_.window(), WM_COMMAND, MAKEWPARAM(1003, BN_CLICKED), 0);
   };
   events.onCommand = [&](int id) {
+    if (id == platform::kIdCancelCommand) PostMessageA(dialog_.window(), WM_CLOSE, 0, 0);
     if (id != 1003) return;
     dialogWindow = dialog_.window();
     owned = ShowBox(dialog_, "Owned.", "Owned box", IDOK, true);
     free = ShowBox(dialog_, "Free.", "Free box", IDCANCEL, false);
-    dialog_.EndDialog(5);
+    PostMessageA(dialog_.window(), WM_KEYDOWN, VK_ESCAPE, 0);  // Escape pressed in the dialog
+  };
+  events.onClose = [&] {  // the first close is refused, the second accepted
+    if (++closes > 1) return true;
+    PostMessageA(dialog_.window(), WM_CLOSE, 0, 0);
+    return false;
   };
   Watchdog watchdog(dialog_);
-  EXPECT_EQ(dialog_.RunModal(events), 5);
+  EXPECT_EQ(dialog_.RunModal(events), platform::kIdCancelCommand);
   EXPECT_EQ(owned.answer, platform::kIdOk);
   EXPECT_EQ(owned.owner, dialogWindow);
   EXPECT_EQ(free.answer, platform::kIdCancel);
   EXPECT_EQ(free.owner, nullptr);
+  const std::vector<std::string> expectedLog = {"init",      "show",  "command 1003",
+                                                "command 2", "close", "close"};
+  EXPECT_EQ(WithoutClosingHide(events.log), expectedLog);
 }
 
 }  // namespace

@@ -42,8 +42,6 @@ constexpr HRESULT kBadVarType = static_cast<HRESULT>(0x80020008u);    // DISP_E_
 // IMAPI_E_MEDIUM_NOTPRESENT and IMAPI_S_PROPERTIESIGNORED.
 constexpr HRESULT kMediaNotPresent = static_cast<HRESULT>(0x8004020Fu);
 constexpr HRESULT kPropertiesIgnored = 0x00040200;
-constexpr DWORD kInprocOrLocal = 5;  // CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER
-constexpr DWORD kAllContexts = 23;   // CLSCTX_ALL
 
 /// The registry form of a GUID, as the system formats it.
 std::string GuidText(const GUID& guid) {
@@ -278,20 +276,15 @@ HRESULT STDMETHODCALLTYPE FakeWriteMultiple(void* object, ULONG count, const PRO
   return self->result;
 }
 
-/// The CoCreateInstance stand-in: logs each request and hands out `object`.
+/// The CoCreateInstance stand-in: logs each request as "class interface context" and hands
+/// out `object`.
 struct FakeCreation {
-  struct Request {
-    CLSID classId;
-    DWORD context;
-    IID interfaceId;
-  };
-
   platform::ComCreateFunction Function() {
     return [this](REFCLSID classId, DWORD context, REFIID interfaceId, void** out) {
-      requests.push_back({classId, context, interfaceId});
+      requests.push_back(GuidText(classId) + " " + GuidText(interfaceId) + " " +
+                         std::to_string(context));
       *out = nullptr;
-      if (FAILED(result)) return result;
-      if (object != nullptr) {
+      if (SUCCEEDED(result) && object != nullptr) {
         object->AddRef();
         *out = object;
       }
@@ -301,7 +294,7 @@ struct FakeCreation {
 
   HRESULT result = S_OK;
   IUnknown* object = nullptr;
-  std::vector<Request> requests;
+  std::vector<std::string> requests;
 };
 
 /// Objects of the interface kinds that are not the Windows disc recording's own: the
@@ -360,52 +353,39 @@ std::function<bool(platform::DiscRecording&, HResult*)> Creates(Creator<Object> 
   };
 }
 
+// Context 5 is CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER, 23 CLSCTX_ALL.
 TEST(CreationTest, EachObjectIsAskedForByClassInterfaceAndContextAndFailsCleanly) {
   using Recording = platform::DiscRecording;
-  struct Row {
-    const char* name;
-    std::function<bool(Recording&, HResult*)> create;
-    const char* classId;
-    const char* interfaceId;
-    DWORD context;
+  const std::pair<std::function<bool(Recording&, HResult*)>, const char*> rows[] = {
+      {Creates(&Recording::CreateShellCdBurn),  // CDBurn
+       "{FBEB8A05-BEEE-4442-804E-409D6C4515E9} {3D73A659-E5D0-4D42-AFC0-5121BA425C8D} 5"},
+      {Creates(&Recording::CreateDiscMaster),  // MSDiscMasterObj
+       "{520CCA63-51A5-11D3-9144-00104BA11C5E} {520CCA62-51A5-11D3-9144-00104BA11C5E} 5"},
+      {Creates(&Recording::CreateDiscMaster2),  // MsftDiscMaster2
+       "{2735412E-7F64-5B0F-8F00-5D77AFBE261E} {27354130-7F64-5B0F-8F00-5D77AFBE261E} 23"},
+      {Creates(&Recording::CreateRecorder2),  // MsftDiscRecorder2
+       "{2735412D-7F64-5B0F-8F00-5D77AFBE261E} {27354133-7F64-5B0F-8F00-5D77AFBE261E} 23"},
+      {Creates(&Recording::CreateDataWriter2),  // MsftDiscFormat2Data
+       "{2735412A-7F64-5B0F-8F00-5D77AFBE261E} {27354153-9F64-5B0F-8F00-5D77AFBE261E} 23"},
   };
-  const Row rows[] = {
-      {"CDBurn", Creates(&Recording::CreateShellCdBurn), "{FBEB8A05-BEEE-4442-804E-409D6C4515E9}",
-       "{3D73A659-E5D0-4D42-AFC0-5121BA425C8D}", kInprocOrLocal},
-      {"MSDiscMasterObj", Creates(&Recording::CreateDiscMaster),
-       "{520CCA63-51A5-11D3-9144-00104BA11C5E}", "{520CCA62-51A5-11D3-9144-00104BA11C5E}",
-       kInprocOrLocal},
-      {"MsftDiscMaster2", Creates(&Recording::CreateDiscMaster2),
-       "{2735412E-7F64-5B0F-8F00-5D77AFBE261E}", "{27354130-7F64-5B0F-8F00-5D77AFBE261E}",
-       kAllContexts},
-      {"MsftDiscRecorder2", Creates(&Recording::CreateRecorder2),
-       "{2735412D-7F64-5B0F-8F00-5D77AFBE261E}", "{27354133-7F64-5B0F-8F00-5D77AFBE261E}",
-       kAllContexts},
-      {"MsftDiscFormat2Data", Creates(&Recording::CreateDataWriter2),
-       "{2735412A-7F64-5B0F-8F00-5D77AFBE261E}", "{27354153-9F64-5B0F-8F00-5D77AFBE261E}",
-       kAllContexts},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.name);
+  for (const auto& [create, request] : rows) {
+    SCOPED_TRACE(request);
     FakeCom object;
     FakeCreation creation;
     creation.object = object.Unknown();
     const auto recording = platform::MakeWin32DiscRecording(creation.Function());
     HResult result = 0;
-    EXPECT_TRUE(row.create(*recording, &result));
+    EXPECT_TRUE(create(*recording, &result));
     EXPECT_EQ(result, S_OK);
-    ASSERT_EQ(creation.requests.size(), 1u);
-    EXPECT_EQ(GuidText(creation.requests[0].classId), row.classId);
-    EXPECT_EQ(GuidText(creation.requests[0].interfaceId), row.interfaceId);
-    EXPECT_EQ(creation.requests[0].context, row.context);
+    EXPECT_EQ(creation.requests, std::vector<std::string>{request});
     EXPECT_EQ(object.references, 0);  // released with its wrapper
 
     creation.result = platform::kClassNotRegistered;
-    EXPECT_FALSE(row.create(*recording, &result));
+    EXPECT_FALSE(create(*recording, &result));
     EXPECT_EQ(result, platform::kClassNotRegistered);
     creation.result = S_OK;
     creation.object = nullptr;  // a success without an object
-    EXPECT_FALSE(row.create(*recording, &result));
+    EXPECT_FALSE(create(*recording, &result));
     EXPECT_EQ(result, platform::kEPointer);
     EXPECT_EQ(object.references, 0);
   }
