@@ -145,70 +145,68 @@ FakeCom::FakeCom() : vtable(nullptr), table(TrapTable(std::make_index_sequence<k
   table[2] = AsSlot(&FakeRelease);
 }
 
+/// Notes that slot `slot` was reached and gives the scripted result.
+HRESULT Reached(void* object, size_t slot) {
+  Self(object)->calls.push_back(slot);
+  return Self(object)->result;
+}
+
 /// A method without arguments.
 template <size_t S>
 HRESULT STDMETHODCALLTYPE NoArguments(void* object) {
-  Self(object)->calls.push_back(S);
-  return Self(object)->result;
+  return Reached(object, S);
 }
 
 /// A method that hands out the child registered for its slot.
 template <size_t S>
-HRESULT STDMETHODCALLTYPE HandOut(void* object, void** out) {
-  FakeCom* self = Self(object);
-  self->calls.push_back(S);
-  *out = nullptr;
-  if (FAILED(self->result)) return self->result;
-  IUnknown* child = self->children.at(S);
-  child->AddRef();
-  *out = child;
-  return self->result;
+HRESULT STDMETHODCALLTYPE HandOut(void* object, IUnknown** out) {
+  *out = SUCCEEDED(Reached(object, S)) ? Self(object)->children.at(S) : nullptr;
+  if (*out != nullptr) (*out)->AddRef();
+  return Self(object)->result;
 }
 
 /// A method that takes one interface pointer.
 template <size_t S>
 HRESULT STDMETHODCALLTYPE TakePointer(void* object, void* pointer) {
-  Self(object)->calls.push_back(S);
   Self(object)->pointers.push_back(pointer);
-  return Self(object)->result;
+  return Reached(object, S);
 }
 
 /// A method that takes one BSTR; its length prefix is kept too.
 template <size_t S>
 HRESULT STDMETHODCALLTYPE TakeBstr(void* object, BSTR text) {
-  Self(object)->calls.push_back(S);
   Self(object)->texts.emplace_back(text, SysStringLen(text));
+  return Reached(object, S);
+}
+
+// IDiscRecorder slot 8: a new BSTR copy of the object's answer.
+HRESULT STDMETHODCALLTYPE GivePath(void* object, BSTR* out) {
+  *out = SUCCEEDED(Reached(object, 8)) ? SysAllocString(Self(object)->answer.c_str()) : nullptr;
   return Self(object)->result;
 }
 
-/// A method that hands out a new BSTR copy of the object's answer.
-template <size_t S>
-HRESULT STDMETHODCALLTYPE GiveBstr(void* object, BSTR* out) {
-  FakeCom* self = Self(object);
-  self->calls.push_back(S);
-  *out = SUCCEEDED(self->result) ? SysAllocString(self->answer.c_str()) : nullptr;
-  return self->result;
+// IDiscMaster2 slot 8: the same, for an index.
+HRESULT STDMETHODCALLTYPE GiveItem(void* object, LONG index, BSTR* out) {
+  Self(object)->numbers.push_back(index);
+  return GivePath(object, out);
 }
 
 // ICDBurn slot 5.
 HRESULT STDMETHODCALLTYPE FakeHasRecordableDrive(void* object, BOOL* has) {
-  Self(object)->calls.push_back(5);
   *has = Self(object)->flag;
-  return Self(object)->result;
+  return Reached(object, 5);
 }
 
 // IDiscMaster slot 13.
 HRESULT STDMETHODCALLTYPE FakeRecordDisc(void* object, boolean simulate, boolean eject) {
-  Self(object)->calls.push_back(13);
-  Self(object)->numbers.push_back(simulate);
-  Self(object)->numbers.push_back(eject);
-  return Self(object)->result;
+  Self(object)->numbers.insert(Self(object)->numbers.end(), {simulate, eject});
+  return Reached(object, 13);
 }
 
 // IEnumDiscMasterFormats slot 3.
 HRESULT STDMETHODCALLTYPE FakeNextFormats(void* object, ULONG count, IID* ids, ULONG* fetched) {
   FakeCom* self = Self(object);
-  self->calls.push_back(3);
+  Reached(object, 3);
   self->numbers.push_back(count);
   *fetched = std::min<ULONG>(count, static_cast<ULONG>(self->formats.size()));
   std::copy(self->formats.begin(), self->formats.begin() + *fetched, ids);
@@ -216,34 +214,24 @@ HRESULT STDMETHODCALLTYPE FakeNextFormats(void* object, ULONG count, IID* ids, U
 }
 
 // IEnumDiscRecorders slot 3: the recorders one after the other.
-HRESULT STDMETHODCALLTYPE FakeNextRecorder(void* object, ULONG count, void** recorders,
+HRESULT STDMETHODCALLTYPE FakeNextRecorder(void* object, ULONG count, IUnknown** recorders,
                                            ULONG* fetched) {
   FakeCom* self = Self(object);
-  self->calls.push_back(3);
+  Reached(object, 3);
   self->numbers.push_back(count);
-  *fetched = 0;
-  recorders[0] = nullptr;
-  if (self->recorders.empty()) return S_FALSE;
-  IUnknown* next = self->recorders.front();
+  *fetched = self->recorders.empty() ? 0 : 1;
+  recorders[0] = self->recorders.empty() ? nullptr : self->recorders.front();
+  if (*fetched == 0) return S_FALSE;
   self->recorders.erase(self->recorders.begin());
-  next->AddRef();
-  recorders[0] = next;
-  *fetched = 1;
+  recorders[0]->AddRef();
   return count == 1 ? S_OK : S_FALSE;
 }
 
 // IJolietDiscMaster slot 6.
 HRESULT STDMETHODCALLTYPE FakeAddData(void* object, void* storage, long overwrite) {
-  Self(object)->calls.push_back(6);
   Self(object)->pointers.push_back(storage);
   Self(object)->numbers.push_back(overwrite);
-  return Self(object)->result;
-}
-
-// IDiscMaster2 slot 8.
-HRESULT STDMETHODCALLTYPE FakeGetItem(void* object, LONG index, BSTR* out) {
-  Self(object)->numbers.push_back(index);
-  return GiveBstr<8>(object, out);
+  return Reached(object, 6);
 }
 
 // IPropertyStorage slot 3: every property read is the child stream, as a stream or as an
@@ -251,10 +239,8 @@ HRESULT STDMETHODCALLTYPE FakeGetItem(void* object, LONG index, BSTR* out) {
 HRESULT STDMETHODCALLTYPE FakeReadMultiple(void* object, ULONG count, const PROPSPEC* selectors,
                                            PROPVARIANT* values) {
   FakeCom* self = Self(object);
-  self->calls.push_back(3);
-  self->numbers.push_back(count);
-  self->numbers.push_back(selectors[0].ulKind);
-  self->numbers.push_back(selectors[0].propid);
+  Reached(object, 3);
+  self->numbers.insert(self->numbers.end(), {count, selectors[0].ulKind, selectors[0].propid});
   values[0].vt = self->flag ? VT_STREAM : VT_UNKNOWN;
   values[0].punkVal = self->children.at(3);  // pStream shares the place
   values[0].punkVal->AddRef();
@@ -265,15 +251,13 @@ HRESULT STDMETHODCALLTYPE FakeReadMultiple(void* object, ULONG count, const PROP
 HRESULT STDMETHODCALLTYPE FakeWriteMultiple(void* object, ULONG count, const PROPSPEC* selectors,
                                             const PROPVARIANT* values, PROPID firstNewId) {
   FakeCom* self = Self(object);
-  self->calls.push_back(4);
-  self->numbers.push_back(count);
-  self->numbers.push_back(selectors[0].ulKind);
-  self->numbers.push_back(selectors[0].propid);
+  self->numbers.insert(self->numbers.end(), {count, selectors[0].ulKind, selectors[0].propid});
   self->written = values[0];
-  if (values[0].vt == VT_BSTR)
+  if (values[0].vt == VT_BSTR) {
     self->texts.emplace_back(values[0].bstrVal, SysStringLen(values[0].bstrVal));
+  }
   self->firstNewId = firstNewId;
-  return self->result;
+  return Reached(object, 4);
 }
 
 /// The CoCreateInstance stand-in: logs each request as "class interface context" and hands
@@ -409,13 +393,13 @@ class StandInTest : public ::testing::Test {
     formats_.Set(3, AsSlot(&FakeNextFormats));
     recorders_.Set(3, AsSlot(&FakeNextRecorder));
     for (FakeCom* recorder : {&recorder_, &second_}) {
-      recorder->Set(8, AsSlot(&GiveBstr<8>));
+      recorder->Set(8, AsSlot(&GivePath));
       recorder->Set(17, AsSlot(&NoArguments<17>));
     }
     joliet_.Set(6, AsSlot(&FakeAddData));
     joliet_.Set(8, AsSlot(&TakePointer<8>));
     shell_.Set(5, AsSlot(&FakeHasRecordableDrive));
-    master2_.Set(8, AsSlot(&FakeGetItem));
+    master2_.Set(8, AsSlot(&GiveItem));
     recorder2_.Set(7, AsSlot(&NoArguments<7>));
     recorder2_.Set(13, AsSlot(&TakeBstr<13>));
     writer2_.Set(12, AsSlot(&TakePointer<12>));
