@@ -12,11 +12,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <functional>
 #include <map>
 #include <memory>
@@ -26,9 +26,8 @@
 #include <vector>
 
 #include "platform/DiscRecording.h"
-#include "platform/Host.h"
-#include "platform/Threads.h"
 #include "platform/win32/ImapiDeclarations.h"
+#include "tests/fakes/FakeDiscRecording.h"
 
 namespace {
 
@@ -43,8 +42,6 @@ constexpr HRESULT kBadVarType = static_cast<HRESULT>(0x80020008u);    // DISP_E_
 // IMAPI_E_MEDIUM_NOTPRESENT and IMAPI_S_PROPERTIESIGNORED.
 constexpr HRESULT kMediaNotPresent = static_cast<HRESULT>(0x8004020Fu);
 constexpr HRESULT kPropertiesIgnored = 0x00040200;
-constexpr DWORD kInprocOrLocal = 5;  // CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER
-constexpr DWORD kAllContexts = 23;   // CLSCTX_ALL
 
 /// The registry form of a GUID, as the system formats it.
 std::string GuidText(const GUID& guid) {
@@ -52,12 +49,6 @@ std::string GuidText(const GUID& guid) {
   const int length = StringFromGUID2(guid, wide, 40);
   std::string text;
   for (int i = 0; i + 1 < length; ++i) text.push_back(static_cast<char>(wide[i]));
-  return text;
-}
-
-std::string Hex(HRESULT result) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(result));
   return text;
 }
 
@@ -154,109 +145,93 @@ FakeCom::FakeCom() : vtable(nullptr), table(TrapTable(std::make_index_sequence<k
   table[2] = AsSlot(&FakeRelease);
 }
 
+/// Notes that slot `slot` was reached and gives the scripted result.
+HRESULT Reached(void* object, size_t slot) {
+  Self(object)->calls.push_back(slot);
+  return Self(object)->result;
+}
+
 /// A method without arguments.
 template <size_t S>
 HRESULT STDMETHODCALLTYPE NoArguments(void* object) {
-  Self(object)->calls.push_back(S);
-  return Self(object)->result;
+  return Reached(object, S);
 }
 
 /// A method that hands out the child registered for its slot.
 template <size_t S>
-HRESULT STDMETHODCALLTYPE HandOut(void* object, void** out) {
-  FakeCom* self = Self(object);
-  self->calls.push_back(S);
-  *out = nullptr;
-  if (FAILED(self->result)) return self->result;
-  IUnknown* child = self->children.at(S);
-  child->AddRef();
-  *out = child;
-  return self->result;
+HRESULT STDMETHODCALLTYPE HandOut(void* object, IUnknown** out) {
+  *out = SUCCEEDED(Reached(object, S)) ? Self(object)->children.at(S) : nullptr;
+  if (*out != nullptr) (*out)->AddRef();
+  return Self(object)->result;
 }
 
 /// A method that takes one interface pointer.
 template <size_t S>
 HRESULT STDMETHODCALLTYPE TakePointer(void* object, void* pointer) {
-  Self(object)->calls.push_back(S);
   Self(object)->pointers.push_back(pointer);
-  return Self(object)->result;
+  return Reached(object, S);
 }
 
 /// A method that takes one BSTR; its length prefix is kept too.
 template <size_t S>
 HRESULT STDMETHODCALLTYPE TakeBstr(void* object, BSTR text) {
-  Self(object)->calls.push_back(S);
   Self(object)->texts.emplace_back(text, SysStringLen(text));
+  return Reached(object, S);
+}
+
+// IDiscRecorder slot 8: a new BSTR copy of the object's answer.
+HRESULT STDMETHODCALLTYPE GivePath(void* object, BSTR* out) {
+  *out = SUCCEEDED(Reached(object, 8)) ? SysAllocString(Self(object)->answer.c_str()) : nullptr;
   return Self(object)->result;
 }
 
-/// A method that hands out a new BSTR copy of the object's answer.
-template <size_t S>
-HRESULT STDMETHODCALLTYPE GiveBstr(void* object, BSTR* out) {
-  FakeCom* self = Self(object);
-  self->calls.push_back(S);
-  *out = SUCCEEDED(self->result) ? SysAllocString(self->answer.c_str()) : nullptr;
-  return self->result;
+// IDiscMaster2 slot 8: the same, for an index.
+HRESULT STDMETHODCALLTYPE GiveItem(void* object, LONG index, BSTR* out) {
+  Self(object)->numbers.push_back(index);
+  return GivePath(object, out);
 }
 
 // ICDBurn slot 5.
 HRESULT STDMETHODCALLTYPE FakeHasRecordableDrive(void* object, BOOL* has) {
-  Self(object)->calls.push_back(5);
   *has = Self(object)->flag;
-  return Self(object)->result;
+  return Reached(object, 5);
 }
 
 // IDiscMaster slot 13.
 HRESULT STDMETHODCALLTYPE FakeRecordDisc(void* object, boolean simulate, boolean eject) {
-  Self(object)->calls.push_back(13);
-  Self(object)->numbers.push_back(simulate);
-  Self(object)->numbers.push_back(eject);
-  return Self(object)->result;
+  Self(object)->numbers.insert(Self(object)->numbers.end(), {simulate, eject});
+  return Reached(object, 13);
 }
 
 // IEnumDiscMasterFormats slot 3.
 HRESULT STDMETHODCALLTYPE FakeNextFormats(void* object, ULONG count, IID* ids, ULONG* fetched) {
   FakeCom* self = Self(object);
-  self->calls.push_back(3);
+  Reached(object, 3);
   self->numbers.push_back(count);
-  ULONG given = 0;
-  while (given < count && given < self->formats.size()) {
-    ids[given] = self->formats[given];
-    ++given;
-  }
-  *fetched = given;
-  return given == count ? S_OK : S_FALSE;
+  *fetched = std::min<ULONG>(count, static_cast<ULONG>(self->formats.size()));
+  std::copy(self->formats.begin(), self->formats.begin() + *fetched, ids);
+  return *fetched == count ? S_OK : S_FALSE;
 }
 
 // IEnumDiscRecorders slot 3: the recorders one after the other.
-HRESULT STDMETHODCALLTYPE FakeNextRecorder(void* object, ULONG count, void** recorders,
+HRESULT STDMETHODCALLTYPE FakeNextRecorder(void* object, ULONG count, IUnknown** recorders,
                                            ULONG* fetched) {
   FakeCom* self = Self(object);
-  self->calls.push_back(3);
+  Reached(object, 3);
   self->numbers.push_back(count);
-  *fetched = 0;
-  recorders[0] = nullptr;
-  if (self->recorders.empty()) return S_FALSE;
-  IUnknown* next = self->recorders.front();
+  *fetched = self->recorders.empty() ? 0 : 1;
+  recorders[0] = self->recorders.empty() ? nullptr : self->recorders.front();
+  if (*fetched == 0) return S_FALSE;
   self->recorders.erase(self->recorders.begin());
-  next->AddRef();
-  recorders[0] = next;
-  *fetched = 1;
+  recorders[0]->AddRef();
   return count == 1 ? S_OK : S_FALSE;
 }
 
 // IJolietDiscMaster slot 6.
 HRESULT STDMETHODCALLTYPE FakeAddData(void* object, void* storage, long overwrite) {
-  Self(object)->calls.push_back(6);
   Self(object)->pointers.push_back(storage);
   Self(object)->numbers.push_back(overwrite);
-  return Self(object)->result;
-}
-
-// IDiscMaster2 slot 8.
-HRESULT STDMETHODCALLTYPE FakeGetItem(void* object, LONG index, BSTR* out) {
-  Self(object)->numbers.push_back(index);
-  return GiveBstr<8>(object, out);
+  return Reached(object, 6);
 }
 
 // IPropertyStorage slot 3: every property read is the child stream, as a stream or as an
@@ -264,19 +239,11 @@ HRESULT STDMETHODCALLTYPE FakeGetItem(void* object, LONG index, BSTR* out) {
 HRESULT STDMETHODCALLTYPE FakeReadMultiple(void* object, ULONG count, const PROPSPEC* selectors,
                                            PROPVARIANT* values) {
   FakeCom* self = Self(object);
-  self->calls.push_back(3);
-  self->numbers.push_back(count);
-  self->numbers.push_back(selectors[0].ulKind);
-  self->numbers.push_back(selectors[0].propid);
-  IUnknown* stream = self->children.at(3);
-  stream->AddRef();
-  if (self->flag) {
-    values[0].vt = VT_STREAM;
-    values[0].pStream = reinterpret_cast<IStream*>(stream);
-  } else {
-    values[0].vt = VT_UNKNOWN;
-    values[0].punkVal = stream;
-  }
+  Reached(object, 3);
+  self->numbers.insert(self->numbers.end(), {count, selectors[0].ulKind, selectors[0].propid});
+  values[0].vt = self->flag ? VT_STREAM : VT_UNKNOWN;
+  values[0].punkVal = self->children.at(3);  // pStream shares the place
+  values[0].punkVal->AddRef();
   return S_OK;
 }
 
@@ -284,33 +251,24 @@ HRESULT STDMETHODCALLTYPE FakeReadMultiple(void* object, ULONG count, const PROP
 HRESULT STDMETHODCALLTYPE FakeWriteMultiple(void* object, ULONG count, const PROPSPEC* selectors,
                                             const PROPVARIANT* values, PROPID firstNewId) {
   FakeCom* self = Self(object);
-  self->calls.push_back(4);
-  self->numbers.push_back(count);
-  self->numbers.push_back(selectors[0].ulKind);
-  self->numbers.push_back(selectors[0].propid);
+  self->numbers.insert(self->numbers.end(), {count, selectors[0].ulKind, selectors[0].propid});
   self->written = values[0];
   if (values[0].vt == VT_BSTR) {
     self->texts.emplace_back(values[0].bstrVal, SysStringLen(values[0].bstrVal));
   }
-  if (values[0].vt == VT_LPWSTR) self->texts.emplace_back(values[0].pwszVal);
   self->firstNewId = firstNewId;
-  return self->result;
+  return Reached(object, 4);
 }
 
-/// The CoCreateInstance stand-in: logs each request and hands out `object`.
+/// The CoCreateInstance stand-in: logs each request as "class interface context" and hands
+/// out `object`.
 struct FakeCreation {
-  struct Request {
-    CLSID classId;
-    DWORD context;
-    IID interfaceId;
-  };
-
   platform::ComCreateFunction Function() {
     return [this](REFCLSID classId, DWORD context, REFIID interfaceId, void** out) {
-      requests.push_back({classId, context, interfaceId});
+      requests.push_back(GuidText(classId) + " " + GuidText(interfaceId) + " " +
+                         std::to_string(context));
       *out = nullptr;
-      if (FAILED(result)) return result;
-      if (object != nullptr) {
+      if (SUCCEEDED(result) && object != nullptr) {
         object->AddRef();
         *out = object;
       }
@@ -320,75 +278,47 @@ struct FakeCreation {
 
   HRESULT result = S_OK;
   IUnknown* object = nullptr;
-  std::vector<Request> requests;
+  std::vector<std::string> requests;
 };
 
-// Objects of the interface kinds that are not the Windows disc recording's own.
-class ForeignStream : public platform::DiscStream {
- public:
-  HResult Write(const void*, uint32_t, uint32_t* written) override {
-    *written = 0;
-    return platform::kSOk;
+/// Objects of the interface kinds that are not the Windows disc recording's own: the
+/// test fakes'.
+struct Foreign {
+  Foreign() {
+    recording.CreateTemporaryStorage(0, &storage);
+    storage->CreateStream(u"iso", 0, &stream);
+    recording.CreateRecorder2(&recorder2);
+    std::unique_ptr<platform::DiscMasterObject> master;
+    recording.CreateDiscMaster(&master);
+    std::unique_ptr<platform::RecorderEnumeration> list;
+    master->EnumDiscRecorders(&list);
+    uint32_t fetched = 0;
+    list->Next(&recorder, &fetched);
+    std::unique_ptr<platform::JolietFormat> joliet;
+    master->QueryJoliet(&joliet);
+    joliet->GetJolietProperties(&properties);
   }
-  HResult CopyTo(DiscStream&, uint64_t) override { return platform::kSOk; }
+
+  fakes::FakeDiscRecording recording;
+  std::unique_ptr<platform::DiscStorage> storage;
+  std::unique_ptr<platform::DiscStream> stream;
+  std::unique_ptr<platform::Recorder2Object> recorder2;
+  std::unique_ptr<platform::RecorderObject> recorder;
+  std::unique_ptr<platform::PropertySet> properties;
 };
 
-class ForeignStorage : public platform::DiscStorage {
- public:
-  HResult CreateStream(const std::u16string&, uint32_t,
-                       std::unique_ptr<platform::DiscStream>*) override {
-    return platform::kSOk;
-  }
-  HResult OpenStream(const std::u16string&, uint32_t,
-                     std::unique_ptr<platform::DiscStream>*) override {
-    return platform::kSOk;
-  }
-};
-
-class ForeignPropertySet : public platform::PropertySet {
- public:
-  HResult Enum(std::unique_ptr<platform::PropertyEnumerator>*) override { return platform::kSOk; }
-  HResult Read(uint32_t, platform::PropertyValue*) override { return platform::kSOk; }
-  HResult Write(uint32_t, const platform::PropertyValue&, uint32_t) override {
-    return platform::kSOk;
-  }
-};
-
-class ForeignRecorder : public platform::RecorderObject {
- public:
-  HResult GetPath(std::u16string*) override { return platform::kSOk; }
-  HResult Close() override { return platform::kSOk; }
-};
-
-class ForeignRecorder2 : public platform::Recorder2Object {
- public:
-  HResult InitializeDiscRecorder(const std::u16string&) override { return platform::kSOk; }
-  HResult EjectMedia() override { return platform::kSOk; }
-};
-
-/// All bytes of a stream, read through COM from its start.
-std::vector<uint8_t> ReadAll(platform::DiscStream& stream) {
+/// The first `size` bytes of a stream, read through COM from its start.
+std::vector<uint8_t> ReadAll(platform::DiscStream& stream, size_t size) {
   IStream* com = platform::Win32StreamInterface(stream);
-  EXPECT_NE(com, nullptr);
-  if (com == nullptr) return {};
+  std::vector<uint8_t> bytes(size + 1);
+  ULONG got = 0;
   LARGE_INTEGER start;
   start.QuadPart = 0;
-  EXPECT_EQ(com->Seek(start, STREAM_SEEK_SET, nullptr), S_OK);
-  std::vector<uint8_t> bytes;
-  uint8_t block[700];
-  for (;;) {
-    ULONG got = 0;
-    const HRESULT result = com->Read(block, sizeof block, &got);
-    EXPECT_TRUE(SUCCEEDED(result)) << Hex(result);
-    bytes.insert(bytes.end(), block, block + got);
-    if (FAILED(result) || got == 0) break;
+  if (com == nullptr || FAILED(com->Seek(start, STREAM_SEEK_SET, nullptr)) ||
+      FAILED(com->Read(bytes.data(), static_cast<ULONG>(bytes.size()), &got))) {
+    return {};
   }
-  return bytes;
-}
-
-std::vector<uint8_t> Pattern(size_t count, uint8_t seed) {
-  std::vector<uint8_t> bytes(count);
-  for (size_t i = 0; i < count; ++i) bytes[i] = static_cast<uint8_t>(i * 7 + seed + i / 256);
+  bytes.resize(got);
   return bytes;
 }
 
@@ -407,52 +337,39 @@ std::function<bool(platform::DiscRecording&, HResult*)> Creates(Creator<Object> 
   };
 }
 
+// Context 5 is CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER, 23 CLSCTX_ALL.
 TEST(CreationTest, EachObjectIsAskedForByClassInterfaceAndContextAndFailsCleanly) {
   using Recording = platform::DiscRecording;
-  struct Row {
-    const char* name;
-    std::function<bool(Recording&, HResult*)> create;
-    const char* classId;
-    const char* interfaceId;
-    DWORD context;
+  const std::pair<std::function<bool(Recording&, HResult*)>, const char*> rows[] = {
+      {Creates(&Recording::CreateShellCdBurn),  // CDBurn
+       "{FBEB8A05-BEEE-4442-804E-409D6C4515E9} {3D73A659-E5D0-4D42-AFC0-5121BA425C8D} 5"},
+      {Creates(&Recording::CreateDiscMaster),  // MSDiscMasterObj
+       "{520CCA63-51A5-11D3-9144-00104BA11C5E} {520CCA62-51A5-11D3-9144-00104BA11C5E} 5"},
+      {Creates(&Recording::CreateDiscMaster2),  // MsftDiscMaster2
+       "{2735412E-7F64-5B0F-8F00-5D77AFBE261E} {27354130-7F64-5B0F-8F00-5D77AFBE261E} 23"},
+      {Creates(&Recording::CreateRecorder2),  // MsftDiscRecorder2
+       "{2735412D-7F64-5B0F-8F00-5D77AFBE261E} {27354133-7F64-5B0F-8F00-5D77AFBE261E} 23"},
+      {Creates(&Recording::CreateDataWriter2),  // MsftDiscFormat2Data
+       "{2735412A-7F64-5B0F-8F00-5D77AFBE261E} {27354153-9F64-5B0F-8F00-5D77AFBE261E} 23"},
   };
-  const Row rows[] = {
-      {"CDBurn", Creates(&Recording::CreateShellCdBurn), "{FBEB8A05-BEEE-4442-804E-409D6C4515E9}",
-       "{3D73A659-E5D0-4D42-AFC0-5121BA425C8D}", kInprocOrLocal},
-      {"MSDiscMasterObj", Creates(&Recording::CreateDiscMaster),
-       "{520CCA63-51A5-11D3-9144-00104BA11C5E}", "{520CCA62-51A5-11D3-9144-00104BA11C5E}",
-       kInprocOrLocal},
-      {"MsftDiscMaster2", Creates(&Recording::CreateDiscMaster2),
-       "{2735412E-7F64-5B0F-8F00-5D77AFBE261E}", "{27354130-7F64-5B0F-8F00-5D77AFBE261E}",
-       kAllContexts},
-      {"MsftDiscRecorder2", Creates(&Recording::CreateRecorder2),
-       "{2735412D-7F64-5B0F-8F00-5D77AFBE261E}", "{27354133-7F64-5B0F-8F00-5D77AFBE261E}",
-       kAllContexts},
-      {"MsftDiscFormat2Data", Creates(&Recording::CreateDataWriter2),
-       "{2735412A-7F64-5B0F-8F00-5D77AFBE261E}", "{27354153-9F64-5B0F-8F00-5D77AFBE261E}",
-       kAllContexts},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.name);
+  for (const auto& [create, request] : rows) {
+    SCOPED_TRACE(request);
     FakeCom object;
     FakeCreation creation;
     creation.object = object.Unknown();
     const auto recording = platform::MakeWin32DiscRecording(creation.Function());
     HResult result = 0;
-    EXPECT_TRUE(row.create(*recording, &result));
+    EXPECT_TRUE(create(*recording, &result));
     EXPECT_EQ(result, S_OK);
-    ASSERT_EQ(creation.requests.size(), 1u);
-    EXPECT_EQ(GuidText(creation.requests[0].classId), row.classId);
-    EXPECT_EQ(GuidText(creation.requests[0].interfaceId), row.interfaceId);
-    EXPECT_EQ(creation.requests[0].context, row.context);
+    EXPECT_EQ(creation.requests, std::vector<std::string>{request});
     EXPECT_EQ(object.references, 0);  // released with its wrapper
 
     creation.result = platform::kClassNotRegistered;
-    EXPECT_FALSE(row.create(*recording, &result));
+    EXPECT_FALSE(create(*recording, &result));
     EXPECT_EQ(result, platform::kClassNotRegistered);
     creation.result = S_OK;
     creation.object = nullptr;  // a success without an object
-    EXPECT_FALSE(row.create(*recording, &result));
+    EXPECT_FALSE(create(*recording, &result));
     EXPECT_EQ(result, platform::kEPointer);
     EXPECT_EQ(object.references, 0);
   }
@@ -476,13 +393,13 @@ class StandInTest : public ::testing::Test {
     formats_.Set(3, AsSlot(&FakeNextFormats));
     recorders_.Set(3, AsSlot(&FakeNextRecorder));
     for (FakeCom* recorder : {&recorder_, &second_}) {
-      recorder->Set(8, AsSlot(&GiveBstr<8>));
+      recorder->Set(8, AsSlot(&GivePath));
       recorder->Set(17, AsSlot(&NoArguments<17>));
     }
     joliet_.Set(6, AsSlot(&FakeAddData));
     joliet_.Set(8, AsSlot(&TakePointer<8>));
     shell_.Set(5, AsSlot(&FakeHasRecordableDrive));
-    master2_.Set(8, AsSlot(&FakeGetItem));
+    master2_.Set(8, AsSlot(&GiveItem));
     recorder2_.Set(7, AsSlot(&NoArguments<7>));
     recorder2_.Set(13, AsSlot(&TakeBstr<13>));
     writer2_.Set(12, AsSlot(&TakePointer<12>));
@@ -514,17 +431,6 @@ class StandInTest : public ::testing::Test {
     }
   }
 
-  // The next recorder of a new enumeration.
-  std::unique_ptr<platform::RecorderObject> FirstRecorder() {
-    recorders_.recorders = {recorder_.Unknown()};
-    std::unique_ptr<platform::RecorderEnumeration> list;
-    EXPECT_EQ(master->EnumDiscRecorders(&list), S_OK);
-    std::unique_ptr<platform::RecorderObject> recorder;
-    uint32_t fetched = 0;
-    EXPECT_EQ(list->Next(&recorder, &fetched), S_OK);
-    return recorder;
-  }
-
   FakeCom master_, formats_, recorders_, recorder_, second_, joliet_;
   FakeCom shell_, master2_, recorder2_, writer2_;
   FakeCreation creation_;
@@ -539,81 +445,78 @@ class StandInTest : public ::testing::Test {
 // Each wrapper call reaches its method's slot with the caller's arguments and gives back
 // the method's own result.
 TEST_F(StandInTest, EachCallReachesItsSlotWithItsArgumentsAndResult) {
-  const std::unique_ptr<platform::RecorderObject> recorder = FirstRecorder();
-  ASSERT_NE(recorder, nullptr);
+  // The recorders come one by one, with their paths, until the enumeration says S_FALSE.
+  recorder_.answer = L"\\Device\\CdRom0";
+  second_.answer = L"\\Device\\CdRom1";
+  recorders_.recorders = {recorder_.Unknown(), second_.Unknown()};
+  std::unique_ptr<platform::RecorderEnumeration> list;
+  ASSERT_EQ(master->EnumDiscRecorders(&list), S_OK);
+  std::vector<std::unique_ptr<platform::RecorderObject>> found(3);
+  std::vector<std::u16string> paths(2);
+  for (size_t i = 0; i < found.size(); ++i) {
+    uint32_t fetched = 99;
+    EXPECT_EQ(list->Next(&found[i], &fetched), i < 2 ? S_OK : S_FALSE);
+    EXPECT_EQ(fetched, i < 2 ? 1u : 0u);
+    EXPECT_EQ(found[i] != nullptr, i < 2);
+    if (i < 2 && found[i] != nullptr) {
+      EXPECT_EQ(found[i]->GetPath(&paths[i]), S_OK);
+    }
+  }
+  EXPECT_EQ(paths, (std::vector<std::u16string>{u"\\Device\\CdRom0", u"\\Device\\CdRom1"}));
+  EXPECT_EQ(recorders_.numbers, (std::vector<int64_t>{1, 1, 1}));
+  EXPECT_EQ(master_.calls, (std::vector<size_t>{7}));
+  list.reset();
+  found[1].reset();
+  ASSERT_NE(found[0], nullptr);
+  platform::RecorderObject* recorder = found[0].get();
   shell_.flag = TRUE;  // a failed call must not pass it on
   bool has = true;
   std::u16string text;
+  // Per call: the object, the slot, the numbers, text and pointers it was given.
   struct Row {
-    const char* name;
     FakeCom* object;
+    size_t slot;
+    std::vector<int64_t> numbers;
+    std::wstring text;
+    std::vector<void*> pointers;
     std::function<HResult()> call;
-    std::vector<size_t> slots;
-    std::vector<int64_t> numbers = {};
-    std::vector<std::wstring> texts = {};
-    std::vector<void*> pointers = {};
   };
   const Row rows[] = {
-      {"Open", &master_, [&] { return master->Open(); }, {3}},
-      {"RecordDisc", &master_, [&] { return master->RecordDisc(false, true); }, {13}, {0, 1}},
-      {"RecordDisc simulated",
-       &master_,
-       [&] { return master->RecordDisc(true, false); },
-       {13},
-       {1, 0}},
-      {"Close", &master_, [&] { return master->Close(); }, {14}},
-      {"SetActiveDiscRecorder",
-       &master_,
-       [&] { return master->SetActiveDiscRecorder(recorder.get()); },
-       {9},
+      {&master_, 3, {}, L"", {}, [&] { return master->Open(); }},
+      {&master_, 13, {0, 1}, L"", {}, [&] { return master->RecordDisc(false, true); }},
+      {&master_, 13, {1, 0}, L"", {}, [&] { return master->RecordDisc(true, false); }},
+      {&master_, 14, {}, L"", {}, [&] { return master->Close(); }},
+      {&master_, 9, {}, L"", {&recorder_}, [&] { return master->SetActiveDiscRecorder(recorder); }},
+      {&master_, 9, {}, L"", {nullptr}, [&] { return master->SetActiveDiscRecorder(nullptr); }},
+      {&recorder_, 8, {}, L"", {}, [&] { return recorder->GetPath(&text); }},
+      {&recorder_, 17, {}, L"", {}, [&] { return recorder->Close(); }},
+      {&shell_, 5, {}, L"", {}, [&] { return shell->HasRecordableDrive(&has); }},
+      {&master2_, 8, {2}, L"", {}, [&] { return master2->GetItem(2, &text); }},
+      {&recorder2_,
+       13,
        {},
+       L"{a1b2}\\?\\ide#cdrom",
        {},
-       {&recorder_}},
-      {"SetActiveDiscRecorder none",
-       &master_,
-       [&] { return master->SetActiveDiscRecorder(nullptr); },
-       {9},
-       {},
-       {},
-       {nullptr}},
-      {"GetPath", &recorder_, [&] { return recorder->GetPath(&text); }, {8}},
-      {"Recorder Close", &recorder_, [&] { return recorder->Close(); }, {17}},
-      {"HasRecordableDrive", &shell_, [&] { return shell->HasRecordableDrive(&has); }, {5}},
-      {"GetItem", &master2_, [&] { return master2->GetItem(2, &text); }, {8}, {2}},
-      {"InitializeDiscRecorder",
-       &recorder2_,
-       [&] { return recorder2->InitializeDiscRecorder(u"{a1b2}\\?\\ide#cdrom"); },
-       {13},
-       {},
-       {L"{a1b2}\\?\\ide#cdrom"}},
-      {"EjectMedia", &recorder2_, [&] { return recorder2->EjectMedia(); }, {7}},
-      {"PutRecorder",
-       &writer2_,
-       [&] { return writer2->PutRecorder(*recorder2); },
-       {12},
-       {},
-       {},
-       {&recorder2_}},
-      {"PutClientName",
-       &writer2_,
-       [&] { return writer2->PutClientName(u"Talvo"); },
-       {30},
-       {},
-       {L"Talvo"}},
+       [&] { return recorder2->InitializeDiscRecorder(u"{a1b2}\\?\\ide#cdrom"); }},
+      {&recorder2_, 7, {}, L"", {}, [&] { return recorder2->EjectMedia(); }},
+      {&writer2_, 12, {}, L"", {&recorder2_}, [&] { return writer2->PutRecorder(*recorder2); }},
+      {&writer2_, 30, {}, L"Talvo", {}, [&] { return writer2->PutClientName(u"Talvo"); }},
   };
   for (const Row& row : rows) {
-    SCOPED_TRACE(row.name);
-    row.object->calls.clear();
-    row.object->numbers.clear();
-    row.object->texts.clear();
-    row.object->pointers.clear();
-    row.object->result = kMediaNotPresent;
+    SCOPED_TRACE("row " + std::to_string(&row - rows));
+    FakeCom& object = *row.object;
+    object.calls.clear();
+    object.numbers.clear();
+    object.texts.clear();
+    object.pointers.clear();
+    object.result = kMediaNotPresent;
     EXPECT_EQ(row.call(), kMediaNotPresent);
-    row.object->result = S_OK;
-    EXPECT_EQ(row.object->calls, row.slots);
-    EXPECT_EQ(row.object->numbers, row.numbers);
-    EXPECT_EQ(row.object->texts, row.texts);
-    EXPECT_EQ(row.object->pointers, row.pointers);
+    object.result = S_OK;
+    EXPECT_EQ(object.calls, std::vector<size_t>{row.slot});
+    EXPECT_EQ(object.numbers, row.numbers);
+    EXPECT_EQ(object.texts,
+              row.text.empty() ? std::vector<std::wstring>{} : std::vector<std::wstring>{row.text});
+    EXPECT_EQ(object.pointers, row.pointers);
   }
   // What failed calls hand back is empty; what successful ones hand back is converted.
   EXPECT_FALSE(has);
@@ -625,48 +528,27 @@ TEST_F(StandInTest, EachCallReachesItsSlotWithItsArgumentsAndResult) {
   EXPECT_EQ(master2->GetItem(0, &text), S_OK);
   EXPECT_EQ(text, u"{a1b2}\\?\\ide#cdrom");
   EXPECT_EQ(recorder_.references, 1);  // the caller's only
+  EXPECT_EQ(second_.references, 0);
 }
 
-TEST_F(StandInTest, ObjectsOfAnotherKindAreRefusedWithoutACall) {
-  ForeignRecorder recorder;
-  ForeignRecorder2 recorder2Object;
-  ForeignStream stream;
-  ForeignStorage storage;
-  ForeignPropertySet properties;
+// Joliet is asked for by its interface; objects of another kind are refused without a call.
+TEST_F(StandInTest, JolietIsAskedForAndObjectsOfAnotherKindAreRefusedWithoutACall) {
+  Foreign foreign;
+  ASSERT_NE(foreign.properties, nullptr);
   std::unique_ptr<platform::JolietFormat> joliet;
   ASSERT_EQ(master->QueryJoliet(&joliet), S_OK);
-  EXPECT_EQ(master->SetActiveDiscRecorder(&recorder), platform::kEPointer);
-  EXPECT_EQ(writer2->PutRecorder(recorder2Object), platform::kEPointer);
-  EXPECT_EQ(writer2->Write(stream), platform::kEPointer);
-  EXPECT_EQ(joliet->AddData(storage, 1), platform::kEPointer);
-  EXPECT_EQ(joliet->SetJolietProperties(properties), platform::kEPointer);
+  ASSERT_NE(joliet, nullptr);
+  EXPECT_EQ(GuidText(master_.askedInterfaces.back()), "{E3BC42CE-4E5C-11D3-9144-00104BA11C5E}");
+  EXPECT_EQ(master->SetActiveDiscRecorder(foreign.recorder.get()), platform::kEPointer);
+  EXPECT_EQ(writer2->PutRecorder(*foreign.recorder2), platform::kEPointer);
+  EXPECT_EQ(writer2->Write(*foreign.stream), platform::kEPointer);
+  EXPECT_EQ(joliet->AddData(*foreign.storage, 1), platform::kEPointer);
+  EXPECT_EQ(joliet->SetJolietProperties(*foreign.properties), platform::kEPointer);
   for (const FakeCom* fake : {&master_, &writer2_, &joliet_}) EXPECT_TRUE(fake->calls.empty());
-}
-
-TEST_F(StandInTest, RecordersComeOneByOneWithTheirPaths) {
-  recorder_.answer = L"\\Device\\CdRom0";
-  second_.answer = L"\\Device\\CdRom1";
-  recorders_.recorders = {recorder_.Unknown(), second_.Unknown()};
-  std::unique_ptr<platform::RecorderEnumeration> list;
-  ASSERT_EQ(master->EnumDiscRecorders(&list), S_OK);
-  std::vector<std::u16string> paths;
-  for (;;) {
-    std::unique_ptr<platform::RecorderObject> recorder;
-    uint32_t fetched = 99;
-    const HResult result = list->Next(&recorder, &fetched);
-    if (fetched == 0) {
-      EXPECT_EQ(result, S_FALSE);
-      EXPECT_EQ(recorder, nullptr);
-      break;
-    }
-    ASSERT_NE(recorder, nullptr);
-    std::u16string path;
-    EXPECT_EQ(recorder->GetPath(&path), S_OK);
-    paths.push_back(path);
-  }
-  EXPECT_EQ(paths, (std::vector<std::u16string>{u"\\Device\\CdRom0", u"\\Device\\CdRom1"}));
-  EXPECT_EQ(recorders_.numbers, (std::vector<int64_t>{1, 1, 1}));
-  EXPECT_EQ(master_.calls, (std::vector<size_t>{7}));
+  joliet.reset();
+  master_.queryInterfaceId = imapi::kIidRedbookDiscMaster;
+  EXPECT_EQ(master->QueryJoliet(&joliet), kNoInterface);
+  EXPECT_EQ(joliet, nullptr);
 }
 
 TEST_F(StandInTest, FormatsAreCountedAndTheirEnumeratorReleased) {
@@ -685,121 +567,69 @@ TEST_F(StandInTest, FormatsAreCountedAndTheirEnumeratorReleased) {
   EXPECT_EQ(formats_.calls.size(), 2u);
 }
 
-TEST_F(StandInTest, JolietIsAskedForByItsInterfaceOrHandsOutNothing) {
-  std::unique_ptr<platform::JolietFormat> joliet;
-  ASSERT_EQ(master->QueryJoliet(&joliet), S_OK);
-  ASSERT_NE(joliet, nullptr);
-  EXPECT_EQ(GuidText(master_.askedInterfaces.back()), "{E3BC42CE-4E5C-11D3-9144-00104BA11C5E}");
-  joliet.reset();
-  master_.queryInterfaceId = imapi::kIidRedbookDiscMaster;
-  EXPECT_EQ(master->QueryJoliet(&joliet), kNoInterface);
-  EXPECT_EQ(joliet, nullptr);
-}
-
-// Staged data and the image reach IMAPI as the compound file's own interfaces.
-TEST_F(StandInTest, CompoundFilesReachTheRecordersAsTheirOwnInterfaces) {
+// Staged bytes copy from one of the system's compound files to another, and the storage
+// and the image reach IMAPI as the compound files' own interfaces.
+TEST_F(StandInTest, CompoundFilesCarryTheStagedBytesToTheRecorders) {
   ASSERT_EQ(CoInitialize(nullptr), S_OK);
   {
+    std::vector<uint8_t> bytes(5000);
+    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 7 + i / 256);
+    Foreign foreign;
+    std::unique_ptr<platform::DiscStorage> source, target;
+    ASSERT_EQ(recording_->CreateTemporaryStorage(platform::kStgmCreateReadWriteExclusive, &source),
+              S_OK);
+    ASSERT_EQ(recording_->CreateTemporaryStorage(platform::kStgmCreateReadWriteExclusive, &target),
+              S_OK);
+    ASSERT_NE(source, nullptr);
+    ASSERT_NE(target, nullptr);
+    {
+      std::unique_ptr<platform::DiscStream> writing;
+      ASSERT_EQ(source->CreateStream(u"iso", platform::kStgmCreateWriteExclusive, &writing), S_OK);
+      ASSERT_NE(writing, nullptr);
+      uint32_t written = 0;
+      EXPECT_EQ(writing->Write(bytes.data(), static_cast<uint32_t>(bytes.size()), &written), S_OK);
+      EXPECT_EQ(written, bytes.size());
+    }  // released: an exclusive stream opens again only once it is closed
+    std::unique_ptr<platform::DiscStream> reading, copy, copied;
+    ASSERT_EQ(source->OpenStream(u"iso", platform::kStgmReadExclusive, &reading), S_OK);
+    ASSERT_NE(reading, nullptr);
+    ASSERT_EQ(target->CreateStream(u"copy", platform::kStgmCreateWriteExclusive, &copy), S_OK);
+    EXPECT_EQ(reading->CopyTo(*foreign.stream, 16), platform::kEPointer);
+    EXPECT_EQ(platform::Win32StreamInterface(*foreign.stream), nullptr);
+    EXPECT_EQ(reading->CopyTo(*copy, bytes.size()), S_OK);
+    copy.reset();
+    ASSERT_EQ(target->OpenStream(u"copy", platform::kStgmReadExclusive, &copied), S_OK);
+    EXPECT_EQ(ReadAll(*copied, bytes.size()), bytes);
+
+    writer2_.result = kMediaNotPresent;
+    EXPECT_EQ(writer2->Write(*copied), kMediaNotPresent);
+    EXPECT_EQ(writer2_.pointers, (std::vector<void*>{platform::Win32StreamInterface(*copied)}));
+    EXPECT_EQ(writer2_.calls, (std::vector<size_t>{41}));
     std::unique_ptr<platform::JolietFormat> joliet;
     ASSERT_EQ(master->QueryJoliet(&joliet), S_OK);
-    std::unique_ptr<platform::DiscStorage> storage;
-    ASSERT_EQ(recording_->CreateTemporaryStorage(platform::kStgmCreateReadWriteExclusive, &storage),
-              S_OK);
     joliet_.result = kPropertiesIgnored;
-    EXPECT_EQ(joliet->AddData(*storage, 1), kPropertiesIgnored);
+    EXPECT_EQ(joliet->AddData(*target, 1), kPropertiesIgnored);
     ASSERT_EQ(joliet_.pointers.size(), 1u);
     EXPECT_NE(joliet_.pointers[0], nullptr);
     EXPECT_EQ(joliet_.numbers, (std::vector<int64_t>{1}));
 
-    std::unique_ptr<platform::DiscStream> image;
-    ASSERT_EQ(storage->CreateStream(u"iso", platform::kStgmCreateWriteExclusive, &image), S_OK);
-    writer2_.result = kMediaNotPresent;
-    EXPECT_EQ(writer2->Write(*image), kMediaNotPresent);
-    EXPECT_EQ(writer2_.pointers, (std::vector<void*>{platform::Win32StreamInterface(*image)}));
-    EXPECT_EQ(writer2_.calls, (std::vector<size_t>{41}));
+    // A missing stream is not found, and a stream the caller held is dropped.
+    std::unique_ptr<platform::DiscStream> held = std::move(foreign.stream);
+    EXPECT_EQ(target->OpenStream(u"bootimg", platform::kStgmReadExclusive, &held), kFileNotFound);
+    EXPECT_EQ(held, nullptr);
   }
   CoUninitialize();
 }
 
-// ---- Compound files and property sets of the system ----------------------------------
+// ---- Property sets, reached as the CD job reaches them: disc master, Joliet, properties
 
-class HostRecordingTest : public ::testing::Test {
+class PropertiesTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    recording_ = platform::MakeHostDiscRecording();
-    started_ = SUCCEEDED(recording_->CoInitialize());
-    ASSERT_TRUE(started_);
-  }
-  void TearDown() override {
-    if (started_) recording_->CoUninitialize();
-  }
-
-  std::unique_ptr<platform::DiscRecording> recording_;
-  bool started_ = false;
-};
-
-TEST_F(HostRecordingTest, StagedBytesCopyFromOneCompoundFileToAnother) {
-  const std::vector<uint8_t> bytes = Pattern(5000, 3);
-  std::unique_ptr<platform::DiscStorage> source;
-  ASSERT_EQ(recording_->CreateTemporaryStorage(platform::kStgmCreateReadWriteExclusive, &source),
-            S_OK);
-  ASSERT_NE(source, nullptr);
-  {
-    std::unique_ptr<platform::DiscStream> writing;
-    ASSERT_EQ(source->CreateStream(u"iso", platform::kStgmCreateWriteExclusive, &writing), S_OK);
-    ASSERT_NE(writing, nullptr);
-    uint32_t written = 0;
-    EXPECT_EQ(writing->Write(bytes.data(), static_cast<uint32_t>(bytes.size()), &written), S_OK);
-    EXPECT_EQ(written, bytes.size());
-  }  // released: an exclusive stream opens again only once it is closed
-
-  std::unique_ptr<platform::DiscStream> reading;
-  ASSERT_EQ(source->OpenStream(u"iso", platform::kStgmReadExclusive, &reading), S_OK);
-  ASSERT_NE(reading, nullptr);
-  std::unique_ptr<platform::DiscStorage> target;
-  ASSERT_EQ(recording_->CreateTemporaryStorage(platform::kStgmCreateReadWriteExclusive, &target),
-            S_OK);
-  {
-    std::unique_ptr<platform::DiscStream> copy;
-    ASSERT_EQ(target->CreateStream(u"copy", platform::kStgmCreateWriteExclusive, &copy), S_OK);
-    ForeignStream foreign;
-    EXPECT_EQ(reading->CopyTo(foreign, 16), platform::kEPointer);
-    EXPECT_EQ(platform::Win32StreamInterface(foreign), nullptr);
-    EXPECT_EQ(reading->CopyTo(*copy, bytes.size()), S_OK);
-  }
-  std::unique_ptr<platform::DiscStream> copied;
-  ASSERT_EQ(target->OpenStream(u"copy", platform::kStgmReadExclusive, &copied), S_OK);
-  EXPECT_EQ(ReadAll(*copied), bytes);
-
-  // A missing stream is not found, and a stream the caller held is dropped.
-  std::unique_ptr<platform::DiscStream> held = std::make_unique<ForeignStream>();
-  EXPECT_EQ(target->OpenStream(u"bootimg", platform::kStgmReadExclusive, &held), kFileNotFound);
-  EXPECT_EQ(held, nullptr);
-}
-
-// ---- Property sets, on the system's own property storage ----------------------------
-
-class PropertySetTest : public HostRecordingTest {
- protected:
-  void SetUp() override {
-    HostRecordingTest::SetUp();
-    ASSERT_EQ(StgCreateDocfile(nullptr, STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0,
-                               &storage_),
-              S_OK);
-    IPropertySetStorage* sets = nullptr;
-    ASSERT_EQ(storage_->QueryInterface(IID_IPropertySetStorage, reinterpret_cast<void**>(&sets)),
-              S_OK);
-    const FMTID format = {
-        0x7D2C4B11, 0x0A3E, 0x4F5B, {0x9C, 0x11, 0x2E, 0x33, 0x44, 0x55, 0x66, 0x77}};
-    const HRESULT created =
-        sets->Create(format, nullptr, PROPSETFLAG_DEFAULT,
-                     STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, &system_);
-    sets->Release();
-    ASSERT_EQ(created, S_OK);
-
-    // Reached the way the CD job reaches it: IDiscMaster, IJolietDiscMaster, properties.
+  void SetUp() override { ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr))); }
+  // The wrapper of `storage` (the system's or a stand-in) through the chain of stand-ins.
+  void Open(IUnknown* storage) {
     joliet_.Set(7, AsSlot(&HandOut<7>));
-    joliet_.children[7] = reinterpret_cast<IUnknown*>(system_);
+    joliet_.children[7] = storage;
     master_.queryInterfaceId = imapi::kIidJolietDiscMaster;
     master_.children[0] = joliet_.Unknown();
     creation_.object = master_.Unknown();
@@ -811,74 +641,74 @@ class PropertySetTest : public HostRecordingTest {
     ASSERT_EQ(joliet->GetJolietProperties(&properties_), S_OK);
     ASSERT_NE(properties_, nullptr);
   }
-
   void TearDown() override {
     properties_.reset();
     if (system_ != nullptr) system_->Release();
     if (storage_ != nullptr) storage_->Release();
-    EXPECT_EQ(master_.references, 0);
-    EXPECT_EQ(joliet_.references, 0);
-    HostRecordingTest::TearDown();
+    for (const FakeCom* fake : {&master_, &joliet_, &stand_in_, &stream_}) {
+      EXPECT_EQ(fake->references, 0);
+    }
+    CoUninitialize();
   }
-
-  static platform::PropertyValue Number(uint16_t type, int64_t number) {
+  static platform::PropertyValue Value(uint16_t type, int64_t number, std::u16string text = {}) {
     platform::PropertyValue value;
     value.type = type;
     value.number = number;
-    return value;
-  }
-
-  static platform::PropertyValue Text(uint16_t type, const std::u16string& text) {
-    platform::PropertyValue value;
-    value.type = type;
-    value.text = text;
+    value.text = std::move(text);
     return value;
   }
 
   IStorage* storage_ = nullptr;
   IPropertyStorage* system_ = nullptr;
-  FakeCom master_;
-  FakeCom joliet_;
+  FakeCom master_, joliet_, stand_in_, stream_;
   FakeCreation creation_;
   std::unique_ptr<platform::PropertySet> properties_;
 };
 
-TEST_F(PropertySetTest, ValuesComeBackAsTheyWereWritten) {
-  ASSERT_EQ(properties_->Write(3, Number(platform::kVtI2, -2), 2), S_OK);
-  ASSERT_EQ(properties_->Write(4, Number(platform::kVtBool, -1), 2), S_OK);
-  ASSERT_EQ(properties_->Write(5, Text(platform::kVtBstr, u"Talvo boot"), 2), S_OK);
-  ASSERT_EQ(properties_->Write(6, Number(platform::kVtUi1, 200), 2), S_OK);
-  ASSERT_EQ(properties_->Write(7, Number(platform::kVtUi2, 65535), 2), S_OK);
-  ASSERT_EQ(properties_->Write(9, Number(platform::kVtI4, -100000), 2), S_OK);
-  ASSERT_EQ(properties_->Write(10, Text(platform::kVtLpwstr, u"VOLUME"), 2), S_OK);
+// On the system's own property storage: every type the CD job writes comes back as written
+// and is listed with its type; an absent property reads empty; unusable values are refused.
+TEST_F(PropertiesTest, SystemPropertiesComeBackAsWrittenAndUnusableValuesAreRefused) {
+  ASSERT_EQ(
+      StgCreateDocfile(nullptr, STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, &storage_),
+      S_OK);
+  IPropertySetStorage* sets = nullptr;
+  ASSERT_EQ(storage_->QueryInterface(IID_IPropertySetStorage, reinterpret_cast<void**>(&sets)),
+            S_OK);
+  const FMTID format = {
+      0x7D2C4B11, 0x0A3E, 0x4F5B, {0x9C, 0x11, 0x2E, 0x33, 0x44, 0x55, 0x66, 0x77}};
+  const HRESULT created =
+      sets->Create(format, nullptr, PROPSETFLAG_DEFAULT,
+                   STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, &system_);
+  sets->Release();
+  ASSERT_EQ(created, S_OK);
+  Open(reinterpret_cast<IUnknown*>(system_));
 
-  const std::map<uint32_t, std::pair<uint16_t, int64_t>> numbers = {
-      {3, {platform::kVtI2, -2}},
-      {4, {platform::kVtBool, -1}},
-      {6, {platform::kVtUi1, 200}},
-      {7, {platform::kVtUi2, 65535}},
-      {9, {platform::kVtI4, -100000}}};
-  for (const auto& [id, expected] : numbers) {
-    platform::PropertyValue value;
-    EXPECT_EQ(properties_->Read(id, &value), S_OK) << id;
-    EXPECT_EQ(value.type, expected.first) << id;
-    EXPECT_EQ(value.number, expected.second) << id;
-    EXPECT_EQ(value.stream, nullptr) << id;
+  struct Row {
+    uint32_t id;
+    uint16_t type;
+    int64_t number;
+    std::u16string text;
+  };
+  const Row rows[] = {{3, platform::kVtI2, -2, u""},
+                      {4, platform::kVtBool, -1, u""},
+                      {5, platform::kVtBstr, 0, u"Talvo boot"},
+                      {6, platform::kVtUi1, 200, u""},
+                      {7, platform::kVtUi2, 65535, u""},
+                      {9, platform::kVtI4, -100000, u""},
+                      {10, platform::kVtLpwstr, 0, u"VOLUME"}};
+  std::set<std::pair<uint32_t, uint16_t>> expectedList;
+  for (const Row& row : rows) {
+    ASSERT_EQ(properties_->Write(row.id, Value(row.type, row.number, row.text), 2), S_OK) << row.id;
+    expectedList.insert({row.id, row.type});
   }
-  platform::PropertyValue text;
-  EXPECT_EQ(properties_->Read(5, &text), S_OK);
-  EXPECT_EQ(text.type, platform::kVtBstr);
-  EXPECT_EQ(text.text, u"Talvo boot");
-  EXPECT_EQ(properties_->Read(10, &text), S_OK);
-  EXPECT_EQ(text.type, platform::kVtLpwstr);
-  EXPECT_EQ(text.text, u"VOLUME");
-}
-
-TEST_F(PropertySetTest, EnumerationListsEveryPropertyWithItsType) {
-  ASSERT_EQ(properties_->Write(4, Number(platform::kVtBool, 1), 2), S_OK);
-  ASSERT_EQ(properties_->Write(5, Text(platform::kVtBstr, u"x"), 2), S_OK);
-  ASSERT_EQ(properties_->Write(6, Number(platform::kVtUi1, 0), 2), S_OK);
-
+  for (const Row& row : rows) {
+    platform::PropertyValue value;
+    EXPECT_EQ(properties_->Read(row.id, &value), S_OK) << row.id;
+    EXPECT_EQ(value.type, row.type) << row.id;
+    EXPECT_EQ(value.number, row.number) << row.id;
+    EXPECT_EQ(value.text, row.text) << row.id;
+    EXPECT_EQ(value.stream, nullptr) << row.id;
+  }
   std::unique_ptr<platform::PropertyEnumerator> enumerator;
   ASSERT_EQ(properties_->Enum(&enumerator), S_OK);
   ASSERT_NE(enumerator, nullptr);
@@ -888,129 +718,70 @@ TEST_F(PropertySetTest, EnumerationListsEveryPropertyWithItsType) {
   HResult result;
   while ((result = enumerator->Next(&id, &type)) == S_OK) listed.insert({id, type});
   EXPECT_EQ(result, S_FALSE);
-  const std::set<std::pair<uint32_t, uint16_t>> expected = {
-      {4, platform::kVtBool}, {5, platform::kVtBstr}, {6, platform::kVtUi1}};
-  EXPECT_EQ(listed, expected);
-}
+  EXPECT_EQ(listed, expectedList);
 
-TEST_F(PropertySetTest, AbsentPropertiesReadEmptyAndUnusableValuesAreRefused) {
-  platform::PropertyValue value = Text(platform::kVtBstr, u"left over");
-  value.number = 9;
+  platform::PropertyValue value = Value(platform::kVtBstr, 9, u"left over");
   EXPECT_EQ(properties_->Read(77, &value), S_FALSE);
   EXPECT_EQ(value.type, platform::kVtEmpty);
   EXPECT_EQ(value.number, 0);
   EXPECT_TRUE(value.text.empty());
-
-  platform::PropertyValue stream;
-  stream.type = platform::kVtStream;
+  Foreign foreign;
+  platform::PropertyValue stream = Value(platform::kVtStream, 0);
   EXPECT_EQ(properties_->Write(8, stream, 2), platform::kEPointer);
-  stream.stream = std::make_unique<ForeignStream>();
+  stream.stream = std::move(foreign.stream);
   EXPECT_EQ(properties_->Write(8, stream, 2), platform::kEPointer);
-  EXPECT_EQ(properties_->Write(8, Number(VT_R8, 1), 2), kBadVarType);
-  // Nothing reached the property set.
-  EXPECT_EQ(properties_->Read(8, &value), S_FALSE);
+  EXPECT_EQ(properties_->Write(8, Value(VT_R8, 1), 2), kBadVarType);
+  EXPECT_EQ(properties_->Read(8, &value), S_FALSE);  // nothing reached the property set
 }
 
-// ---- Stream-valued properties, on a stand-in property storage ------------------------
+// On a stand-in property storage: the selector and first new id pass through, values go out
+// as the caller typed them, and a stream read as VT_STREAM or as an unknown that is asked for
+// its stream keeps one reference of its own and writes back as the same object.
+TEST_F(PropertiesTest, StreamsKeepTheirOwnReferenceAndValuesGoOutAsTyped) {
+  stand_in_.Set(3, AsSlot(&FakeReadMultiple));
+  stand_in_.Set(4, AsSlot(&FakeWriteMultiple));
+  stand_in_.children[3] = stream_.Unknown();
+  stream_.queryInterfaceId = IID_IStream;
+  Open(stand_in_.Unknown());
 
-class StreamPropertyTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    properties_.Set(3, AsSlot(&FakeReadMultiple));
-    properties_.Set(4, AsSlot(&FakeWriteMultiple));
-    properties_.children[3] = stream_.Unknown();
-    stream_.queryInterfaceId = IID_IStream;
-    joliet_.Set(7, AsSlot(&HandOut<7>));
-    joliet_.children[7] = properties_.Unknown();
-    master_.queryInterfaceId = imapi::kIidJolietDiscMaster;
-    master_.children[0] = joliet_.Unknown();
-    creation_.object = master_.Unknown();
-    recording_ = platform::MakeWin32DiscRecording(creation_.Function());
-    std::unique_ptr<platform::DiscMasterObject> master;
-    ASSERT_EQ(recording_->CreateDiscMaster(&master), S_OK);
-    std::unique_ptr<platform::JolietFormat> joliet;
-    ASSERT_EQ(master->QueryJoliet(&joliet), S_OK);
-    ASSERT_EQ(joliet->GetJolietProperties(&set_), S_OK);
+  for (const BOOL asStream : {TRUE, FALSE}) {
+    SCOPED_TRACE(asStream ? "VT_STREAM" : "VT_UNKNOWN");
+    stand_in_.flag = asStream;
+    stand_in_.numbers.clear();
+    stream_.askedInterfaces.clear();
+    platform::PropertyValue value;
+    ASSERT_EQ(properties_->Read(8, &value), S_OK);
+    EXPECT_EQ(stand_in_.numbers, (std::vector<int64_t>{1, PRSPEC_PROPID, 8}));
+    EXPECT_EQ(value.type, asStream ? platform::kVtStream : platform::kVtUnknown);
+    ASSERT_NE(value.stream, nullptr);
+    EXPECT_EQ(stream_.askedInterfaces.size(), asStream ? 0u : 1u);
+    // The PROPVARIANT's reference went with PropVariantClear; the value holds one.
+    EXPECT_EQ(stream_.references, 1);
+    EXPECT_EQ(platform::Win32StreamInterface(*value.stream), reinterpret_cast<IStream*>(&stream_));
+    ASSERT_EQ(properties_->Write(8, value, asStream ? 2 : 5), S_OK);
+    EXPECT_EQ(stand_in_.written.vt, asStream ? VT_STREAM : VT_UNKNOWN);
+    EXPECT_EQ(stand_in_.written.punkVal, stream_.Unknown());
+    EXPECT_EQ(stand_in_.firstNewId, asStream ? 2u : 5u);
+    EXPECT_EQ(stream_.references, 1);
+    value.stream.reset();
+    EXPECT_EQ(stream_.references, 0);
   }
 
-  void TearDown() override {
-    set_.reset();
-    for (const FakeCom* fake : {&master_, &joliet_, &properties_, &stream_}) {
-      EXPECT_EQ(fake->references, 0);
-    }
-  }
-
-  FakeCom master_;
-  FakeCom joliet_;
-  FakeCom properties_;
-  FakeCom stream_;
-  FakeCreation creation_;
-  std::unique_ptr<platform::DiscRecording> recording_;
-  std::unique_ptr<platform::PropertySet> set_;
-};
-
-TEST_F(StreamPropertyTest, AStreamReadKeepsItsOwnReferenceAndWritesBackAsTheSameStream) {
-  properties_.flag = TRUE;  // VT_STREAM
+  stream_.queryInterfaceId = IID_IStorage;  // an unknown that is no stream fails the read
   platform::PropertyValue value;
-  ASSERT_EQ(set_->Read(8, &value), S_OK);
-  EXPECT_EQ(properties_.numbers, (std::vector<int64_t>{1, PRSPEC_PROPID, 8}));
-  EXPECT_EQ(value.type, platform::kVtStream);
-  ASSERT_NE(value.stream, nullptr);
-  // The PROPVARIANT's reference went with PropVariantClear; the value holds one.
-  EXPECT_EQ(stream_.references, 1);
-  EXPECT_EQ(platform::Win32StreamInterface(*value.stream), reinterpret_cast<IStream*>(&stream_));
-
-  ASSERT_EQ(set_->Write(8, value, 2), S_OK);
-  EXPECT_EQ(properties_.written.vt, VT_STREAM);
-  EXPECT_EQ(properties_.written.pStream, reinterpret_cast<IStream*>(&stream_));
-  EXPECT_EQ(properties_.firstNewId, 2u);
-  EXPECT_EQ(stream_.references, 1);
-  value.stream.reset();
-  EXPECT_EQ(stream_.references, 0);
-}
-
-TEST_F(StreamPropertyTest, AnUnknownIsAskedForItsStream) {
-  properties_.flag = FALSE;  // VT_UNKNOWN
-  platform::PropertyValue value;
-  ASSERT_EQ(set_->Read(8, &value), S_OK);
-  EXPECT_EQ(value.type, platform::kVtUnknown);
-  ASSERT_NE(value.stream, nullptr);
-  ASSERT_EQ(stream_.askedInterfaces.size(), 1u);
-  EXPECT_TRUE(IsEqualGUID(stream_.askedInterfaces[0], IID_IStream));
-  EXPECT_EQ(stream_.references, 1);
-  ASSERT_EQ(set_->Write(8, value, 5), S_OK);
-  EXPECT_EQ(properties_.written.vt, VT_UNKNOWN);
-  EXPECT_EQ(properties_.written.punkVal, stream_.Unknown());
-  EXPECT_EQ(properties_.firstNewId, 5u);
-  value.stream.reset();
-  EXPECT_EQ(stream_.references, 0);
-}
-
-TEST_F(StreamPropertyTest, AnUnknownThatIsNoStreamFailsTheRead) {
-  properties_.flag = FALSE;
-  stream_.queryInterfaceId = IID_IStorage;  // answers only for another interface
-  platform::PropertyValue value;
-  EXPECT_EQ(set_->Read(8, &value), kNoInterface);
+  EXPECT_EQ(properties_->Read(8, &value), kNoInterface);
   EXPECT_EQ(value.stream, nullptr);
   EXPECT_EQ(stream_.references, 0);
-}
 
-TEST_F(StreamPropertyTest, ValuesGoOutAsTheCallerTypedThem) {
-  platform::PropertyValue flag;
-  flag.type = platform::kVtBool;
-  flag.number = 1;  // written as given, not turned into VARIANT_TRUE
-  ASSERT_EQ(set_->Write(4, flag, 2), S_OK);
-  EXPECT_EQ(properties_.numbers, (std::vector<int64_t>{1, PRSPEC_PROPID, 4}));
-  EXPECT_EQ(properties_.written.vt, VT_BOOL);
-  EXPECT_EQ(properties_.written.boolVal, 1);
-
-  platform::PropertyValue maker;
-  maker.type = platform::kVtBstr;
-  maker.text = std::u16string(u"Tal\0vo", 6);
-  ASSERT_EQ(set_->Write(5, maker, 2), S_OK);
-  EXPECT_EQ(properties_.written.vt, VT_BSTR);
-  ASSERT_EQ(properties_.texts.size(), 1u);
-  EXPECT_EQ(properties_.texts[0], std::wstring(L"Tal\0vo", 6));
+  stand_in_.numbers.clear();
+  ASSERT_EQ(properties_->Write(4, Value(platform::kVtBool, 1), 2), S_OK);
+  EXPECT_EQ(stand_in_.numbers, (std::vector<int64_t>{1, PRSPEC_PROPID, 4}));
+  EXPECT_EQ(stand_in_.written.vt, VT_BOOL);
+  EXPECT_EQ(stand_in_.written.boolVal, 1);  // as given, not turned into VARIANT_TRUE
+  ASSERT_EQ(properties_->Write(5, Value(platform::kVtBstr, 0, std::u16string(u"Tal\0vo", 6)), 2),
+            S_OK);
+  EXPECT_EQ(stand_in_.written.vt, VT_BSTR);
+  EXPECT_EQ(stand_in_.texts, (std::vector<std::wstring>{std::wstring(L"Tal\0vo", 6)}));
 }
 
 }  // namespace

@@ -20,9 +20,6 @@
 
 namespace {
 
-constexpr uint32_t kHeads = 2;
-constexpr uint32_t kSectorsPerTrack = 18;
-
 // The real device back end, except that the media-type query answers with the one 1.44 MB
 // geometry: Wine's volume devices answer it with nothing a floppy probe can use.
 class SuppliedGeometryDevices : public platform::DeviceIo {
@@ -39,8 +36,8 @@ class SuppliedGeometryDevices : public platform::DeviceIo {
     platform::DiskGeometry geometry;
     geometry.cylinders = floppy::kImageCylinders;
     geometry.mediaType = platform::kMediaF3_1Pt44_512;
-    geometry.tracksPerCylinder = kHeads;
-    geometry.sectorsPerTrack = kSectorsPerTrack;
+    geometry.tracksPerCylinder = 2;
+    geometry.sectorsPerTrack = 18;
     geometry.bytesPerSector = image::kSectorBytes;
     if (outBytes < sizeof geometry) return false;
     std::memcpy(out, &geometry, sizeof geometry);
@@ -62,14 +59,13 @@ class Win32FloppyDeviceTest : public testsupport::JobFixture {
  protected:
   void SetUp() override {
     const char* data = std::getenv("INSTALLER_LOOP_DATA");
-    const char* image = std::getenv("INSTALLER_LOOP_IMAGE");
-    const char* exported = std::getenv("INSTALLER_LOOP_EXPORTED");
-    if (data == nullptr || image == nullptr || exported == nullptr) {
+    imagePath = std::getenv("INSTALLER_LOOP_IMAGE") ? std::getenv("INSTALLER_LOOP_IMAGE") : "";
+    exportedPath =
+        std::getenv("INSTALLER_LOOP_EXPORTED") ? std::getenv("INSTALLER_LOOP_EXPORTED") : "";
+    if (data == nullptr || imagePath.empty() || exportedPath.empty()) {
       GTEST_SKIP() << "no block device is mapped as A: (tests/win/floppy_loop_test.sh maps one)";
     }
     JobFixture::SetUp();
-    imagePath = image;
-    exportedPath = exported;
     files.Add("install.dat", testsupport::ReadBytes(data));
     datafile::DataFileServices services;
     services.files = &files;

@@ -9,18 +9,11 @@
 # WINEPREFIX must name the prefix that the Windows tests use.
 set -euo pipefail
 
-if [ $# -ne 3 ] || [ -z "${WINEPREFIX:-}" ]; then
-  echo "usage: WINEPREFIX=... $0 BUILD_WIN_DIR SAMPLE_DATA_FILE EXPORTED_FLOPPY" >&2
-  exit 2
-fi
+[ $# -eq 3 ] && [ -n "${WINEPREFIX:-}" ] ||
+  { echo "usage: WINEPREFIX=... $0 BUILD_WIN_DIR SAMPLE_DATA_FILE EXPORTED_FLOPPY" >&2; exit 2; }
 tests_exe="$1/tests/installer_tests.exe"
-for file in "$tests_exe" "$2" "$3"; do
-  [ -f "$file" ] || { echo "FAIL: $file is missing" >&2; exit 1; }
-done
-skip() {
-  echo "SKIP: the loop-device floppy test: $*"
-  exit 0
-}
+for file in "$tests_exe" "$2" "$3"; do [ -f "$file" ] || { echo "FAIL: $file is missing" >&2; exit 1; }; done
+skip() { echo "SKIP: the loop-device floppy test: $*"; exit 0; }
 [ "$(id -u)" -eq 0 ] || skip "needs root to attach a loop device"
 [ -e /dev/loop-control ] || skip "/dev/loop-control is missing"
 command -v losetup >/dev/null 2>&1 || skip "losetup is missing"
@@ -40,16 +33,13 @@ ln -sfn "$loop" "$drive"
 
 # Wine reads the files through its drive Z:, which is the Linux root.
 winpath() { printf 'Z:%s' "$(readlink -f "$1")"; }
+status=0
 output=$(INSTALLER_LOOP_DATA=$(winpath "$2") INSTALLER_LOOP_IMAGE=$(winpath "$image") \
   INSTALLER_LOOP_EXPORTED=$(winpath "$3") \
-  wine "$tests_exe" --gtest_filter='Win32FloppyDeviceTest.*' 2>&1) || {
+  wine "$tests_exe" --gtest_filter='Win32FloppyDeviceTest.*' 2>&1) || status=$?
+if [ "$status" -ne 0 ] || ! grep -q '^\[  PASSED  \] 1 test' <<<"$output" || grep -q 'SKIPPED' <<<"$output"; then
   printf '%s\n' "$output" >&2
-  echo "FAIL: the NT writer did not put the exported floppy on $loop" >&2
-  exit 1
-}
-if ! grep -q '^\[  PASSED  \] 1 test' <<<"$output" || grep -q 'SKIPPED' <<<"$output"; then
-  printf '%s\n' "$output" >&2
-  echo "FAIL: the loop-device test did not run" >&2
+  echo "FAIL: the NT writer did not put the exported floppy on $loop (exit $status)" >&2
   exit 1
 fi
 echo "ok: the NT writer wrote the exported floppy onto $loop (drive A: under Wine)"
