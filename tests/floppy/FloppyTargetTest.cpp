@@ -17,15 +17,15 @@ constexpr char kB[] = "\\\\.\\B:";
 class ProbeTest : public testsupport::JobFixture {};
 
 // Media type lists of a drive, 144 standing for the 1.44 MB record.
-std::vector<floppy::DiskGeometry> Media(std::initializer_list<uint32_t> types) {
-  std::vector<floppy::DiskGeometry> media;
+std::vector<platform::DiskGeometry> Media(std::initializer_list<uint32_t> types) {
+  std::vector<platform::DiskGeometry> media;
   for (uint32_t type : types) media.push_back(type == 144 ? Geometry144() : GeometryOfType(type));
   return media;
 }
 
 TEST_F(ProbeTest, CountsTheDrivesAndSelectsTheOneAtItsListPosition) {
   const struct {
-    std::vector<floppy::DiskGeometry> a, b;
+    std::vector<platform::DiskGeometry> a, b;
     bool aQueryFails;
     uint32_t count, firstDrive, geometryIndex;
   } kCases[] = {
@@ -39,7 +39,7 @@ TEST_F(ProbeTest, CountsTheDrivesAndSelectsTheOneAtItsListPosition) {
   job.isNtFamily = 1;
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.count * 100 + c.firstDrive * 10 + c.geometryIndex);
-    app::CloseFloppyDevice(job, devices);
+    job::CloseFloppyDevice(job, devices);
     job.firstFloppyDrive = 0;
     devices.ntDrives.clear();
     if (!c.a.empty()) devices.ntDrives[kA].mediaTypes = c.a;
