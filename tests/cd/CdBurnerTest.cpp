@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <tuple>
 
 #include "image/IsoImageBuilder.h"
 #include "tests/fakes/FakeDiscRecording.h"
@@ -96,25 +97,17 @@ TEST_F(CdBurnerTest, ImapiStagesTheFilesAndTheBootImageThenWritesTheDisc) {
                                                             {u"Setup.Cfg", Pattern(13, 7)}}));
 
   // The boot properties are set by id, each keeping its type; the others are left alone.
-  auto& written = recording.writtenProperties;
-  EXPECT_EQ(written.count(1) + written.count(9), 0u) << "volume name and the rest left alone";
-  struct Property {
-    uint32_t id;
-    uint16_t type;
-    int64_t number;
-    std::u16string text;
-  };
-  for (const Property& p : std::vector<Property>{{4, platform::kVtBool, 1, u""},
-                                                 {5, platform::kVtBstr, 0, u"Talvo"},
-                                                 {6, platform::kVtUi1, 0, u""},
-                                                 {7, platform::kVtUi1, 2, u""}}) {
-    EXPECT_EQ(written[p.id].type, p.type) << p.id;
-    EXPECT_EQ(written[p.id].number, p.number) << p.id;
-    EXPECT_EQ(written[p.id].text, p.text) << p.id;
-  }
-  EXPECT_TRUE(written[8].hadStream);
-  EXPECT_EQ(written[8].streamBytes, ExpectedImage()) << "the boot image is the floppy image";
-  for (const auto& [id, property] : written) EXPECT_EQ(property.firstNewId, 2u) << id;
+  using Seen = std::tuple<uint16_t, int64_t, std::u16string, bool, uint32_t>;
+  std::map<uint32_t, Seen> seen;
+  for (const auto& [id, p] : recording.writtenProperties)
+    seen[id] = Seen{p.type, p.number, p.text, p.hadStream, p.firstNewId};
+  EXPECT_EQ(seen, (std::map<uint32_t, Seen>{{4, {platform::kVtBool, 1, u"", false, 2}},
+                                            {5, {platform::kVtBstr, 0, u"Talvo", false, 2}},
+                                            {6, {platform::kVtUi1, 0, u"", false, 2}},
+                                            {7, {platform::kVtUi1, 2, u"", false, 2}},
+                                            {8, {platform::kVtStream, 0, u"", true, 2}}}));
+  EXPECT_EQ(recording.writtenProperties[8].streamBytes, ExpectedImage())
+      << "the boot image is the floppy image";
 }
 
 // Every step that fails stops the job at its stage with its message; the fault matrix
