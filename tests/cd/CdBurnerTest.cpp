@@ -67,7 +67,7 @@ class CdBurnerTest : public testsupport::JobFixture {
 
   std::vector<DatEntry> base, entries;
   fakes::FakeDiscRecording recording;
-  const std::vector<std::string> kNone;
+  const std::vector<std::string> kNone{};
 };
 
 TEST_F(CdBurnerTest, ImapiStagesTheFilesAndTheBootImageThenWritesTheDisc) {
