@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <tuple>
 
-#include "image/FloppyLayout.h"
 #include "image/IsoImageBuilder.h"
 #include "tests/fakes/FakeDiscRecording.h"
 #include "tests/support/JobFixture.h"
@@ -14,6 +13,7 @@
 
 namespace {
 
+using mkinstalldat::DatEntry;
 using testsupport::Bytes;
 using testsupport::Pattern;
 
@@ -21,35 +21,27 @@ class CdBurnerTest : public testsupport::JobFixture {
  protected:
   void SetUp() override {
     JobFixture::SetUp();
-    entries = testsupport::JobEntries(5);
+    base = testsupport::JobEntries(5);
+    for (uint16_t id : {1031, 1039, 1041}) base.push_back({id, Bytes("T" + std::to_string(id))});
+    entries = base;
     entries.push_back({5000, Bytes("readme.txt")});
     entries.push_back({5001, Bytes("Setup.Cfg")});
     entries.push_back({5101, Pattern(13, 7)});  // not a multiple of 4
-    entries.push_back({1031, Bytes("T1031")});
-    entries.push_back({1039, Bytes("T1039")});
-    entries.push_back({1041, Bytes("T1041")});
-    UseEntries(entries);
     recording.stageWatch = &job.cdStage;
   }
 
-  cd::CdJobServices CdServices() {
+  // Runs one job from a fresh fake; gives the texts of the error boxes it showed.
+  std::vector<std::string> RunJob(bool imapi2, int32_t recorder = 0) {
+    UseEntries(entries);
+    job.useImapi2 = imapi2 ? 1 : 0;
+    job.selectedRecorder = recorder;
+    job.cdStage = 0;
     cd::CdJobServices services;
     services.job = &job;
     services.system = &system;
     services.recording = &recording;
     services.dialog = &dialog;
-    return services;
-  }
-
-  void RunJob(bool imapi2, int32_t recorder = 0) {
-    UseEntries(entries);
-    job.useImapi2 = imapi2 ? 1 : 0;
-    job.selectedRecorder = recorder;
-    job.cdStage = 0;
-    cd::CdBurnThread(CdServices());
-  }
-
-  std::vector<std::string> BoxTexts() {
+    cd::CdBurnThread(services);
     std::vector<std::string> texts;
     for (const auto& box : dialog.Boxes()) {
       EXPECT_FALSE(box.owned);
@@ -57,29 +49,29 @@ class CdBurnerTest : public testsupport::JobFixture {
       EXPECT_EQ(box.caption, "T1006");
       texts.push_back(box.text);
     }
+    EXPECT_EQ(job.jobFailed, texts.empty() ? 0 : 1);
     return texts;
   }
-
+  void Fresh() {
+    recording.Reset();
+    dialog.Reset();
+  }
   bool Logged(const std::string& line) {
     const auto log = recording.Log();
     return std::find(log.begin(), log.end(), line) != log.end();
   }
-
   // Each call of the table was made, first at the stage given.
   void ExpectStages(const std::vector<std::pair<std::string, int32_t>>& table) {
     for (const auto& [call, stage] : table) EXPECT_EQ(recording.StageOf(call), stage) << call;
   }
 
-  std::vector<mkinstalldat::DatEntry> entries;
+  std::vector<DatEntry> base, entries;
   fakes::FakeDiscRecording recording;
+  const std::vector<std::string> kNone{};
 };
 
-// --- IMAPI (Windows 2000 and XP) --------------------------------------------------------------
-
 TEST_F(CdBurnerTest, ImapiStagesTheFilesAndTheBootImageThenWritesTheDisc) {
-  RunJob(false);
-  EXPECT_EQ(job.jobFailed, 0);
-  EXPECT_TRUE(dialog.Boxes().empty());
+  EXPECT_EQ(RunJob(false), kNone);
   EXPECT_EQ(job.cdStage, 6);
   ExpectStages({{"CoInitialize", 0},
                 {"HasRecordableDrive", 0},
@@ -100,25 +92,22 @@ TEST_F(CdBurnerTest, ImapiStagesTheFilesAndTheBootImageThenWritesTheDisc) {
                 {"CoUninitialize", 6}});
   EXPECT_EQ(system.Pauses()[0], 1000u);
   // The staged files are the data file's entries, byte for byte.
-  ASSERT_EQ(recording.addedFiles.size(), 2u);
-  EXPECT_EQ(recording.addedFiles[u"readme.txt"], Pattern(512, 6));
-  EXPECT_EQ(recording.addedFiles[u"Setup.Cfg"], Pattern(13, 7));
+  EXPECT_EQ(recording.addedFiles,
+            (std::map<std::u16string, std::vector<uint8_t>>{{u"readme.txt", Pattern(512, 6)},
+                                                            {u"Setup.Cfg", Pattern(13, 7)}}));
 
   // The boot properties are set by id, each keeping its type; the others are left alone.
-  auto& written = recording.writtenProperties;
-  EXPECT_EQ(written.count(1), 0u) << "the volume name is left alone";
-  EXPECT_EQ(written.count(9), 0u);
-  const std::vector<std::tuple<uint32_t, uint16_t, int64_t>> numbers = {
-      {4, platform::kVtBool, 1}, {6, platform::kVtUi1, 0}, {7, platform::kVtUi1, 2}};
-  for (const auto& [id, type, number] : numbers) {
-    EXPECT_EQ(written[id].type, type) << id;
-    EXPECT_EQ(written[id].number, number) << id;
-  }
-  EXPECT_EQ(written[5].type, platform::kVtBstr);
-  EXPECT_EQ(written[5].text, u"Talvo");
-  EXPECT_TRUE(written[8].hadStream);
-  EXPECT_EQ(written[8].streamBytes, ExpectedImage()) << "the boot image is the floppy image";
-  for (const auto& [id, property] : written) EXPECT_EQ(property.firstNewId, 2u) << id;
+  using Seen = std::tuple<uint16_t, int64_t, std::u16string, bool, uint32_t>;
+  std::map<uint32_t, Seen> seen;
+  for (const auto& [id, p] : recording.writtenProperties)
+    seen[id] = Seen{p.type, p.number, p.text, p.hadStream, p.firstNewId};
+  EXPECT_EQ(seen, (std::map<uint32_t, Seen>{{4, {platform::kVtBool, 1, u"", false, 2}},
+                                            {5, {platform::kVtBstr, 0, u"Talvo", false, 2}},
+                                            {6, {platform::kVtUi1, 0, u"", false, 2}},
+                                            {7, {platform::kVtUi1, 2, u"", false, 2}},
+                                            {8, {platform::kVtStream, 0, u"", true, 2}}}));
+  EXPECT_EQ(recording.writtenProperties[8].streamBytes, ExpectedImage())
+      << "the boot image is the floppy image";
 }
 
 // Every step that fails stops the job at its stage with its message; the fault matrix
@@ -162,14 +151,10 @@ TEST_F(CdBurnerTest, EachFailedStepStopsAtItsStageWithItsMessage) {
   };
   for (const Case& failure : cases) {
     SCOPED_TRACE((failure.imapi2 ? "IMAPI2 " : "IMAPI ") + failure.failing);
-    recording.Reset();
-    dialog.Reset();
+    Fresh();
     if (!failure.failing.empty()) recording.failing = {failure.failing};
-    recording.recordResult = failure.result;
-    recording.writeResult = failure.result;
-    RunJob(failure.imapi2);
-    EXPECT_EQ(job.jobFailed, 1);
-    EXPECT_EQ(BoxTexts(), std::vector<std::string>{failure.message});
+    recording.recordResult = recording.writeResult = failure.result;
+    EXPECT_EQ(RunJob(failure.imapi2), std::vector<std::string>{failure.message});
     EXPECT_EQ(job.cdStage, failure.stage);
     const bool wrote = failure.failing.empty();
     if (failure.imapi2) {
@@ -188,93 +173,70 @@ TEST_F(CdBurnerTest, EachFailedStepStopsAtItsStageWithItsMessage) {
 
 TEST_F(CdBurnerTest, BothBurnersTakeTheRecorderAtTheChosenIndexOrNone) {
   recording.recorderPaths = {"\\Device\\CdRom0", "\\Device\\CdRom1"};
-  RunJob(false, 1);
+  EXPECT_EQ(RunJob(false, 1), kNone);
   EXPECT_EQ(recording.activeRecorder, "\\Device\\CdRom1");
-  recording.Reset();
-  RunJob(true, 1);
+  Fresh();
+  EXPECT_EQ(RunJob(true, 1), kNone);
   EXPECT_TRUE(Logged("InitializeDiscRecorder recorder-1"));
-  EXPECT_TRUE(dialog.Boxes().empty());
-
   for (bool imapi2 : {false, true}) {
     for (int32_t index : {2, -1}) {
       SCOPED_TRACE(index);
-      recording.Reset();
-      dialog.Reset();
-      RunJob(imapi2, index);
-      EXPECT_EQ(recording.activeRecorder, "");
-      if (!imapi2 && index < 0) {
-        EXPECT_FALSE(Logged("NextRecorder"));
-      }
-      EXPECT_EQ(BoxTexts(), std::vector<std::string>{"T1038"})
+      Fresh();
+      EXPECT_EQ(RunJob(imapi2, index), std::vector<std::string>{"T1038"})
           << "the disc write fails by its own rule";
-      EXPECT_EQ(job.jobFailed, 1);
+      EXPECT_EQ(recording.activeRecorder, "");
+      EXPECT_EQ(Logged("NextRecorder"), imapi2 ? false : index >= 0);
     }
   }
 }
 
-TEST_F(CdBurnerTest, ImapiStagesWhatTheFileListHolds) {
-  // No text 5000: nothing staged, the boot image still set.
-  entries.erase(
-      std::remove_if(entries.begin(), entries.end(),
-                     [](const mkinstalldat::DatEntry& e) { return e.id == 5000 || e.id == 5001; }),
-      entries.end());
-  RunJob(false);
-  EXPECT_EQ(job.jobFailed, 0);
-  EXPECT_TRUE(recording.addedFiles.empty());
-  EXPECT_TRUE(recording.writtenProperties[8].hadStream);
-
-  // Two files of one name: the second replaces the first.
-  entries.push_back({5000, Bytes("same.txt")});
-  entries.push_back({5001, Bytes("same.txt")});
-  recording.Reset();
-  RunJob(false);
-  ASSERT_EQ(recording.addedFiles.size(), 1u);
-  EXPECT_EQ(recording.addedFiles[u"same.txt"], Pattern(13, 7));
-
-  // A hundred files, and no file's contents ever read as a name.
-  entries = testsupport::JobEntries(5);
-  for (int i = 0; i < 100; ++i) {
-    entries.push_back({static_cast<uint16_t>(5000 + i), Bytes("f" + std::to_string(i))});
+TEST_F(CdBurnerTest, BothBurnersStageWhatTheFileListHolds) {
+  std::vector<DatEntry> hundred = base;  // and no file's contents ever read as a name
+  for (uint16_t i = 0; i < 100; ++i) {
+    hundred.push_back({static_cast<uint16_t>(5000 + i), Bytes("f" + std::to_string(i))});
     if (i > 0)
-      entries.push_back({static_cast<uint16_t>(5100 + i),
-                         Pattern(static_cast<size_t>(i), static_cast<uint8_t>(i))});
+      hundred.push_back({static_cast<uint16_t>(5100 + i), Pattern(i, static_cast<uint8_t>(i))});
   }
-  recording.Reset();
-  RunJob(false);
-  EXPECT_EQ(job.jobFailed, 0);
-  EXPECT_EQ(recording.addedFiles.size(), 100u);
-  EXPECT_EQ(recording.addedFiles[u"f99"], Pattern(99, 99));
-}
-
-TEST_F(CdBurnerTest, ANameTheStorageRefusesOrANameWithoutDataFailsTheJob) {
-  const auto base = entries;
-  entries.push_back({5002, Bytes("bad:name")});
-  entries.push_back({5102, Pattern(3, 1)});
-  RunJob(false);
-  EXPECT_EQ(BoxTexts(), std::vector<std::string>{"T1031"});
-  EXPECT_EQ(job.jobFailed, 1);
-
-  entries = base;
-  entries.push_back({5002, Bytes("orphan.txt")});  // no entry 5102
-  for (bool imapi2 : {false, true}) {
-    recording.Reset();
-    dialog.Reset();
-    RunJob(imapi2);
-    EXPECT_EQ(BoxTexts(), std::vector<std::string>{"T1031"});
-    EXPECT_FALSE(recording.dataAdded);
-    EXPECT_EQ(job.jobFailed, 1);
+  std::vector<DatEntry> same = base, badName = base, orphan = base;
+  same.insert(same.end(),
+              {{5000, Bytes("same.txt")}, {5001, Bytes("same.txt")}, {5101, Pattern(13, 7)}});
+  badName.insert(badName.end(), {{5000, Bytes("bad:name")}});
+  orphan.insert(orphan.end(),
+                {{5000, Bytes("readme.txt")}, {5001, Bytes("orphan.txt")}});  // no entry 5101
+  struct Case {
+    const char* name;
+    std::vector<DatEntry> entries;
+    bool imapi2;
+    std::vector<std::string> boxes;
+    size_t files;  // staged by the first burner
+    std::u16string sample;
+    std::vector<uint8_t> sampleBytes;
+    int32_t stage;
+  };
+  const std::vector<Case> cases = {
+      {"no file list", base, false, {}, 0, u"", {}, 6},
+      {"two of one name: the second wins", same, false, {}, 1, u"same.txt", Pattern(13, 7), 6},
+      {"a hundred files", hundred, false, {}, 100, u"f99", Pattern(99, 99), 6},
+      {"a name the storage refuses", badName, false, {"T1031"}, 0, u"", {}, 1},
+      {"a name without data", orphan, false, {"T1031"}, 0, u"", {}, 1},
+      {"a name without data", orphan, true, {"T1031"}, 0, u"", {}, 3}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.name) + (c.imapi2 ? " (IMAPI2)" : ""));
+    Fresh();
+    entries = c.entries;
+    EXPECT_EQ(RunJob(c.imapi2), c.boxes);
+    EXPECT_EQ(recording.addedFiles.size(), c.files);
+    EXPECT_EQ(recording.addedFiles[c.sample], c.sampleBytes);
+    EXPECT_EQ(recording.dataAdded, c.boxes.empty());
+    EXPECT_EQ(recording.writtenProperties[8].hadStream, c.boxes.empty());
+    EXPECT_EQ(job.cdStage, c.stage);
   }
-  EXPECT_EQ(job.cdStage, 3);
 }
-
-// --- IMAPI2 (Windows Vista on, and Linux) -------------------------------------------------------
 
 TEST_F(CdBurnerTest, Imapi2BuildsTheImageAndWritesItInOnePiece) {
   entries.push_back({5002, Bytes("big.bin")});  // larger than the traditional buffer
   entries.push_back({5102, Pattern(2500000, 3)});
-  RunJob(true);
-  EXPECT_EQ(job.jobFailed, 0);
-  EXPECT_TRUE(dialog.Boxes().empty());
+  EXPECT_EQ(RunJob(true), kNone);
   EXPECT_FALSE(Logged("CreateShellCdBurn")) << "the first burner is never called";
   ExpectStages({{"CoInitializeEx 2", 0},
                 {"CreateDiscMaster2", 0},

@@ -1,5 +1,5 @@
-// DataFile against real files written by the data file writer, and against the in-memory
-// fake where a fault must be injected.
+// DataFile on in-memory files where faults are injected, and on a real file where threads
+// share one handle.
 #include "datafile/DataFile.h"
 
 #include <gtest/gtest.h>
@@ -20,185 +20,129 @@ using mkinstalldat::DatEntry;
 using mkinstalldat::DatLayout;
 using testsupport::Bytes;
 
+const std::vector<DatEntry> kTexts = {
+    {1000, Bytes("Title")}, {1010, Bytes("Ready on %c:")}, {1037, Bytes("Drive %c:")}};
+
 class DataFileTest : public ::testing::Test {
  protected:
   void SetUp() override { datafile::TakeDataFileError(); }
   void TearDown() override { datafile::TakeDataFileError(); }
 
-  datafile::DataFileServices RealServices() {
+  datafile::DataFileServices Services(platform::FileSystem* fs) {
     datafile::DataFileServices services;
-    services.files = realFiles.get();
+    services.files = fs;
     services.system = &system;
     return services;
   }
-  datafile::DataFileServices FakeServices() {
-    datafile::DataFileServices services;
-    services.files = &fakeFiles;
-    services.system = &system;
-    return services;
+  // Each file gets its own name, so that handles already open keep their bytes.
+  std::unique_ptr<datafile::DataFile> Open(const std::vector<uint8_t>& bytes) {
+    const std::string name = "install" + std::to_string(files.files_.size()) + ".dat";
+    files.Add(name, bytes);
+    return datafile::OpenDataFile(Services(&files), name);
+  }
+  std::unique_ptr<datafile::DataFile> Open(const DatLayout& layout = DatLayout()) {
+    return Open(BuildDataFile(kTexts, layout));
   }
 
-  // Writes the bytes to a new real file and opens it. Each file gets its own name: an
-  // open data file shares only reading, so Windows refuses to rewrite it.
-  std::unique_ptr<datafile::DataFile> OpenReal(const std::vector<uint8_t>& bytes) {
-    const std::string path = dir.Path("install" + std::to_string(++fileCount) + ".dat");
-    testsupport::WriteBytes(path, bytes);
-    return datafile::OpenDataFile(RealServices(), path);
-  }
-
-  testsupport::TempDir dir;
-  int fileCount = 0;
-  std::unique_ptr<platform::FileSystem> realFiles = platform::MakeHostFileSystem();
-  fakes::FakeFileSystem fakeFiles;
+  fakes::FakeFileSystem files;
   fakes::FakeSystem system;
 };
 
-std::vector<DatEntry> SomeTexts() {
-  return {{1000, Bytes("Title")}, {1010, Bytes("Ready on %c:")}, {1037, Bytes("Drive %c:")}};
-}
-
-// --- Opening -------------------------------------------------------------------------
-
-TEST_F(DataFileTest, OpensReadOnlySharedForReadingExistingFilesOnly) {
-  fakeFiles.Add("install.dat", BuildDataFile(SomeTexts()));
-  auto handle = datafile::OpenDataFile(FakeServices(), "install.dat");
-  ASSERT_NE(handle, nullptr);
-  ASSERT_EQ(fakeFiles.opens.size(), 1u);
-  EXPECT_EQ(fakeFiles.opens[0].flags.access, 0x80000000u);  // GENERIC_READ
-  EXPECT_EQ(fakeFiles.opens[0].flags.share, 1u);            // FILE_SHARE_READ
-  EXPECT_EQ(fakeFiles.opens[0].flags.disposition, 3u);      // OPEN_EXISTING
+TEST_F(DataFileTest, OpensReadOnlySharedAndRefusesEachBadFileWithItsCode) {
+  ASSERT_NE(Open(), nullptr);
+  EXPECT_EQ(files.opens[0].flags.access, platform::kGenericRead);
+  EXPECT_EQ(files.opens[0].flags.share, platform::kFileShareRead);
+  EXPECT_EQ(files.opens[0].flags.disposition, 3u);  // OPEN_EXISTING
   EXPECT_EQ(datafile::PeekDataFileError(), DataFileError::None);
-}
 
-TEST_F(DataFileTest, RefusesEachKindOfBadFileWithItsCode) {
-  EXPECT_EQ(datafile::OpenDataFile(RealServices(), dir.Path("absent.dat")), nullptr);
+  EXPECT_EQ(datafile::OpenDataFile(Services(&files), "absent.dat"), nullptr);
   EXPECT_EQ(datafile::TakeDataFileError(), DataFileError::BadHandle);
-
-  std::vector<uint8_t> good = BuildDataFile(SomeTexts());
-  EXPECT_EQ(OpenReal(std::vector<uint8_t>(good.begin(), good.begin() + 13)), nullptr);
-  EXPECT_EQ(datafile::TakeDataFileError(), DataFileError::Io);
-
-  DatLayout wrongMagic;
-  wrongMagic.magic = 0xFEAFBEBB;
-  EXPECT_EQ(OpenReal(BuildDataFile(SomeTexts(), wrongMagic)), nullptr);
-  EXPECT_EQ(datafile::TakeDataFileError(), DataFileError::BadMagic);
-
-  DatLayout newer;
+  DatLayout magic, newer, shortHeader;
+  magic.magic = 0xFEAFBEBB;
   newer.version = 2;
-  EXPECT_EQ(OpenReal(BuildDataFile(SomeTexts(), newer)), nullptr);
-  EXPECT_EQ(datafile::TakeDataFileError(), DataFileError::BadVersion);
-}
+  shortHeader.truncateTo = 13;
+  const std::vector<std::pair<DatLayout, DataFileError>> refused = {
+      {shortHeader, DataFileError::Io},
+      {magic, DataFileError::BadMagic},
+      {newer, DataFileError::BadVersion}};
+  for (const auto& [layout, error] : refused) {
+    EXPECT_EQ(Open(layout), nullptr);
+    EXPECT_EQ(datafile::TakeDataFileError(), error);
+  }
 
-TEST_F(DataFileTest, AcceptsVersionZeroAndAFileWithoutEntries) {
+  // Version 0 is taken, and so is a file of the header alone.
   DatLayout older;
   older.version = 0;
-  auto handle = OpenReal(BuildDataFile(SomeTexts(), older));
-  ASSERT_NE(handle, nullptr);
-  EXPECT_EQ(datafile::LoadText(handle.get(), 1000), "Title");
-
-  // The empty file is the header alone.
+  EXPECT_EQ(datafile::LoadText(Open(older).get(), 1000), "Title");
   const std::vector<uint8_t> empty = BuildDataFile({});
   ASSERT_EQ(empty.size(), 14u);
-  auto emptyHandle = OpenReal(empty);
-  ASSERT_NE(emptyHandle, nullptr);
-  EXPECT_EQ(datafile::LoadText(emptyHandle.get(), 1000), "");
-  EXPECT_EQ(datafile::PeekDataFileError(), DataFileError::None);
-  auto graphics = platform::MakeHostGraphics();
-  EXPECT_EQ(datafile::LoadBitmap(emptyHandle.get(), 100, *graphics), nullptr);
+  auto handle = Open(empty);
+  ASSERT_NE(handle, nullptr);
+  EXPECT_EQ(datafile::LoadText(handle.get(), 1000), "");
   uint16_t count = 99;
-  EXPECT_EQ(datafile::ReadDirectory(emptyHandle.get(), &count), nullptr);
+  EXPECT_EQ(datafile::ReadDirectory(handle.get(), &count), nullptr);
   EXPECT_EQ(count, 0);
   EXPECT_EQ(datafile::PeekDataFileError(), DataFileError::None);
 }
 
 TEST_F(DataFileTest, APendingErrorStopsTheOperationsThatCheckIt) {
-  fakeFiles.Add("install.dat", BuildDataFile(SomeTexts()));
-  auto handle = datafile::OpenDataFile(FakeServices(), "install.dat");
-  ASSERT_NE(handle, nullptr);
-
+  auto handle = Open();
   datafile::SetDataFileError(DataFileError::NotFound);
-  EXPECT_EQ(datafile::OpenDataFile(FakeServices(), "install.dat"), nullptr);
-  EXPECT_EQ(fakeFiles.opens.size(), 1u) << "no second open while an error is pending";
+  EXPECT_EQ(datafile::OpenDataFile(Services(&files), "install0.dat"), nullptr);
+  EXPECT_EQ(files.opens.size(), 1u) << "no second open while an error is pending";
   datafile::DataFileHeader header;
   EXPECT_FALSE(datafile::ReadHeader(handle.get(), &header));
-  EXPECT_EQ(datafile::PeekDataFileError(), DataFileError::NotFound);
-
   // Closing is one of them: the file stays open until the error is taken.
   datafile::CloseDataFile(handle);
-  EXPECT_NE(handle, nullptr);
-  EXPECT_EQ(fakeFiles.openHandles, 1);
+  EXPECT_EQ(files.openHandles, 1);
   EXPECT_EQ(datafile::SetDataFileError(DataFileError::None), DataFileError::NotFound);
   datafile::CloseDataFile(handle);
   EXPECT_EQ(handle, nullptr);
-  EXPECT_EQ(fakeFiles.openHandles, 0);
+  EXPECT_EQ(files.openHandles, 0);
 }
 
-// --- Looking entries up --------------------------------------------------------------
-
-TEST_F(DataFileTest, TextsAreFoundByNumberAndTheFirstOfTwoRecordsWins) {
-  auto handle = OpenReal(BuildDataFile({{1001, Bytes("first")},
-                                        {1002, Bytes("")},
-                                        {1001, Bytes("second")},
-                                        {1003, {'a', 'b', 0, 'c'}}}));
-  ASSERT_NE(handle, nullptr);
-  EXPECT_EQ(datafile::LoadText(handle.get(), 1001), "first");
-  EXPECT_EQ(datafile::LoadText(handle.get(), 1002), "");
-  EXPECT_EQ(datafile::LoadText(handle.get(), 1003), "ab") << "a text ends at its first zero";
+TEST_F(DataFileTest, LooksEntriesUpByNumber) {
+  auto handle = Open(BuildDataFile({{1001, Bytes("first")},
+                                    {1002, Bytes("")},
+                                    {1001, Bytes("second")},
+                                    {1003, {'a', 'b', 0, 'c'}},
+                                    {10002, Bytes("payload")}}));
+  // The first of two records wins, a text ends at its first zero, a missing one is empty.
+  const std::vector<std::pair<uint16_t, std::string>> texts = {
+      {1001, "first"}, {1002, ""}, {1003, "ab"}, {4242, ""}};
+  for (const auto& [id, text] : texts) EXPECT_EQ(datafile::LoadText(handle.get(), id), text);
   EXPECT_EQ(datafile::PeekDataFileError(), DataFileError::None);
-}
 
-TEST_F(DataFileTest, AMissingTextIsEmptyAndLeavesNoErrorBehind) {
-  auto handle = OpenReal(BuildDataFile(SomeTexts()));
-  ASSERT_NE(handle, nullptr);
-  EXPECT_EQ(datafile::LoadText(handle.get(), 4242), "");
-  EXPECT_EQ(datafile::PeekDataFileError(), DataFileError::None);
-  EXPECT_EQ(datafile::LoadText(handle.get(), 1037), "Drive %c:");
-}
-
-TEST_F(DataFileTest, LocateEntryWaitsThenGivesOffsetAndSizeForTheCallerToRead) {
-  const std::vector<uint8_t> file = BuildDataFile({{7, Bytes("xyz")}, {10002, Bytes("payload")}});
-  auto handle = OpenReal(file);
-  ASSERT_NE(handle, nullptr);
+  // A lookup pauses, then gives offset and size for the caller to read.
   uint32_t size = 0;
   const uint32_t offset = datafile::LocateEntry(handle.get(), 10002, &size);
   EXPECT_EQ(system.Pauses(), std::vector<uint32_t>{500});
-  EXPECT_EQ(size, 7u);
-  EXPECT_EQ(offset, 14u + 2 * 12 + 3);
+  EXPECT_EQ(offset, 14u + 5 * 12 + 5 + 0 + 6 + 4);
   char read[7];
+  ASSERT_EQ(size, 7u);
   ASSERT_TRUE(datafile::ReadExactlyAt(handle.get(), offset, read, size));
   EXPECT_EQ(std::string(read, 7), "payload");
-}
 
-TEST_F(DataFileTest, AFailedLocateEmptiesOnlyTheNextText) {
-  auto handle = OpenReal(BuildDataFile(SomeTexts()));
-  ASSERT_NE(handle, nullptr);
-  uint32_t size = 99;
+  // A failed lookup's NotFound stays and empties the next text only; the taking variant
+  // leaves nothing behind.
+  size = 99;
   EXPECT_EQ(datafile::LocateEntry(handle.get(), 5100, &size), 0u);
   EXPECT_EQ(size, 0u);
   EXPECT_EQ(datafile::PeekDataFileError(), DataFileError::NotFound);
-  EXPECT_EQ(datafile::LoadText(handle.get(), 1000), "") << "the pending NotFound is sticky";
-  EXPECT_EQ(datafile::LoadText(handle.get(), 1000), "Title");
-}
-
-TEST_F(DataFileTest, LocateAndTakeLeavesNothingPendingForOtherReaders) {
-  auto handle = OpenReal(BuildDataFile(SomeTexts()));
-  ASSERT_NE(handle, nullptr);
+  EXPECT_EQ(datafile::LoadText(handle.get(), 1001), "");
+  EXPECT_EQ(datafile::LoadText(handle.get(), 1001), "first");
   datafile::EntryLocation location;
   EXPECT_FALSE(datafile::LocateEntryAndTakeError(handle.get(), 5100, &location));
   EXPECT_EQ(datafile::PeekDataFileError(), DataFileError::None);
-  EXPECT_EQ(datafile::LoadText(handle.get(), 1000), "Title");
-  EXPECT_TRUE(datafile::LocateEntryAndTakeError(handle.get(), 1000, &location));
+  EXPECT_TRUE(datafile::LocateEntryAndTakeError(handle.get(), 1001, &location));
   EXPECT_EQ(location.size, 5u);
 }
 
 TEST_F(DataFileTest, ATextLoadedDuringALookupsPauseDoesNotWaitForIt) {
-  fakeFiles.Add("install.dat", BuildDataFile(SomeTexts()));
-  auto handle = datafile::OpenDataFile(FakeServices(), "install.dat");
-  ASSERT_NE(handle, nullptr);
+  auto handle = Open();
   const std::unique_ptr<platform::System> host = platform::MakeHostSystem();
   std::atomic<bool> loaded{false};
   std::string text;
-  // While the lookup pauses, another thread loads a text; it must get the file at once.
   system.onPause = [&](uint32_t) {
     ASSERT_TRUE(system.StartThread([&] {
       text = datafile::LoadText(handle.get(), 1000);
@@ -214,18 +158,16 @@ TEST_F(DataFileTest, ATextLoadedDuringALookupsPauseDoesNotWaitForIt) {
   EXPECT_EQ(location.size, 9u);
 }
 
-TEST_F(DataFileTest, FindEntryWalksOnlyTheDirectoryThatWasRead) {
-  fakeFiles.Add("install.dat", BuildDataFile(SomeTexts()));
-  auto handle = datafile::OpenDataFile(FakeServices(), "install.dat");
-  ASSERT_NE(handle, nullptr);
+TEST_F(DataFileTest, FindEntryWalksOnlyTheDirectoryThatWasReadAndNeedsARecord) {
+  auto handle = Open();
   uint16_t count = 0;
   auto entries = datafile::ReadDirectory(handle.get(), &count);
   ASSERT_EQ(count, 3);
   // The file gains a record after its directory was read; memory past the records read
   // happens to hold that number too.
-  std::vector<DatEntry> grown = SomeTexts();
+  std::vector<DatEntry> grown = kTexts;
   grown.push_back({4242, Bytes("late")});
-  fakeFiles.files_["install.dat"] = BuildDataFile(grown);
+  files.files_["install0.dat"] = BuildDataFile(grown);
   std::vector<datafile::DirectoryEntry> memory(entries.get(), entries.get() + count);
   memory.push_back(memory[0]);
   memory.back().id = 4242;
@@ -235,82 +177,42 @@ TEST_F(DataFileTest, FindEntryWalksOnlyTheDirectoryThatWasRead) {
   uint32_t size = 0;
   EXPECT_EQ(datafile::ReadEntryData(handle.get(), 4242, memory.data(), count, &size), nullptr);
   EXPECT_EQ(datafile::TakeDataFileError(), DataFileError::NotFound);
-}
 
-TEST_F(DataFileTest, EntriesAndDirectoriesPastTheEndOfTheFileGiveIo) {
-  DatLayout pastEnd;
-  pastEnd.dataOffset[1000] = 1u << 20;
-  auto handle = OpenReal(BuildDataFile(SomeTexts(), pastEnd));
-  ASSERT_NE(handle, nullptr);
-  uint16_t count = 0;
-  auto entries = datafile::ReadDirectory(handle.get(), &count);
-  ASSERT_NE(entries, nullptr);
-  uint32_t size = 0;
-  EXPECT_EQ(datafile::ReadEntryData(handle.get(), 1000, entries.get(), count, &size), nullptr);
-  EXPECT_EQ(datafile::TakeDataFileError(), DataFileError::Io);
-  EXPECT_EQ(size, 0u);
-
-  // A size that reaches past the end: refused before a buffer of that size is made.
-  DatLayout huge;
-  huge.dataSize[1000] = 0xFFFFFFF0u;
-  auto hugeHandle = OpenReal(BuildDataFile(SomeTexts(), huge));
-  EXPECT_EQ(datafile::LoadText(hugeHandle.get(), 1000), "");
-  EXPECT_EQ(datafile::LoadText(hugeHandle.get(), 1010), "Ready on %c:");
-
-  DatLayout farDirectory;
-  farDirectory.directoryOffset = 4000;
-  auto farHandle = OpenReal(BuildDataFile(SomeTexts(), farDirectory));
-  ASSERT_NE(farHandle, nullptr);
-  EXPECT_EQ(datafile::ReadDirectory(farHandle.get(), &count), nullptr);
-  EXPECT_EQ(datafile::TakeDataFileError(), DataFileError::Io);
-
-  DatLayout moreRecordsThanWritten;
-  moreRecordsThanWritten.entryCount = 500;
-  moreRecordsThanWritten.truncateTo = 14 + 3 * 12;
-  auto shortHandle = OpenReal(BuildDataFile(SomeTexts(), moreRecordsThanWritten));
-  ASSERT_NE(shortHandle, nullptr);
-  EXPECT_EQ(datafile::ReadDirectory(shortHandle.get(), &count), nullptr);
-  EXPECT_EQ(datafile::TakeDataFileError(), DataFileError::Io);
-}
-
-TEST_F(DataFileTest, FindEntryNeedsADirectoryAndAPlaceForTheRecord) {
-  auto handle = OpenReal(BuildDataFile(SomeTexts()));
-  ASSERT_NE(handle, nullptr);
-  datafile::DirectoryEntry record;
   EXPECT_TRUE(datafile::FindEntry(handle.get(), 1000, nullptr, 0, &record));
   EXPECT_EQ(datafile::TakeDataFileError(), DataFileError::NotFound);
-  uint16_t count = 0;
-  auto entries = datafile::ReadDirectory(handle.get(), &count);
   EXPECT_FALSE(datafile::FindEntry(handle.get(), 1000, entries.get(), count, nullptr));
   EXPECT_EQ(datafile::TakeDataFileError(), DataFileError::NoRecord);
-  EXPECT_TRUE(datafile::FindEntry(handle.get(), 9, entries.get(), count, &record));
-  EXPECT_EQ(datafile::TakeDataFileError(), DataFileError::NotFound);
   EXPECT_TRUE(datafile::FindEntry(handle.get(), 1037, entries.get(), count, &record));
   EXPECT_EQ(record.dataSize, 9u);
   EXPECT_FALSE(datafile::ReadHeader(nullptr, nullptr));
   EXPECT_EQ(datafile::TakeDataFileError(), DataFileError::BadHandle);
 }
 
-TEST_F(DataFileTest, ReadFaultsAndRefusedMemoryGiveTheirCodes) {
-  fakeFiles.Add("install.dat", BuildDataFile(SomeTexts()));
-  auto handle = datafile::OpenDataFile(FakeServices(), "install.dat");
-  ASSERT_NE(handle, nullptr);
+TEST_F(DataFileTest, ReadFaultsShortDirectoriesAndRefusedMemoryGiveTheirCodes) {
+  uint16_t count = 0;
+  DatLayout farDirectory, moreRecordsThanWritten;
+  farDirectory.directoryOffset = 4000;
+  moreRecordsThanWritten.entryCount = 500;
+  moreRecordsThanWritten.truncateTo = 14 + 3 * 12;
+  for (const DatLayout& layout : {farDirectory, moreRecordsThanWritten}) {
+    auto bad = Open(layout);
+    ASSERT_NE(bad, nullptr);
+    EXPECT_EQ(datafile::ReadDirectory(bad.get(), &count), nullptr);
+    EXPECT_EQ(datafile::TakeDataFileError(), DataFileError::Io);
+  }
 
-  // The header read, then the first directory record read.
-  for (int failing : {1, 2}) {
-    fakeFiles.readCalls = 0;
-    fakeFiles.faults.failReadNumber = failing;
-    uint16_t count = 0;
+  auto handle = Open();
+  for (int failing : {1, 2}) {  // the header read, then the directory read
+    files.readCalls = 0;
+    files.faults.failReadNumber = failing;
     EXPECT_EQ(datafile::ReadDirectory(handle.get(), &count), nullptr);
     EXPECT_EQ(datafile::TakeDataFileError(), DataFileError::Io) << "read " << failing;
   }
-  fakeFiles.faults.failReadNumber = 0;
+  files.faults.failReadNumber = 0;
 
   system.refuseAllocationNumber = system.allocations + 1;
-  uint16_t count = 0;
   EXPECT_EQ(datafile::ReadDirectory(handle.get(), &count), nullptr);
   EXPECT_EQ(datafile::TakeDataFileError(), DataFileError::NoMemory);
-
   auto entries = datafile::ReadDirectory(handle.get(), &count);
   system.refuseAllocationNumber = system.allocations + 1;
   uint32_t size = 0;
@@ -318,20 +220,21 @@ TEST_F(DataFileTest, ReadFaultsAndRefusedMemoryGiveTheirCodes) {
   EXPECT_EQ(datafile::TakeDataFileError(), DataFileError::NoMemory);
 
   // A file that ends early while its directory says otherwise: a short read.
-  fakeFiles.faults.shortReadsBeyond = 14 + 3 * 12 + 2;
+  files.faults.shortReadsBeyond = 14 + 3 * 12 + 2;
   EXPECT_EQ(datafile::LoadText(handle.get(), 1000), "");
   EXPECT_EQ(datafile::PeekDataFileError(), DataFileError::None);
 }
 
-TEST_F(DataFileTest, ThreadsSharingTheHandleNeverSeeEachOthersPositions) {
-  std::vector<DatEntry> entries = SomeTexts();
+TEST_F(DataFileTest, ThreadsSharingARealFilesHandleNeverSeeEachOthersPositions) {
+  std::vector<DatEntry> entries = kTexts;
   entries.push_back({5100, testsupport::Pattern(3000, 7)});
   const std::vector<uint8_t> file = BuildDataFile(entries);
-  datafile::DataFileServices services = RealServices();
-  services.lookupPause = false;
+  testsupport::TempDir dir;
   testsupport::WriteBytes(dir.Path("shared.dat"), file);
+  const std::unique_ptr<platform::FileSystem> real = platform::MakeHostFileSystem();
+  datafile::DataFileServices services = Services(real.get());
+  services.lookupPause = false;
   auto handle = datafile::OpenDataFile(services, dir.Path("shared.dat"));
-  ASSERT_NE(handle, nullptr);
   datafile::EntryLocation data;
   ASSERT_TRUE(datafile::LocateEntryAndTakeError(handle.get(), 5100, &data));
 
@@ -343,15 +246,14 @@ TEST_F(DataFileTest, ThreadsSharingTheHandleNeverSeeEachOthersPositions) {
   platform::JoinableThread blocks([&] {
     for (int i = 0; i < 300; ++i) {
       std::vector<uint8_t> block(512);
-      const uint32_t at = static_cast<uint32_t>(i % 5) * 512;
-      badBlocks += !datafile::ReadExactlyAt(handle.get(), data.offset + at, block.data(), 512) ||
-                   !std::equal(block.begin(), block.end(), file.begin() + data.offset + at);
+      const uint32_t at = data.offset + static_cast<uint32_t>(i % 5) * 512;
+      badBlocks += !datafile::ReadExactlyAt(handle.get(), at, block.data(), 512) ||
+                   !std::equal(block.begin(), block.end(), file.begin() + at);
     }
   });
   texts.join();
   blocks.join();
-  EXPECT_EQ(badTexts, 0);
-  EXPECT_EQ(badBlocks, 0);
+  EXPECT_EQ(badTexts + badBlocks, 0);
 }
 
 }  // namespace

@@ -2,14 +2,9 @@
 // field the encoder and the reader both get wrong still shows.
 #include <gtest/gtest.h>
 
-#include <memory>
-#include <string>
-#include <vector>
-
 #include "datafile/DataFile.h"
-#include "platform/Host.h"
+#include "tests/fakes/FakeFileSystem.h"
 #include "tests/fakes/FakeSystem.h"
-#include "tests/support/TestFiles.h"
 
 namespace {
 
@@ -28,17 +23,15 @@ const std::vector<uint8_t> kGoldenFile = {
 // clang-format on
 
 TEST(GoldenBytesTest, HandWrittenFileReadsAsWritten) {
-  testsupport::TempDir dir;
-  testsupport::WriteBytes(dir.Path("install.dat"), kGoldenFile);
-  const std::unique_ptr<platform::FileSystem> files = platform::MakeHostFileSystem();
+  fakes::FakeFileSystem files;
+  files.Add("install.dat", kGoldenFile);
   fakes::FakeSystem system;
   system.largestAllocation = size_t{1} << 20;
   datafile::DataFileServices services;
-  services.files = files.get();
+  services.files = &files;
   services.system = &system;
   datafile::TakeDataFileError();
-  std::unique_ptr<datafile::DataFile> file =
-      datafile::OpenDataFile(services, dir.Path("install.dat"));
+  std::unique_ptr<datafile::DataFile> file = datafile::OpenDataFile(services, "install.dat");
   ASSERT_EQ(datafile::TakeDataFileError(), datafile::DataFileError::None);
   ASSERT_TRUE(file);
 
@@ -51,7 +44,6 @@ TEST(GoldenBytesTest, HandWrittenFileReadsAsWritten) {
   std::string text = "stale";
   EXPECT_EQ(datafile::LoadTextOrError(file.get(), 1001, &text), datafile::DataFileError::Io);
   EXPECT_EQ(text, "");
-  datafile::CloseDataFile(file);
 }
 
 }  // namespace

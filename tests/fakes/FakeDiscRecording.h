@@ -1,13 +1,10 @@
 // Scriptable disc recording: the shell object, IMAPI's disc master with its recorders and
 // Joliet properties, temporary storages and streams, and IMAPI2's objects. Any call can be
-// made to fail by name; every call is logged with its arguments; every object created is
-// counted until it is released.
+// made to fail by name; every call is logged; every object is counted until released.
 #pragma once
 
 #include <atomic>
 #include <map>
-#include <memory>
-#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
@@ -29,7 +26,7 @@ struct WrittenProperty {
 
 /// What the fake is told to do, and what it saw happen; Reset returns to these values.
 struct FakeDiscScript {
-  /// Calls that fail, by name ("Open", "CreateStream") or by name and occurrence from 1
+  /// Calls that fail, by name ("Open"), by name and occurrence from 1
   /// ("CreateTemporaryStorage#2"), or by name and argument ("CreateStream:bootimg").
   std::set<std::string> failing;
   bool hasRecordableDrive = true;
@@ -53,19 +50,18 @@ class FakeDiscRecording : public platform::DiscRecording, public FakeDiscScript 
  public:
   /// Back to a fresh script and no history; the stage watch stays.
   void Reset();
-  platform::HResult CoInitialize() override;
-  platform::HResult CoInitializeEx(uint32_t apartment) override;
+  platform::HResult CoInitialize() override { return ComInit("CoInitialize"); }
+  platform::HResult CoInitializeEx(uint32_t apartment) override {
+    return ComInit("CoInitializeEx " + std::to_string(apartment));
+  }
   void CoUninitialize() override;
-  platform::HResult CreateShellCdBurn(
-      std::unique_ptr<platform::ShellCdBurnObject>* object) override;
-  platform::HResult CreateDiscMaster(std::unique_ptr<platform::DiscMasterObject>* object) override;
-  platform::HResult CreateTemporaryStorage(
-      uint32_t mode, std::unique_ptr<platform::DiscStorage>* storage) override;
-  platform::HResult CreateDiscMaster2(
-      std::unique_ptr<platform::DiscMaster2Object>* object) override;
-  platform::HResult CreateRecorder2(std::unique_ptr<platform::Recorder2Object>* object) override;
-  platform::HResult CreateDataWriter2(
-      std::unique_ptr<platform::DataWriter2Object>* object) override;
+  platform::HResult CreateShellCdBurn(std::unique_ptr<platform::ShellCdBurnObject>* o) override;
+  platform::HResult CreateDiscMaster(std::unique_ptr<platform::DiscMasterObject>* o) override;
+  platform::HResult CreateTemporaryStorage(uint32_t mode,
+                                           std::unique_ptr<platform::DiscStorage>* o) override;
+  platform::HResult CreateDiscMaster2(std::unique_ptr<platform::DiscMaster2Object>* o) override;
+  platform::HResult CreateRecorder2(std::unique_ptr<platform::Recorder2Object>* o) override;
+  platform::HResult CreateDataWriter2(std::unique_ptr<platform::DataWriter2Object>* o) override;
   uint32_t QueryDosDevice(const std::string& name, char* buffer, uint32_t size) override;
 
   std::vector<std::string> Log() const;
@@ -78,24 +74,21 @@ class FakeDiscRecording : public platform::DiscRecording, public FakeDiscScript 
   int32_t StageOf(const std::string& line) const;
   static constexpr int32_t kNotCalled = -100;
 
-  // Internal, used by the fake objects.
-  void Note(const std::string& line);
-  bool Fails(const std::string& call, const std::string& argument = std::string());
-  void Born();
-  void Died();
+  // Used by the fake objects: logs `line`, then gives `failure` if the script fails the
+  // call (with its argument), else S_OK.
+  platform::HResult Call(const std::string& line, const std::string& call,
+                         const std::string& argument = "",
+                         platform::HResult failure = platform::kEFail);
+  void Count(int alive);  ///< +1 when an object is made, -1 when it is released
 
  private:
-  template <typename Fake, typename Object>
-  platform::HResult Create(const char* call, std::unique_ptr<Object>* object);
+  platform::HResult ComInit(const std::string& line);
 
   mutable platform::Lock lock_;
-  std::vector<std::string> log_;
-  std::vector<int32_t> logStages_;
+  std::vector<std::pair<std::string, int32_t>> log_;  // call and stage
   std::map<std::string, int> occurrences_;
   int live_ = 0;
   int comDepth_ = 0;
 };
-
-std::string Narrow(const std::u16string& text);
 
 }  // namespace fakes

@@ -1,5 +1,4 @@
-// In-memory files with scriptable read faults and a log of every open; outputs land in
-// the same map when committed.
+// In-memory files with scriptable read faults and a log of every open.
 #pragma once
 
 #include <cstdint>
@@ -13,13 +12,9 @@
 namespace fakes {
 
 struct FileFaults {
-  /// The n-th read call (from 1) on any handle fails outright; 0: none.
-  int failReadNumber = 0;
-  /// Reads that reach past this many bytes of the file deliver only up to it, as if the
-  /// file ended there; the size still reports the full length.
+  int failReadNumber = 0;  ///< the n-th read call (from 1) on any handle fails; 0: none
+  /// Reads stop at this many bytes, as if the file ended there; its size stays the same.
   uint64_t shortReadsBeyond = UINT64_MAX;
-  bool failSeek = false;
-  bool failSize = false;
 };
 
 class FakeFileSystem : public platform::FileSystem {
@@ -33,10 +28,16 @@ class FakeFileSystem : public platform::FileSystem {
 
   std::unique_ptr<platform::File> Open(const std::string& path,
                                        const platform::FileOpenFlags& flags) override;
-  platform::PathKind Kind(const std::string& path) override;
-  std::unique_ptr<platform::OutputFile> CreateOutput(const std::string& path,
-                                                     std::string* error) override;
-  std::unique_ptr<platform::OutputFile> StandardOutput(std::string* error) override;
+  platform::PathKind Kind(const std::string& path) override {
+    return files_.count(path) ? platform::PathKind::RegularFile : platform::PathKind::Missing;
+  }
+  std::unique_ptr<platform::OutputFile> CreateOutput(const std::string&, std::string* e) override {
+    return StandardOutput(e);
+  }
+  std::unique_ptr<platform::OutputFile> StandardOutput(std::string* error) override {
+    *error = "the fake writes no files";
+    return nullptr;
+  }
 
   FileFaults faults;
   std::vector<OpenCall> opens;

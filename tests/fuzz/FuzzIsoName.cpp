@@ -4,22 +4,16 @@
 
 #include "image/IsoNames.h"
 
-namespace {
-bool Allowed(char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
-}
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const std::string name(reinterpret_cast<const char*>(data), size);
-  const std::string identifier = image::MakeIsoName(name);
-  const size_t dot = identifier.find('.');
-  const bool shaped = identifier.size() <= 14 && identifier.size() >= 3 &&
-                      identifier.compare(identifier.size() - 2, 2, ";1") == 0 &&
-                      dot != std::string::npos && dot <= 8 && identifier.size() - 2 - dot - 1 <= 3;
-  if (!shaped) __builtin_trap();
-  for (size_t i = 0; i + 2 < identifier.size(); ++i) {
-    if (i != dot && !Allowed(identifier[i])) __builtin_trap();
+  const std::string id = image::MakeIsoName(std::string(reinterpret_cast<const char*>(data), size));
+  const size_t dot = id.find('.');
+  if (id.size() < 3 || id.size() > 14 || id.compare(id.size() - 2, 2, ";1") != 0 ||
+      dot == std::string::npos || dot > 8 || id.size() - 3 - dot > 3)
+    __builtin_trap();
+  for (size_t i = 0; i + 2 < id.size(); ++i) {
+    if (i != dot &&
+        std::string("ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_").find(id[i]) == std::string::npos)
+      __builtin_trap();
   }
   return 0;
 }
