@@ -19,12 +19,11 @@ using Strings = std::vector<std::string>;
 using testsupport::Bytes;
 constexpr char kA[] = "\\\\.\\A:";
 
-class InstallDialogTest : public ::testing::Test {
+class InstallDialogTest : public testsupport::JobFixture {
  protected:
-  void SetUp() override { Fresh(); }
-  void TearDown() override {
-    system.JoinThreads();
-    datafile::TakeDataFileError();
+  void SetUp() override {
+    JobFixture::SetUp();
+    Fresh();
   }
   // One drive A:, one recorder on E:, every text the dialog shows and a 1x1 picture.
   void Fresh() {
@@ -43,8 +42,8 @@ class InstallDialogTest : public ::testing::Test {
     devices.ntDrives[kA].mediaTypes = {fakes::Geometry144()};
     recording.Reset();
     recording.dosDevices["E:"] = "\\Device\\CdRom0";
-    window.Reset();
-    window.script = nullptr;
+    dialog.Reset();
+    dialog.script = nullptr;
   }
   int Run(std::vector<const char*> args = {}) {
     files.Add("install.dat", mkinstalldat::BuildDataFile(entries));
@@ -59,62 +58,58 @@ class InstallDialogTest : public ::testing::Test {
     services.graphics = graphics.get();
     services.devices = &devices;
     services.recording = &recording;
-    services.window = &window;
+    services.window = &dialog;
     return services;
   }
   bool Logged(const std::string& line) const {
-    const auto log = window.Log();
+    const auto log = dialog.Log();
     return std::find(log.begin(), log.end(), line) != log.end();
   }
   // The message boxes after the first `skip`, as "caption: text".
   Strings BoxTexts(size_t skip = 0) const {
     Strings texts;
-    for (const auto& box : window.Boxes()) texts.push_back(box.caption + ": " + box.text);
+    for (const auto& box : dialog.Boxes()) texts.push_back(box.caption + ": " + box.text);
     return Strings(texts.begin() + static_cast<long>(std::min(skip, texts.size())), texts.end());
   }
   void ExpectTargets(const Strings& floppies, const Strings& cds, const Strings& disks,
                      const std::string& status) {
-    EXPECT_EQ(window.ListItems(app::kFloppyListId), floppies);
-    EXPECT_EQ(window.ListItems(app::kCdListId), cds);
-    EXPECT_EQ(window.ListItems(app::kHardDiskListId), disks);
-    EXPECT_EQ(window.TextOf(app::kStatusLineId), status);
+    EXPECT_EQ(dialog.ListItems(app::kFloppyListId), floppies);
+    EXPECT_EQ(dialog.ListItems(app::kCdListId), cds);
+    EXPECT_EQ(dialog.ListItems(app::kHardDiskListId), disks);
+    EXPECT_EQ(dialog.TextOf(app::kStatusLineId), status);
   }
   void ExpectRestored() {
     EXPECT_EQ(job.busy, 0);
-    EXPECT_EQ(window.TextOf(app::kExitId), "T1004");
+    EXPECT_EQ(dialog.TextOf(app::kExitId), "T1004");
     for (int id : {app::kExitId, app::kCreateFloppyId, app::kCreateCdId})
-      EXPECT_TRUE(window.EnabledOf(id)) << id;
+      EXPECT_TRUE(dialog.EnabledOf(id)) << id;
   }
 
   std::vector<mkinstalldat::DatEntry> entries;
-  job::InstallJob job;
-  fakes::FakeSystem system;
-  fakes::FakeFileSystem files;
   std::unique_ptr<platform::Graphics> graphics = platform::MakeHostGraphics();
-  fakes::FakeDeviceIo devices;
   fakes::FakeDiscRecording recording;
-  fakes::FakeDialogWindow window;
 };
 
 // --- Start-up ---------------------------------------------------------------------------------
 
 TEST_F(InstallDialogTest, StartsWithEveryTextListAndThePicture) {
   EXPECT_EQ(Run(), 0);
-  EXPECT_EQ(window.title, "T1000");
-  EXPECT_TRUE(window.hasPicture);
+  EXPECT_EQ(dialog.title, "T1000");
+  EXPECT_TRUE(dialog.hasPicture);
   const std::pair<int, const char*> texts[] = {
       {app::kProgressGroupId, "T1001"}, {app::kStatusGroupId, "T1002"}, {app::kExitId, "T1004"},
       {app::kCreateFloppyId, "T1035"},  {app::kFloppyGroupId, "T1033"}, {app::kCdGroupId, "T1034"},
       {app::kCreateCdId, "T1036"},      {app::kMakeBootableId, "T1052"}};
-  for (const auto& [id, text] : texts) EXPECT_EQ(window.TextOf(id), text) << id;
+  for (const auto& [id, text] : texts) EXPECT_EQ(dialog.TextOf(id), text) << id;
   ExpectTargets({"Drive A:"}, {"Drive E:"}, {"T1051"}, "ready A:");
-  EXPECT_FALSE(window.EnabledOf(app::kMakeBootableId));
-  EXPECT_TRUE(window.EnabledOf(app::kCreateFloppyId) && window.EnabledOf(app::kCreateCdId));
-  EXPECT_EQ(window.GetListSelection(app::kFloppyListId), 0);
+  EXPECT_FALSE(dialog.EnabledOf(app::kMakeBootableId));
+  EXPECT_TRUE(dialog.EnabledOf(app::kCreateFloppyId) && dialog.EnabledOf(app::kCreateCdId));
+  EXPECT_EQ(dialog.GetListSelection(app::kFloppyListId), 0);
   EXPECT_EQ(job.floppyDriveCount, 1);
   EXPECT_EQ(job.recorderCount, 1);
   EXPECT_EQ(job.removableDriveCount, 0);
-  EXPECT_EQ(files.opens[0].path, "install.dat");
+  EXPECT_EQ(files.opens.size(), 2u) << "the fixture's and the dialog's";
+  EXPECT_EQ(files.opens.back().path, "install.dat");
 }
 
 TEST_F(InstallDialogTest, OnlyTheExactWordNocdSwitchesTheCdTargetOff) {
@@ -131,7 +126,7 @@ TEST_F(InstallDialogTest, OnlyTheExactWordNocdSwitchesTheCdTargetOff) {
   const Strings calls = recording.Log();
   EXPECT_EQ(std::count(calls.begin(), calls.end(), "CreateShellCdBurn"), 0) << "no search";
   ExpectTargets({"Drive A:"}, {"T1039"}, {"T1051"}, "ready A:");
-  EXPECT_FALSE(window.EnabledOf(app::kCdListId) || window.EnabledOf(app::kCreateCdId));
+  EXPECT_FALSE(dialog.EnabledOf(app::kCdListId) || dialog.EnabledOf(app::kCreateCdId));
 }
 
 TEST_F(InstallDialogTest, NtFourOffersNoCdRecording) {
@@ -161,7 +156,7 @@ TEST_F(InstallDialogTest, ARemovableDriveAloneIsATargetLetteredWithTheAtSign) {
 TEST_F(InstallDialogTest, NoTargetAtAllLeavesOnlyExitAndBothCreateButtonsAnswerWithAnError) {
   devices.ntDrives.clear();
   recording.hasRecordableDrive = false;
-  window.script = [](platform::DialogEvents& events) {
+  dialog.script = [](platform::DialogEvents& events) {
     events.OnCommand(app::kCreateFloppyId);
     events.OnCommand(app::kCreateCdId);
   };
@@ -170,12 +165,12 @@ TEST_F(InstallDialogTest, NoTargetAtAllLeavesOnlyExitAndBothCreateButtonsAnswerW
   EXPECT_EQ(job.installPossible, 0);
   for (int id : {app::kFloppyListId, app::kCdListId, app::kHardDiskListId, app::kCreateFloppyId,
                  app::kCreateCdId, app::kMakeBootableId}) {
-    EXPECT_FALSE(window.EnabledOf(id)) << id;
+    EXPECT_FALSE(dialog.EnabledOf(id)) << id;
   }
-  EXPECT_TRUE(window.EnabledOf(app::kExitId));
-  const Strings log = window.Log();
+  EXPECT_TRUE(dialog.EnabledOf(app::kExitId));
+  const Strings log = dialog.Log();
   EXPECT_EQ(std::count(log.begin(), log.end(), "box owned 0x10 T1006: T1020"), 2);
-  EXPECT_EQ(window.Boxes().size(), 2u);
+  EXPECT_EQ(dialog.Boxes().size(), 2u);
   EXPECT_EQ(job.busy, 0);
 }
 
@@ -184,9 +179,9 @@ TEST_F(InstallDialogTest, MissingTextsAndPictureShowEmpty) {
                                [](const auto& e) { return e.id == 1000 || e.id == 100; }),
                 entries.end());
   Run();
-  EXPECT_EQ(window.title, "");
-  EXPECT_FALSE(window.hasPicture);
-  EXPECT_EQ(window.TextOf(app::kExitId), "T1004");
+  EXPECT_EQ(dialog.title, "");
+  EXPECT_FALSE(dialog.hasPicture);
+  EXPECT_EQ(dialog.TextOf(app::kExitId), "T1004");
 }
 
 TEST_F(InstallDialogTest, TheWindowsVersionSetsTheJobsFlags) {
@@ -209,8 +204,8 @@ TEST_F(InstallDialogTest, TheWindowsVersionSetsTheJobsFlags) {
   for (const Case& c : cases) {
     system.version = c.version;
     system.versionCallFails = c.callFails;
-    app::CInstallDlg dialog(Services());
-    EXPECT_TRUE(dialog.started()) << c.name;
+    app::CInstallDlg installer(Services());
+    EXPECT_TRUE(installer.started()) << c.name;
     EXPECT_EQ(job.isNtFamily, c.nt) << c.name;
     EXPECT_EQ(job.cdRecordingSupported, c.cd) << c.name;
     EXPECT_EQ(job.useImapi2, c.imapi2) << c.name;
@@ -220,15 +215,16 @@ TEST_F(InstallDialogTest, TheWindowsVersionSetsTheJobsFlags) {
 
 TEST_F(InstallDialogTest, AnUnknownPlatformOrABadDataFileEndsBeforeTheDialog) {
   system.version = {3, 1, 0};
+  const size_t opens = files.opens.size();
   EXPECT_EQ(Run(), 0);
   EXPECT_EQ(system.Exits(), std::vector<uint32_t>{0});
-  EXPECT_TRUE(files.opens.empty());
-  EXPECT_TRUE(window.Boxes().empty());
-  EXPECT_FALSE(window.ran);
+  EXPECT_EQ(files.opens.size(), opens) << "the data file is not read";
+  EXPECT_TRUE(dialog.Boxes().empty());
+  EXPECT_FALSE(dialog.ran);
   system.version = {2, 6, 6000};
   for (bool malformed : {false, true}) {  // absent, or of a version not known
     files.files_.clear();
-    window.Reset();
+    dialog.Reset();
     if (malformed) {
       mkinstalldat::DatLayout badVersion;
       badVersion.version = 7;
@@ -236,27 +232,27 @@ TEST_F(InstallDialogTest, AnUnknownPlatformOrABadDataFileEndsBeforeTheDialog) {
     }
     const char* args[] = {"installer"};
     EXPECT_EQ(app::RunInstaller(1, args, Services()), 0);
-    const auto boxes = window.Boxes();
+    const auto boxes = dialog.Boxes();
     ASSERT_EQ(BoxTexts(), Strings{"Error: Could not load Image and Resource file."});
     EXPECT_EQ(boxes[0].type, 0u);
     EXPECT_FALSE(boxes[0].owned);
-    EXPECT_FALSE(window.ran);
+    EXPECT_FALSE(dialog.ran);
   }
 }
 
 // --- Commands ---------------------------------------------------------------------------------
 
 TEST_F(InstallDialogTest, DecliningTheFloppyConfirmationChangesNothingAndLeaksNoHandle) {
-  window.Answer(platform::kIdCancel);
-  window.Answer(platform::kIdCancel);
+  dialog.Answer(platform::kIdCancel);
+  dialog.Answer(platform::kIdCancel);
   size_t logBefore = 0;
-  window.script = [&](platform::DialogEvents& events) {
-    logBefore = window.Log().size();
+  dialog.script = [&](platform::DialogEvents& events) {
+    logBefore = dialog.Log().size();
     events.OnCommand(app::kCreateFloppyId);
     events.OnCommand(app::kCreateFloppyId);
   };
   Run();
-  const auto log = window.Log();
+  const auto log = dialog.Log();
   ASSERT_EQ(log.size(), logBefore + 2);
   EXPECT_EQ(log[logBefore], "box owned 0x31 T1007: T1021");
   EXPECT_EQ(devices.OpenHandles(), 1) << "the second selection closed the first one's drive";
@@ -272,9 +268,9 @@ TEST_F(InstallDialogTest, AFloppyJobRunsFromThePressToTheRestoredDialog) {
     const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     while (!job.busy && std::chrono::steady_clock::now() < limit) std::this_thread::yield();
   };
-  window.script = [&](platform::DialogEvents& events) {
+  dialog.script = [&](platform::DialogEvents& events) {
     events.OnCommand(app::kCreateFloppyId);
-    const auto log = window.Log();
+    const auto log = dialog.Log();
     const Strings pressed = {"box owned 0x31 T1007: T1021",
                              "text 1004 T1005",
                              "disable 1004",
@@ -282,7 +278,7 @@ TEST_F(InstallDialogTest, AFloppyJobRunsFromThePressToTheRestoredDialog) {
                              "disable 1003",
                              "disable 1006"};
     EXPECT_NE(std::search(log.begin(), log.end(), pressed.begin(), pressed.end()), log.end());
-    EXPECT_EQ(window.TextOf(app::kStatusLineId), "T1014");
+    EXPECT_EQ(dialog.TextOf(app::kStatusLineId), "T1014");
     system.JoinThreads();
   };
   Run();
@@ -290,49 +286,49 @@ TEST_F(InstallDialogTest, AFloppyJobRunsFromThePressToTheRestoredDialog) {
   EXPECT_EQ(job.jobFailed, 0);
   EXPECT_EQ(devices.ntDrives[kA].contents.size(), 5u * 18432);
   EXPECT_TRUE(Logged("box owned 0x40 T1009: T1040 is on A:"));
-  EXPECT_EQ(window.TextOf(app::kStatusLineId), "ready A:");
+  EXPECT_EQ(dialog.TextOf(app::kStatusLineId), "ready A:");
   EXPECT_EQ(devices.OpenHandles(), 0);
 }
 
 TEST_F(InstallDialogTest, ACdJobRunsThroughTheChosenRecorder) {
   recording.imapi2Recorders = {u"recorder-0"};
   system.holdThreads = true;
-  window.script = [&](platform::DialogEvents& events) {
+  dialog.script = [&](platform::DialogEvents& events) {
     events.OnCommand(app::kCreateCdId);
-    EXPECT_EQ(job.selectedRecorder, window.GetListSelection(app::kCdListId));
+    EXPECT_EQ(job.selectedRecorder, dialog.GetListSelection(app::kCdListId));
     // The command itself takes the buttons away: no click lands before the monitor runs.
     for (int id : {app::kCreateCdId, app::kCreateFloppyId, app::kExitId, app::kMakeBootableId})
-      EXPECT_FALSE(window.EnabledOf(id)) << id;
+      EXPECT_FALSE(dialog.EnabledOf(id)) << id;
     system.ReleaseThreads();
     system.JoinThreads();
   };
   Run();
   ExpectRestored();
-  EXPECT_EQ(job.jobFailed, 0) << ::testing::PrintToString(window.Log());
+  EXPECT_EQ(job.jobFailed, 0) << ::testing::PrintToString(dialog.Log());
   EXPECT_EQ(job.selectedRecorder, 0);
   EXPECT_FALSE(recording.burnedImage.empty());
   EXPECT_TRUE(Logged("box owned 0x40 T1009: T1040 is on CD (A:)"));
 }
 
 TEST_F(InstallDialogTest, ExitCancelsARunningJobOrEndsTheProgram) {
-  window.script = [&](platform::DialogEvents& events) {
+  dialog.script = [&](platform::DialogEvents& events) {
     job.busy = 1;  // a job is running
     events.OnCommand(app::kExitId);
     EXPECT_EQ(job.abortRequested, 1);
-    EXPECT_EQ(window.TextOf(app::kExitId), "T1004");
-    EXPECT_EQ(window.endCode, fakes::kStillOpen);
+    EXPECT_EQ(dialog.TextOf(app::kExitId), "T1004");
+    EXPECT_EQ(dialog.endCode, fakes::kStillOpen);
     job.busy = 0;
     events.OnCommand(app::kExitId);
     EXPECT_EQ(datafile::LoadText(job.dataFile, 1000), "") << "the data file is closed";
   };
   Run();
-  EXPECT_EQ(window.endCode, 0);
-  EXPECT_EQ(window.TextOf(app::kStatusLineId), "T1015");
+  EXPECT_EQ(dialog.endCode, 0);
+  EXPECT_EQ(dialog.TextOf(app::kStatusLineId), "T1015");
   EXPECT_EQ(job.dataFile, nullptr) << "the job does not keep a reader that is gone";
 }
 
 TEST_F(InstallDialogTest, CloseIsHeldBackEarlyInAJobAndIgnoredDuringACdBurn) {
-  window.script = [&](platform::DialogEvents& events) {
+  dialog.script = [&](platform::DialogEvents& events) {
     job.busy = 1;
     job.progressDone = 1;
     EXPECT_FALSE(events.OnClose());
@@ -347,24 +343,24 @@ TEST_F(InstallDialogTest, CloseIsHeldBackEarlyInAJobAndIgnoredDuringACdBurn) {
     events.OnCommand(platform::kIdCancelCommand);
   };
   Run();
-  EXPECT_EQ(window.endCode, platform::kIdCancelCommand);
+  EXPECT_EQ(dialog.endCode, platform::kIdCancelCommand);
 }
 
 TEST_F(InstallDialogTest, EnterDuringAJobEndsTheProgramAndTheJobWithIt) {
-  window.script = [&](platform::DialogEvents& events) {
+  dialog.script = [&](platform::DialogEvents& events) {
     job.busy = 1;
     events.OnCommand(platform::kIdOkCommand);
   };
   Run();
-  EXPECT_EQ(window.endCode, platform::kIdOkCommand);
+  EXPECT_EQ(dialog.endCode, platform::kIdOkCommand);
   EXPECT_EQ(system.Exits(), std::vector<uint32_t>{0});
   job.busy = 0;
 
   // Enter between the job threads' start and their first statement, busy still clear:
   // the process ends before the dialog's objects go. The held threads never run.
   system.holdThreads = true;
-  window.Reset();
-  window.script = [&](platform::DialogEvents& events) {
+  dialog.Reset();
+  dialog.script = [&](platform::DialogEvents& events) {
     events.OnCommand(app::kCreateFloppyId);
     events.OnCommand(platform::kIdOkCommand);
   };
@@ -383,12 +379,12 @@ TEST_F(InstallDialogTest, ADialogEndedWhileAMonitorRestoresItEndsTheProcessFirst
     if (milliseconds == app::kMonitorStartDelayMs)
       waitFor([&] { return job.busy || job.progressTotal; });
   };
-  window.onLog = [&](const std::string& line) {
+  dialog.onLog = [&](const std::string& line) {
     if (line.rfind("box owned 0x40", 0) != 0) return;
     phase = 1;
     waitFor([&] { return phase == 2; });
   };
-  window.script = [&](platform::DialogEvents& events) {
+  dialog.script = [&](platform::DialogEvents& events) {
     events.OnCommand(app::kCreateFloppyId);
     waitFor([&] { return phase == 1; });
     EXPECT_EQ(job.busy, 0);
@@ -422,7 +418,7 @@ TEST_F(InstallDialogTest, AThreadOrRecordThatCannotBeHadPutsTheDialogBackWithOne
     system.refuseThreadNumber = c.refusedStart;
     system.refusedAllocationSize = c.refusedStart ? 0 : sizeof(app::MonitorControls);
     system.holdThreads = true;
-    window.script = [&](platform::DialogEvents& events) {
+    dialog.script = [&](platform::DialogEvents& events) {
       events.OnCommand(c.command);
       system.ReleaseThreads();
       system.JoinThreads();
@@ -430,7 +426,7 @@ TEST_F(InstallDialogTest, AThreadOrRecordThatCannotBeHadPutsTheDialogBackWithOne
     Run();
     // The confirmation, then the one failure.
     EXPECT_EQ(BoxTexts(1), Strings{std::string("T1006: ") + c.message});
-    EXPECT_EQ(window.TextOf(app::kStatusLineId), "ready A:");
+    EXPECT_EQ(dialog.TextOf(app::kStatusLineId), "ready A:");
     ExpectRestored();
     EXPECT_TRUE(devices.ntDrives[kA].contents.empty());
     EXPECT_TRUE(recording.burnedImage.empty());
