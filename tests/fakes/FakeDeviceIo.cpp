@@ -34,10 +34,6 @@ platform::DiskGeometry GeometryOfType(uint32_t mediaType) {
   return geometry;
 }
 
-void FakeDeviceIo::Note(const std::string& line) {
-  log_.push_back(line);
-}
-
 void* FakeDeviceIo::Resolve(uint32_t address) const {
   auto it = addresses_.find(address);
   return it == addresses_.end() ? nullptr : it->second;
@@ -46,8 +42,8 @@ void* FakeDeviceIo::Resolve(uint32_t address) const {
 platform::DeviceHandle FakeDeviceIo::Open(const std::string& path,
                                           const platform::DeviceOpenFlags& flags) {
   std::lock_guard<platform::Lock> guard(lock_);
-  Note("open " + path + " " + Hex(flags.access) + " " + Hex(flags.share) + " " +
-       Hex(flags.disposition) + " " + Hex(flags.flagsAndAttributes));
+  log_.push_back("open " + path + " " + Hex(flags.access) + " " + Hex(flags.share) + " " +
+                 Hex(flags.disposition) + " " + Hex(flags.flagsAndAttributes));
   const bool exists = path == platform::kVwin32Path ? vwin32Present : ntDrives.count(path) > 0;
   if (!exists) return platform::kInvalidDevice;
   const platform::DeviceHandle handle = nextHandle_++;
@@ -62,7 +58,7 @@ bool FakeDeviceIo::Control(platform::DeviceHandle device, uint32_t code, void* i
   *bytesReturned = 0;
   auto handle = open_.find(device);
   const std::string path = handle == open_.end() ? "closed" : handle->second;
-  Note("control " + path + " " + Hex(code));
+  log_.push_back("control " + path + " " + Hex(code));
   if (handle == open_.end()) return false;
   if (path != platform::kVwin32Path) {
     FakeNtDrive& drive = ntDrives[path];
@@ -132,8 +128,8 @@ bool FakeDeviceIo::Write(platform::DeviceHandle device, const void* data, uint32
   std::unique_lock<platform::Lock> guard(lock_);
   *written = 0;
   auto handle = open_.find(device);
-  Note("write " + (handle == open_.end() ? std::string("closed") : handle->second) + " " +
-       std::to_string(bytes));
+  log_.push_back("write " + (handle == open_.end() ? std::string("closed") : handle->second) + " " +
+                 std::to_string(bytes));
   if (handle == open_.end() || handle->second == platform::kVwin32Path) return false;
   FakeNtDrive& drive = ntDrives[handle->second];
   const int number = drive.writes;
@@ -152,10 +148,10 @@ void FakeDeviceIo::Close(platform::DeviceHandle device) {
   auto handle = open_.find(device);
   if (handle == open_.end()) {
     ++badCloses_;
-    Note("close of a handle that is not open");
+    log_.push_back("close of a handle that is not open");
     return;
   }
-  Note("close " + handle->second);
+  log_.push_back("close " + handle->second);
   open_.erase(handle);
 }
 

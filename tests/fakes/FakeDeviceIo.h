@@ -7,7 +7,6 @@
 #include <functional>
 #include <map>
 #include <mutex>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -76,7 +75,6 @@ class FakeDeviceIo : public platform::DeviceIo {
     std::lock_guard<platform::Lock> guard(lock_);
     return value;
   }
-  void Note(const std::string& line);
   void* Resolve(uint32_t address) const;
 
   mutable platform::Lock lock_;
