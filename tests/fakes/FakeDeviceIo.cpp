@@ -34,10 +34,6 @@ platform::DiskGeometry GeometryOfType(uint32_t mediaType) {
   return geometry;
 }
 
-void FakeDeviceIo::Note(const std::string& line) {
-  log_.push_back(line);
-}
-
 void* FakeDeviceIo::Resolve(uint32_t address) const {
   auto it = addresses_.find(address);
   return it == addresses_.end() ? nullptr : it->second;
@@ -46,8 +42,8 @@ void* FakeDeviceIo::Resolve(uint32_t address) const {
 platform::DeviceHandle FakeDeviceIo::Open(const std::string& path,
                                           const platform::DeviceOpenFlags& flags) {
   std::lock_guard<platform::Lock> guard(lock_);
-  Note("open " + path + " " + Hex(flags.access) + " " + Hex(flags.share) + " " +
-       Hex(flags.disposition) + " " + Hex(flags.flagsAndAttributes));
+  log_.push_back("open " + path + " " + Hex(flags.access) + " " + Hex(flags.share) + " " +
+                 Hex(flags.disposition) + " " + Hex(flags.flagsAndAttributes));
   const bool exists = path == platform::kVwin32Path ? vwin32Present : ntDrives.count(path) > 0;
   if (!exists) return platform::kInvalidDevice;
   const platform::DeviceHandle handle = nextHandle_++;
@@ -58,120 +54,92 @@ platform::DeviceHandle FakeDeviceIo::Open(const std::string& path,
 
 bool FakeDeviceIo::Control(platform::DeviceHandle device, uint32_t code, void* in, uint32_t inBytes,
                            void* out, uint32_t outBytes, uint32_t* bytesReturned) {
-  int dosWrite = -1;
-  const bool ok = ControlLocked(device, code, in, inBytes, out, outBytes, bytesReturned, &dosWrite);
-  if (ok && dosWrite >= 0 && afterWrite) afterWrite(dosWrite);
-  return ok;
-}
-
-bool FakeDeviceIo::ControlLocked(platform::DeviceHandle device, uint32_t code, void* in,
-                                 uint32_t inBytes, void* out, uint32_t outBytes,
-                                 uint32_t* bytesReturned, int* dosWrite) {
-  std::lock_guard<platform::Lock> guard(lock_);
+  std::unique_lock<platform::Lock> guard(lock_);
   *bytesReturned = 0;
   auto handle = open_.find(device);
   const std::string path = handle == open_.end() ? "closed" : handle->second;
-  Note("control " + path + " " + Hex(code));
+  log_.push_back("control " + path + " " + Hex(code));
   if (handle == open_.end()) return false;
-
-  if (path == platform::kVwin32Path) {
-    if (inBytes != sizeof(platform::DiocRegisters) || outBytes != sizeof(platform::DiocRegisters) ||
-        in != out) {
-      return false;
-    }
-    auto* registers = static_cast<platform::DiocRegisters*>(in);
-    *bytesReturned = sizeof(platform::DiocRegisters);
-    if (code == platform::kVwin32DosIoctl) {
-      auto* params = static_cast<uint8_t*>(Resolve(registers->edx));
-      auto drive = dosDrives.find(registers->ebx);
-      if (params == nullptr || registers->eax != 0x440D || registers->ecx != 0x0860 ||
-          drive == dosDrives.end() || drive->second.queryCarry) {
-        registers->flags |= platform::kCarryFlag;
+  if (path != platform::kVwin32Path) {
+    FakeNtDrive& drive = ntDrives[path];
+    const uint32_t bytes =
+        static_cast<uint32_t>(drive.mediaTypes.size() * sizeof(platform::DiskGeometry));
+    switch (code) {
+      case platform::kIoctlDiskGetMediaTypes:
+        if (drive.mediaQueryFails || out == nullptr || bytes > outBytes) return false;
+        std::memcpy(out, drive.mediaTypes.data(), bytes);
+        *bytesReturned = bytes;
         return true;
-      }
-      registers->flags &= ~platform::kCarryFlag;
-      params[platform::kParamDeviceType] = drive->second.deviceType;
-      platform::PutLe16(params + platform::kParamCylinders, drive->second.cylinders);
-      platform::PutLe16(params + platform::kParamBytesPerSector, drive->second.bytesPerSector);
-      platform::PutLe16(params + platform::kParamTotalSectors, drive->second.totalSectors);
-      return true;
+      case platform::kFsctlLockVolume:
+        return !drive.lockRefused;
+      case platform::kFsctlUnlockVolume:
+      case platform::kFsctlDismountVolume:
+        return true;
+      default:
+        return false;
     }
-    if (code == platform::kVwin32DosInt26 || code == platform::kVwin32DosDriveInfo) {
-      DosWriteCall call;
-      call.code = code;
-      call.registers = *registers;
-      const auto* packet = static_cast<const uint8_t*>(Resolve(registers->ebx));
-      if (packet != nullptr) {
-        call.firstSector = platform::GetLe32(packet);
-        call.sectorCount = platform::GetLe16(packet + 4);
-        const auto* data = static_cast<const uint8_t*>(Resolve(platform::GetLe32(packet + 6)));
-        call.bufferResolved = data != nullptr;
-        const uint64_t end = (uint64_t{call.firstSector} + call.sectorCount) * 512;
-        const bool fails = static_cast<int>(dosWrites_.size()) == dosWriteCarryNumber;
-        if (data != nullptr && end <= dosDisk.size() && !fails) {
-          std::memcpy(dosDisk.data() + uint64_t{call.firstSector} * 512, data,
-                      uint64_t{call.sectorCount} * 512);
-          registers->flags &= ~platform::kCarryFlag;
-          *dosWrite = static_cast<int>(dosWrites_.size());
-        } else {
-          registers->flags |= platform::kCarryFlag;
-        }
-      } else {
-        registers->flags |= platform::kCarryFlag;
-      }
-      dosWrites_.push_back(call);
-      return true;
-    }
-    return false;
   }
-
-  FakeNtDrive& drive = ntDrives[path];
-  switch (code) {
-    case platform::kIoctlDiskGetMediaTypes: {
-      const uint32_t bytes =
-          static_cast<uint32_t>(drive.mediaTypes.size() * sizeof(platform::DiskGeometry));
-      if (drive.mediaQueryFails || out == nullptr || bytes > outBytes) return false;
-      std::memcpy(out, drive.mediaTypes.data(), bytes);
-      *bytesReturned = bytes;
+  constexpr uint32_t kRegisterBytes = sizeof(platform::DiocRegisters);
+  if (inBytes != kRegisterBytes || outBytes != kRegisterBytes || in != out) return false;
+  auto* registers = static_cast<platform::DiocRegisters*>(in);
+  *bytesReturned = kRegisterBytes;
+  if (code == platform::kVwin32DosIoctl) {
+    auto* params = static_cast<uint8_t*>(Resolve(registers->edx));
+    auto drive = dosDrives.find(registers->ebx);
+    registers->flags |= platform::kCarryFlag;
+    if (params == nullptr || registers->eax != 0x440D || registers->ecx != 0x0860 ||
+        drive == dosDrives.end() || drive->second.queryCarry) {
       return true;
     }
-    case platform::kFsctlLockVolume:
-      if (drive.lockRefused) return false;
-      drive.locked = true;
-      return true;
-    case platform::kFsctlUnlockVolume:
-      drive.locked = false;
-      return true;
-    case platform::kFsctlDismountVolume:
-      return true;
-    default:
-      return false;
+    registers->flags &= ~platform::kCarryFlag;
+    params[platform::kParamDeviceType] = drive->second.deviceType;
+    platform::PutLe16(params + platform::kParamCylinders, drive->second.cylinders);
+    platform::PutLe16(params + platform::kParamBytesPerSector, drive->second.bytesPerSector);
+    platform::PutLe16(params + platform::kParamTotalSectors, drive->second.totalSectors);
+    return true;
   }
+  if (code != platform::kVwin32DosInt26 && code != platform::kVwin32DosDriveInfo) return false;
+  DosWriteCall call;
+  call.code = code;
+  call.registers = *registers;
+  registers->flags |= platform::kCarryFlag;
+  const auto* packet = static_cast<const uint8_t*>(Resolve(registers->ebx));
+  const uint8_t* data = nullptr;
+  if (packet != nullptr) {
+    call.firstSector = platform::GetLe32(packet);
+    call.sectorCount = platform::GetLe16(packet + 4);
+    data = static_cast<const uint8_t*>(Resolve(platform::GetLe32(packet + 6)));
+    call.bufferResolved = data != nullptr;
+  }
+  const int number = static_cast<int>(dosWrites_.size());
+  dosWrites_.push_back(call);
+  const uint64_t end = (uint64_t{call.firstSector} + call.sectorCount) * 512;
+  if (data == nullptr || end > dosDisk.size() || number == dosWriteCarryNumber) return true;
+  std::memcpy(dosDisk.data() + uint64_t{call.firstSector} * 512, data,
+              uint64_t{call.sectorCount} * 512);
+  registers->flags &= ~platform::kCarryFlag;
+  guard.unlock();
+  if (afterWrite) afterWrite(number);
+  return true;
 }
 
 bool FakeDeviceIo::Write(platform::DeviceHandle device, const void* data, uint32_t bytes,
                          uint32_t* written) {
-  int number = -1;
-  const bool ok = WriteLocked(device, data, bytes, written, &number);
-  if (ok && afterWrite) afterWrite(number);
-  return ok;
-}
-
-bool FakeDeviceIo::WriteLocked(platform::DeviceHandle device, const void* data, uint32_t bytes,
-                               uint32_t* written, int* number) {
-  std::lock_guard<platform::Lock> guard(lock_);
+  std::unique_lock<platform::Lock> guard(lock_);
   *written = 0;
   auto handle = open_.find(device);
-  Note("write " + (handle == open_.end() ? std::string("closed") : handle->second) + " " +
-       std::to_string(bytes));
+  log_.push_back("write " + (handle == open_.end() ? std::string("closed") : handle->second) + " " +
+                 std::to_string(bytes));
   if (handle == open_.end() || handle->second == platform::kVwin32Path) return false;
   FakeNtDrive& drive = ntDrives[handle->second];
-  *number = drive.writes;
+  const int number = drive.writes;
   if (drive.writes++ == drive.failWriteNumber) return false;
   if (drive.contents.size() < drive.position + bytes) drive.contents.resize(drive.position + bytes);
   std::memcpy(drive.contents.data() + drive.position, data, bytes);
   drive.position += bytes;
   *written = bytes;
+  guard.unlock();
+  if (afterWrite) afterWrite(number);
   return true;
 }
 
@@ -180,11 +148,10 @@ void FakeDeviceIo::Close(platform::DeviceHandle device) {
   auto handle = open_.find(device);
   if (handle == open_.end()) {
     ++badCloses_;
-    Note("close of a handle that is not open");
+    log_.push_back("close of a handle that is not open");
     return;
   }
-  Note("close " + handle->second);
-  if (handle->second != platform::kVwin32Path) ntDrives[handle->second].locked = false;
+  log_.push_back("close " + handle->second);
   open_.erase(handle);
 }
 
@@ -197,26 +164,6 @@ uint32_t FakeDeviceIo::FlatAddress(void* block) {
   nextAddress_ += 0x1000;
   addresses_[address] = block;
   return address;
-}
-
-std::vector<std::string> FakeDeviceIo::Log() const {
-  std::lock_guard<platform::Lock> guard(lock_);
-  return log_;
-}
-
-std::vector<DosWriteCall> FakeDeviceIo::DosWrites() const {
-  std::lock_guard<platform::Lock> guard(lock_);
-  return dosWrites_;
-}
-
-int FakeDeviceIo::OpenHandles() const {
-  std::lock_guard<platform::Lock> guard(lock_);
-  return static_cast<int>(open_.size());
-}
-
-int FakeDeviceIo::BadCloses() const {
-  std::lock_guard<platform::Lock> guard(lock_);
-  return badCloses_;
 }
 
 }  // namespace fakes

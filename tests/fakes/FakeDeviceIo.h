@@ -7,7 +7,6 @@
 #include <functional>
 #include <map>
 #include <mutex>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -25,7 +24,6 @@ struct FakeNtDrive {
   std::vector<uint8_t> contents;  ///< what reached the disk, from offset 0
   uint64_t position = 0;
   int writes = 0;
-  bool locked = false;
 };
 
 struct FakeDosDrive {
@@ -57,10 +55,10 @@ class FakeDeviceIo : public platform::DeviceIo {
   uint32_t FlatAddress(void* block) override;
 
   /// Copies of the log and state, safe while jobs run.
-  std::vector<std::string> Log() const;
-  std::vector<DosWriteCall> DosWrites() const;
-  int OpenHandles() const;
-  int BadCloses() const;
+  std::vector<std::string> Log() const { return Locked(log_); }
+  std::vector<DosWriteCall> DosWrites() const { return Locked(dosWrites_); }
+  int OpenHandles() const { return static_cast<int>(Locked(open_).size()); }
+  int BadCloses() const { return Locked(badCloses_); }
 
   std::map<std::string, FakeNtDrive> ntDrives;  ///< by path, "\\.\A:"
   bool vwin32Present = false;
@@ -72,11 +70,11 @@ class FakeDeviceIo : public platform::DeviceIo {
   std::vector<uint8_t> dosDisk = std::vector<uint8_t>(1474560, 0);  ///< what DOS writes reached
 
  private:
-  bool WriteLocked(platform::DeviceHandle device, const void* data, uint32_t bytes,
-                   uint32_t* written, int* number);
-  bool ControlLocked(platform::DeviceHandle device, uint32_t code, void* in, uint32_t inBytes,
-                     void* out, uint32_t outBytes, uint32_t* bytesReturned, int* dosWrite);
-  void Note(const std::string& line);
+  template <typename T>
+  T Locked(const T& value) const {
+    std::lock_guard<platform::Lock> guard(lock_);
+    return value;
+  }
   void* Resolve(uint32_t address) const;
 
   mutable platform::Lock lock_;

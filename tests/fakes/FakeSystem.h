@@ -24,25 +24,45 @@ class FakeSystem : public platform::System {
   void Pause(uint32_t milliseconds) override;
   platform::UtcTime UtcNow() override { return now; }
   bool AllowAllocation(size_t bytes) override;
-  void Trace(const std::string& text) override;
+  void Trace(const std::string& text) override {
+    Locked([&] { trace_ += text; });
+  }
   void* AllocatePages(size_t bytes) override;
-  void FreePages(void* pages) override;
-  void SetCurrentThreadPriority(int priority) override;
+  void FreePages(void* pages) override {
+    Locked([&] { pages_.erase(pages); });
+  }
+  void SetCurrentThreadPriority(int priority) override {
+    Locked([&] { priorities_.push_back(priority); });
+  }
   bool StartThread(std::function<void()> body) override;
-  void ExitProcess(uint32_t code) override;
+  void ExitProcess(uint32_t code) override {
+    Locked([&] { exits_.push_back(code); });
+  }
 
   /// Waits for every thread started so far (and any they start).
   void JoinThreads();
   /// Starts the threads that holdThreads kept back, in the order they were asked for.
   void ReleaseThreads();
 
-  std::vector<uint32_t> Pauses() const;
-  uint64_t VirtualMilliseconds() const;
-  std::string TraceText() const;
-  std::vector<int> Priorities() const;
-  std::vector<uint32_t> Exits() const;
-  std::vector<std::string> DriveQueries() const;
-  int LivePageBlocks() const;
+  /// Copies, safe while threads run.
+  std::vector<uint32_t> Pauses() const {
+    return Locked([&] { return pauses_; });
+  }
+  std::string TraceText() const {
+    return Locked([&] { return trace_; });
+  }
+  std::vector<int> Priorities() const {
+    return Locked([&] { return priorities_; });
+  }
+  std::vector<uint32_t> Exits() const {
+    return Locked([&] { return exits_; });
+  }
+  std::vector<std::string> DriveQueries() const {
+    return Locked([&] { return driveQueries_; });
+  }
+  int LivePageBlocks() const {
+    return Locked([&] { return static_cast<int>(pages_.size()); });
+  }
 
   platform::UtcTime now;
   /// The version record; with versionCallFails the call fails and the record reads zero.
@@ -58,7 +78,6 @@ class FakeSystem : public platform::System {
   size_t refusedAllocationSize = 0;
   int allocations = 0;
   bool refusePages = false;
-  bool refuseThreads = false;
   /// The n-th thread start (from 1) is refused; 0: none.
   int refuseThreadNumber = 0;
   int threadStarts = 0;
@@ -70,9 +89,14 @@ class FakeSystem : public platform::System {
   std::function<void(uint32_t)> onPause;
 
  private:
+  template <typename F>
+  auto Locked(F f) const -> decltype(f()) {
+    std::lock_guard<platform::Lock> guard(lock_);
+    return f();
+  }
+
   mutable platform::Lock lock_;
   std::vector<uint32_t> pauses_;
-  uint64_t clock_ = 0;
   std::string trace_;
   std::vector<int> priorities_;
   std::vector<uint32_t> exits_;

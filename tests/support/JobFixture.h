@@ -12,7 +12,7 @@
 #include "floppy/FloppyWriter.h"
 #include "job/InstallJob.h"
 #include "tests/fakes/FakeDeviceIo.h"
-#include "tests/fakes/FakeDialogControls.h"
+#include "tests/fakes/FakeDialogWindow.h"
 #include "tests/fakes/FakeFileSystem.h"
 #include "tests/fakes/FakeSystem.h"
 #include "tools/mkinstalldat/DatWriter.h"
@@ -38,7 +38,7 @@ class JobFixture : public ::testing::Test {
   job::InstallJob job;
   fakes::FakeSystem system;
   fakes::FakeDeviceIo devices;
-  fakes::FakeDialogControls dialog;
+  fakes::FakeDialogWindow dialog;
   fakes::FakeFileSystem files;
   std::unique_ptr<datafile::DataFile> dataFile;
   std::unique_ptr<floppy::FloppyTarget> target;
