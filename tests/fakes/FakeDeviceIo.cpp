@@ -67,7 +67,7 @@ bool FakeDeviceIo::Control(platform::DeviceHandle device, uint32_t code, void* i
     switch (code) {
       case platform::kIoctlDiskGetMediaTypes:
         if (drive.mediaQueryFails || out == nullptr || bytes > outBytes) return false;
-        std::memcpy(out, drive.mediaTypes.data(), bytes);
+        if (bytes != 0) std::memcpy(out, drive.mediaTypes.data(), bytes);
         *bytesReturned = bytes;
         return true;
       case platform::kFsctlLockVolume:
