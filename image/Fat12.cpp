@@ -4,12 +4,6 @@
 
 namespace image {
 
-uint16_t GetFat12Entry(const uint8_t* fat, uint32_t cluster) {
-  const uint8_t* group = fat + (cluster / 2) * 3;
-  if (cluster % 2 == 0) return static_cast<uint16_t>(group[0] | ((group[1] & 0x0F) << 8));
-  return static_cast<uint16_t>((group[1] >> 4) | (group[2] << 4));
-}
-
 void SetFat12Entry(uint8_t* fat, uint32_t cluster, uint16_t value) {
   uint8_t* group = fat + (cluster / 2) * 3;
   if (cluster % 2 == 0) {

@@ -8,7 +8,6 @@
 
 namespace image {
 
-uint16_t GetFat12Entry(const uint8_t* fat, uint32_t cluster);
 void SetFat12Entry(uint8_t* fat, uint32_t cluster, uint16_t value);
 
 /// Writes the chain first -> first+1 -> ... -> last (end of chain) as whole 3-byte groups,
