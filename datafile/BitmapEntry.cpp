@@ -54,7 +54,10 @@ bool ParseBitmapEntry(const uint8_t* data, size_t size, platform::DibView* dib) 
   const bool masked = compression == kBitfields && (bitsPerPixel == 16 || bitsPerPixel == 32);
   if (!SupportedDepth(bitsPerPixel) || (compression != kUncompressed && !masked)) return false;
 
-  uint64_t colorCount = 0;
+  // Small depths index a table of colorsUsed entries (all of them when it is 0). Larger
+  // depths need no table, but the system still reads colorsUsed entries as an optional
+  // palette, so those must lie inside the entry too.
+  uint64_t colorCount = colorsUsed;
   if (bitsPerPixel <= 8) {
     const uint64_t fullTable = uint64_t{1} << bitsPerPixel;
     if (colorsUsed > fullTable) return false;
