@@ -55,7 +55,7 @@ printf 'not the readme\r\n' >OTHER.TXT && mcopy -i "$img" OTHER.TXT ::OTHER.TXT
 boots "README.TXT not found"
 
 printf 'never printed\r\n' >README.TXT && new_floppy diskerror README.TXT
-[ "$(dd if="$img" bs=1 skip=9728 count=11 status=none)" = "README  TXT" ] || fail "setup: README.TXT is not the first entry"
+[ "$(dd if="$img" bs=1 skip=9728 count=11 status=none)" = "README  TXT" ] || fail "setup: README.TXT not first"
 # First cluster 0xFEF: LBA 4110, beyond the disk's 80 cylinders, so every read fails.
 printf '\357\017' | dd of="$img" bs=1 seek=$((9728 + 26)) conv=notrunc status=none
 boot_floppy "$img" "Disk error" "$img"

@@ -13,7 +13,7 @@ job() {  # NAME [INSTALLER OPTIONS...]: the floppy job, then what the driver log
   echo "@@ begin $name"
   (cd /run && /installer "$@" --batch create-floppy </dev/null 2>&1)
   code=$?
-  echo "@@ driver $name: $(dmesg -c | sed 's/^\[[ 0-9.]*\] //' | grep -E 'flop|fd[0-9]|I/O' | sort -u | head -n 4 | tr '\n' ';')"
+  echo "@@ driver $name: $(dmesg -c | sed 's/^\[[ 0-9.]*\] //' | grep -E 'flop|fd[0-9]|I/O' | sort -u | head -n4 | tr '\n' ';')"
   echo "@@ end $name exit=$code"
 }
 media() { echo "@@ media $1" && read -r _; }  # WHAT: the host puts that disk into A: and answers

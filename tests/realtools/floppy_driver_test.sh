@@ -72,14 +72,14 @@ boot() {  # NAME FDTEST QEMU-OPTIONS...
   ! grep '^@@ .* failed$' $name.log || fail "the $name guest could not set up a case"
 }
 
-# Case NAME (in NAME.case) exited 0, or with "fail" not 0 and no success, printing LINE.
+# Case NAME (in NAME.case) exited 0 with success, or with "fail" not 0 without, printing LINE.
 check_case() {  # LOG NAME 0|fail [LINE]
   local code
   sed -n "/^@@ begin $2\$/,/^@@ end $2 /p" "$1" >$2.case
   code=$(sed -n "s/^@@ end $2 exit=\([0-9]*\)\$/\1/p" $2.case)
   [ -n "$code" ] || fail "case $2 did not end: $(cat "$1")"
-  if [ "$3" = 0 ]; then [ "$code" = 0 ]; else [ "$code" != 0 ] && ! grep -q '^Finished:' $2.case; fi ||
-    fail "case $2 exited $code: $(cat $2.case)"
+  if [ "$3" = 0 ]; then [ "$code" = 0 ] && grep -q '^Finished:' $2.case
+  else [ "$code" != 0 ] && ! grep -q '^Finished:' $2.case; fi || fail "case $2 exited $code: $(cat $2.case)"
   [ -z "${4:-}" ] || has_line $2.case "$4"
 }
 
@@ -93,7 +93,7 @@ has_line disk.log '@@ Floppy drive(s): fd0 is 1.44M'
 check_case disk.log mounted fail "Error: The floppy drive is in use by another program and cannot be locked."
 cmp -s mounted.img mounted.orig || fail "the mounted disk was written"
 check_case disk.log write 0
-check_written blank.img export.img
+check_written blank.img export.img && has_line write.case "Writing cylinder $used of $used"
 for name in protected empty; do
   check_case disk.log $name fail \
     "Error: The floppy disk could not be written. Check that a disk is inserted and not write-protected."
@@ -106,7 +106,7 @@ boot types types -global isa-fdc.fdtypeA=288 -global isa-fdc.fdtypeB=120 -drive 
 grep -qx '@@ Floppy drive(s): fd0 is 2.88M.*, fd1 is 1.2M' types.log ||
   fail "the guest's drives are not 2.88 MB and 1.2 MB: $(grep '^@@ Floppy' types.log)"
 check_case types.log e2880 0
-check_written e2880.img export.img
+check_written e2880.img export.img && has_line e2880.case "Writing cylinder $used of $used"
 check_case types.log h1200 fail
 grep -q '^installer: Create Floppy is disabled: ' h1200.case || fail "a 1.2 MB drive was offered: $(cat h1200.case)"
 is_zeros h1200.img 1228800 || fail "the 1.2 MB disk changed"

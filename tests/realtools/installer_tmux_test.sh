@@ -47,6 +47,6 @@ wait_for gone "[Enter] OK"
 tmux_ send-keys x
 for _ in $(seq 100); do [ -s mode.after ] && break; sleep 0.1; done
 [ "$(cat exit.code 2>/dev/null)" = 0 ] || fail "the installer exited '$(cat exit.code 2>/dev/null)'"
-[ "$(cat mode.after)" = "$(cat mode.before)" ] || fail "the terminal was left in '$(cat mode.after)' mode, not '$(cat mode.before)'"
+[ "$(cat mode.after)" = "$(cat mode.before)" ] || fail "the terminal was left in '$(cat mode.after)' mode"
 export_floppy install.dat export.img
 cmp -n $cylinder_bytes floppy.img export.img || fail "the first cylinder differs from the export"

@@ -74,7 +74,7 @@ kept=$(awk -F '\t' '{ fill += 33 + 2 * length($1); if (68 + fill > 2048) { print
 make_cd_dat many.dat many.list
 head -n "$kept" many.list >kept.list
 check_iso many.dat many.iso kept.list
-grep -qw "$kept" many.iso.err && grep -qw 100 many.iso.err || fail "no warning naming $kept of 100 files: '$(cat many.iso.err)'"
+grep -qw "$kept" many.iso.err && grep -qw 100 many.iso.err || fail "no warning of $kept of 100 files: $(cat many.iso.err)"
 
 # Names equal as 8.3 names, the longest Joliet name, and no CD files.
 printf 'Both files of this pair\r\n' >files/pair-readme && long=$(printf 'L%.0s' $(seq 111))
@@ -87,6 +87,6 @@ done
 
 # A name of 112 characters, whose Joliet record (33 + 224 bytes) would pass 255 bytes.
 { floppy_entries "$source/files/KERNEL.MAP" "$source/files/readme.txt"; echo "5000 text L$long"; } | make_dat longname.dat
-! "$exporter" make-iso --quiet --data longname.dat --out longname.iso 2>longname.err || fail "a name of 112 characters was accepted"
+! "$exporter" make-iso --quiet --data longname.dat --out longname.iso 2>longname.err || fail "a 112-character name was taken"
 grep -q 112 longname.err || fail "the message does not mention 112: '$(cat longname.err)'"
 [ ! -e longname.iso ] || fail "the refused image was left behind"

@@ -67,6 +67,6 @@ boot_prints() {  # NAME LINE QEMU-OPTIONS...: once COM1 ends a line, it holds LI
   sleep 0.3  # anything printed after the line shows up
   kill $pid 2>/dev/null || true
   wait $pid 2>/dev/null || true
-  cmp -s "$log" <(printf '%s\r\n' "$line") || fail "$log is not '$line' alone: $(od -c "$log" | head -n 20) $(cat "$log.err")"
+  cmp -s "$log" <(printf '%s\r\n' "$line") || fail "$log is not '$line' alone: $(od -c "$log" | head) $(cat "$log.err")"
 }
 boot_floppy() { boot_prints "$1" "$2" -drive "file=$3,if=floppy,format=raw" -boot a; }  # NAME LINE IMG
