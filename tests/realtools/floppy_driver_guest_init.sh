@@ -1,36 +1,25 @@
 #!/bin/busybox sh
 # shellcheck shell=dash
-# /init of the QEMU guest that floppy_driver_test.sh boots: loads the floppy driver and runs
-# the installer's floppy job in the cases that the kernel command line's "fdtest=" names.
-# What the host checks comes out on the console in lines starting with "@@"; the
-# installer's own lines come between "@@ begin NAME" and "@@ end NAME exit=CODE".
+# /init of floppy_driver_test.sh's guest: the floppy job in the cases "fdtest=" names; host
+# lines start with "@@", the job's own come between "@@ begin NAME" and "@@ end NAME exit=CODE".
 /bin/busybox --install -s /bin
 export PATH=/bin
-mount -t devtmpfs dev /dev
-mount -t proc proc /proc
-mount -t sysfs sys /sys
+mount -t devtmpfs dev /dev; mount -t proc proc /proc; mount -t sysfs sys /sys
 while read -r module; do insmod "/modules/$module.ko" || echo "@@ insmod $module failed"; done </modules/order
-# The drives as the driver found them in the CMOS, e.g. "fd0 is 1.44M".
-echo "@@ $(dmesg -c | sed -n 's/^\[[ 0-9.]*\] //; s/^\(Floppy drive(s): .*\)/\1/p')"
+echo "@@ $(dmesg -c | sed -n 's/^\[[ 0-9.]*\] //; s/^\(Floppy drive(s): .*\)/\1/p')"  # e.g. "fd0 is 1.44M"
 
-# The floppy job as a user runs it, then its exit code and what the driver logged meanwhile.
-job() {  # NAME [INSTALLER OPTIONS...]
-  name=$1
-  shift
+job() {  # NAME [INSTALLER OPTIONS...]: the floppy job, then what the driver logged meanwhile
+  name=$1 && shift
   echo "@@ begin $name"
   (cd /run && /installer "$@" --batch create-floppy </dev/null 2>&1)
   code=$?
-  echo "@@ driver $name: $(dmesg -c | sed 's/^\[[ 0-9.]*\] //' | grep -E 'flop|fd[0-9]|I/O' |
-    sort -u | head -n 4 | tr '\n' ';')"
+  echo "@@ driver $name: $(dmesg -c | sed 's/^\[[ 0-9.]*\] //' | grep -E 'flop|fd[0-9]|I/O' | sort -u | head -n4 | tr '\n' ';')"
   echo "@@ end $name exit=$code"
 }
-media() {  # WHAT: the host puts that disk into drive A: and answers
-  echo "@@ media $1"
-  read -r _
-}
+media() { echo "@@ media $1" && read -r _; }  # WHAT: the host puts that disk into A: and answers
 
 case "$(sed -n 's/.* fdtest=\([a-z0-9]*\).*/\1/p' /proc/cmdline)" in
-  disk)  # a FAT disk mounted read-only must keep the job away from the drive
+  disk)  # a FAT disk mounted read-only keeps the job away from the drive
     mount -t msdos -o ro /dev/fd0 /mnt || echo "@@ mount failed"
     job mounted
     umount /mnt
