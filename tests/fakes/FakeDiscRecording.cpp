@@ -1,7 +1,9 @@
 #include "tests/fakes/FakeDiscRecording.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <mutex>
 
@@ -17,313 +19,247 @@ using Bytes = std::vector<uint8_t>;
 const HResult kInvalidArg = static_cast<HResult>(0x80070057u);
 
 std::string Narrow(const std::u16string& text) {
-  std::string narrow;
-  for (char16_t unit : text) narrow.push_back(unit < 0x100 ? static_cast<char>(unit) : '?');
-  return narrow;
+  return std::string(text.begin(), text.end());
 }
 
-std::string Hex(uint32_t value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%X", value);
-  return text;
-}
-
+// The Joliet properties that IMAPI lists: boot record fields and one other.
 struct FakeProperty {
   uint32_t id;
   uint16_t type;
   int64_t number;
-  std::u16string text;
+  const char16_t* text;
 };
+const FakeProperty kJolietProperties[] = {
+    {4, platform::kVtBool, 0, u""},   {5, platform::kVtBstr, 0, u"old"},
+    {6, platform::kVtUi1, 9, u""},    {7, platform::kVtUi1, 9, u""},
+    {8, platform::kVtStream, 0, u""}, {9, platform::kVtI4, 77, u""}};
 
-// The Joliet properties that IMAPI lists: volume name, boot record fields, and one more.
-const std::vector<FakeProperty> kJolietProperties = {{1, platform::kVtBstr, 0, u"VolumeName"},
-                                                     {4, platform::kVtBool, 0, {}},
-                                                     {5, platform::kVtBstr, 0, u"old"},
-                                                     {6, platform::kVtUi1, 9, {}},
-                                                     {7, platform::kVtUi1, 9, {}},
-                                                     {8, platform::kVtStream, 0, {}},
-                                                     {9, platform::kVtI4, 77, {}}};
+// A new fake object as `out`, unless the script fails the call logged as `line`.
+template <typename Object>
+HResult Make(FakeDiscRecording& owner, const std::string& line, std::unique_ptr<Object>* out,
+             HResult failure = kEFail, int number = 0);
 
-// Every fake object counts itself alive until it is released.
-class Counted {
+// One fake object that answers as whichever of the recording's interfaces it was made
+// for; it counts itself alive until it is released.
+class FakeObject : public platform::ShellCdBurnObject,
+                   public platform::DiscMasterObject,
+                   public platform::RecorderEnumeration,
+                   public platform::RecorderObject,
+                   public platform::JolietFormat,
+                   public platform::PropertySet,
+                   public platform::PropertyEnumerator,
+                   public platform::DiscStorage,
+                   public platform::DiscStream,
+                   public platform::DiscMaster2Object,
+                   public platform::Recorder2Object,
+                   public platform::DataWriter2Object {
  public:
-  explicit Counted(FakeDiscRecording& owner) : owner_(owner) { owner_.Count(+1); }
-  virtual ~Counted() { owner_.Count(-1); }
+  // `name`: a recorder's path, a stream's name; `number`: a storage's.
+  explicit FakeObject(FakeDiscRecording& owner, std::string name = "", int number = 0,
+                      std::shared_ptr<Bytes> data = nullptr)
+      : owner_(owner), name_(std::move(name)), number_(number), data_(std::move(data)) {
+    owner_.Count(+1);
+  }
+  ~FakeObject() override { owner_.Count(-1); }
 
- protected:
-  FakeDiscRecording& owner_;
-};
+  // The shell object and IMAPI's disc master.
+  HResult HasRecordableDrive(bool* hasOne) override {
+    *hasOne = owner_.hasRecordableDrive;
+    return owner_.Call("HasRecordableDrive");
+  }
+  HResult Open() override { return owner_.Call("Open"); }
+  HResult EnumFormats(uint32_t room, uint32_t* fetched) override {
+    *fetched = std::min<uint32_t>(room, 1);
+    return owner_.Call("EnumFormats " + std::to_string(room));
+  }
+  HResult EnumDiscRecorders(std::unique_ptr<platform::RecorderEnumeration>* recorders) override {
+    return Make(owner_, "EnumDiscRecorders", recorders);
+  }
+  HResult SetActiveDiscRecorder(platform::RecorderObject* recorder) override {
+    auto* fake = dynamic_cast<FakeObject*>(recorder);
+    owner_.activeRecorder = fake ? fake->name_ : std::string();
+    owner_.Call("SetActiveDiscRecorder " + owner_.activeRecorder);
+    return fake ? kSOk : kInvalidArg;
+  }
+  HResult QueryJoliet(std::unique_ptr<platform::JolietFormat>* joliet) override {
+    return Make(owner_, "QueryJoliet", joliet, static_cast<HResult>(0x80004002u));
+  }
+  // Without an active recorder the disc write fails by IMAPI's own rule.
+  HResult RecordDisc(bool simulate, bool eject) override {
+    owner_.Call(std::string("RecordDisc ") + (simulate ? "simulate" : "real") +
+                (eject ? " eject" : ""));
+    return owner_.activeRecorder.empty() ? static_cast<HResult>(0xC0040404u) : owner_.recordResult;
+  }
+  // The disc master's and a recorder's (which has a path).
+  HResult Close() override {
+    return owner_.Call(name_.empty() ? "CloseMaster" : "CloseRecorder " + name_);
+  }
 
-class FakeStream : public platform::DiscStream, public Counted {
- public:
-  FakeStream(FakeDiscRecording& owner, std::shared_ptr<Bytes> data, std::string name)
-      : Counted(owner), data_(std::move(data)), name_(std::move(name)) {}
-  HResult Write(const void* bytes, uint32_t count, uint32_t* written) override {
-    *written = 0;
-    if (owner_.Call("Write " + name_ + " " + std::to_string(count), "Write", name_)) return kEFail;
-    const auto* from = static_cast<const uint8_t*>(bytes);
-    data_->resize(std::max<size_t>(data_->size(), position_ + count));
-    std::copy(from, from + count, data_->begin() + static_cast<long>(position_));
-    position_ += count;
-    *written = count;
+  // The recorder list and its recorders.
+  HResult Next(std::unique_ptr<platform::RecorderObject>* recorder, uint32_t* fetched) override {
+    owner_.Call("NextRecorder");
+    *fetched = next_ < owner_.recorderPaths.size() ? 1 : 0;
+    if (*fetched == 0) return kSFalse;
+    *recorder = std::make_unique<FakeObject>(owner_, owner_.recorderPaths[next_++]);
     return kSOk;
   }
-  HResult CopyTo(platform::DiscStream& target, uint64_t bytes) override {
-    owner_.Call("CopyTo " + name_ + " " + std::to_string(bytes), "CopyTo");
-    auto* other = dynamic_cast<FakeStream*>(&target);
-    if (other == nullptr) return kEPointer;
-    const uint64_t available = std::min<uint64_t>(bytes, data_->size() - position_);
-    uint32_t written = 0;
-    const HResult result =
-        other->Write(data_->data() + position_, static_cast<uint32_t>(available), &written);
-    position_ += available;
-    return result;
-  }
-  const Bytes& data() const { return *data_; }
-
- private:
-  std::shared_ptr<Bytes> data_;
-  std::string name_;
-  uint64_t position_ = 0;
-};
-
-class FakeStorage : public platform::DiscStorage, public Counted {
- public:
-  FakeStorage(FakeDiscRecording& owner, int number) : Counted(owner), number_(number) {}
-  HResult CreateStream(const std::u16string& name, uint32_t mode,
-                       std::unique_ptr<platform::DiscStream>* stream) override {
-    // Compound files take stream names of up to 31 characters without ! / \ or :.
-    const bool invalid = name.size() > 31 || name.find_first_of(u"!/\\:") != std::u16string::npos;
-    const HResult kInvalidName = static_cast<HResult>(0x800300FCu);
-    if (Open("CreateStream", name, mode, kInvalidName) || invalid) return kInvalidName;
-    streams[name] = std::make_shared<Bytes>();  // STGM_CREATE replaces a stream of that name
-    *stream = std::make_unique<FakeStream>(owner_, streams[name], Narrow(name));
+  HResult GetPath(std::u16string* path) override {
+    if (owner_.Call("GetPath " + name_)) return kEFail;
+    path->assign(name_.begin(), name_.end());
     return kSOk;
   }
-  HResult OpenStream(const std::u16string& name, uint32_t mode,
-                     std::unique_ptr<platform::DiscStream>* stream) override {
-    const HResult kFileNotFound = static_cast<HResult>(0x80030002u);
-    if (Open("OpenStream", name, mode, kFileNotFound) || !streams.count(name)) return kFileNotFound;
-    *stream = std::make_unique<FakeStream>(owner_, streams[name], Narrow(name));
+
+  // Joliet, its property set and the set's enumerator.
+  HResult GetJolietProperties(std::unique_ptr<platform::PropertySet>* properties) override {
+    return Make(owner_, "GetJolietProperties", properties);
+  }
+  HResult SetJolietProperties(platform::PropertySet&) override {
+    return owner_.Call("SetJolietProperties");
+  }
+  HResult AddData(platform::DiscStorage& storage, int32_t overwrite) override {
+    if (owner_.Call("AddData " + std::to_string(overwrite))) return kEFail;
+    auto* fake = dynamic_cast<FakeObject*>(&storage);
+    if (fake == nullptr) return kEPointer;
+    owner_.addedFiles.clear();
+    for (const auto& [name, data] : fake->streams_) owner_.addedFiles[name] = *data;
     return kSOk;
   }
-  std::map<std::u16string, std::shared_ptr<Bytes>> streams;
-
- private:
-  HResult Open(const char* call, const std::u16string& name, uint32_t mode, HResult failure) {
-    const std::string line = std::string(call) + " " + std::to_string(number_) + " ";
-    return owner_.Call(line + Narrow(name) + " " + Hex(mode), call, Narrow(name), failure);
-  }
-  int number_;
-};
-
-class FakePropertySet : public platform::PropertySet, public Counted {
- public:
-  using Counted::Counted;
-  class Enumerator : public platform::PropertyEnumerator, public Counted {
-   public:
-    using Counted::Counted;
-    HResult Next(uint32_t* id, uint16_t* type) override {
-      if (next_ >= kJolietProperties.size()) return kSFalse;
-      *id = kJolietProperties[next_].id;
-      *type = kJolietProperties[next_++].type;
-      return kSOk;
-    }
-
-   private:
-    size_t next_ = 0;
-  };
   HResult Enum(std::unique_ptr<platform::PropertyEnumerator>* enumerator) override {
-    if (owner_.Call("Enum", "Enum")) return kEFail;
-    *enumerator = std::make_unique<Enumerator>(owner_);
+    return Make(owner_, "Enum", enumerator);
+  }
+  HResult Next(uint32_t* id, uint16_t* type) override {
+    if (next_ >= std::size(kJolietProperties)) return kSFalse;
+    *id = kJolietProperties[next_].id;
+    *type = kJolietProperties[next_++].type;
     return kSOk;
   }
   HResult Read(uint32_t id, platform::PropertyValue* value) override {
-    owner_.Call("ReadMultiple " + std::to_string(id), "ReadMultiple");
-    for (const FakeProperty& property : kJolietProperties) {
+    owner_.Call("ReadMultiple " + std::to_string(id));
+    for (const auto& property : kJolietProperties) {
       if (property.id != id) continue;
       value->type = property.type;
       value->number = property.number;
       value->text = property.text;
       if (property.type == platform::kVtStream)
-        value->stream = std::make_unique<FakeStream>(owner_, std::make_shared<Bytes>(), "property");
+        value->stream =
+            std::make_unique<FakeObject>(owner_, "property", 0, std::make_shared<Bytes>());
       return kSOk;
     }
     return kSFalse;
   }
+  // Logged as "WriteMultiple <id> <type> <number> <text> [stream] <first new id>".
   HResult Write(uint32_t id, const platform::PropertyValue& value, uint32_t firstNewId) override {
-    owner_.Call("WriteMultiple " + std::to_string(id), "WriteMultiple");
-    WrittenProperty& written = owner_.writtenProperties[id];
-    written = {value.type, value.number, value.text, {}, false, firstNewId};
-    if (auto* stream = dynamic_cast<FakeStream*>(value.stream.get())) {
-      written.hadStream = true;
-      written.streamBytes = stream->data();
-    }
-    return kSOk;
-  }
-};
-
-class FakeJoliet : public platform::JolietFormat, public Counted {
- public:
-  using Counted::Counted;
-  HResult GetJolietProperties(std::unique_ptr<platform::PropertySet>* properties) override {
-    if (owner_.Call("GetJolietProperties", "GetJolietProperties")) return kEFail;
-    *properties = std::make_unique<FakePropertySet>(owner_);
-    return kSOk;
-  }
-  HResult SetJolietProperties(platform::PropertySet&) override {
-    return owner_.Call("SetJolietProperties", "SetJolietProperties");
-  }
-  HResult AddData(platform::DiscStorage& storage, int32_t overwrite) override {
-    if (owner_.Call("AddData " + std::to_string(overwrite), "AddData")) return kEFail;
-    auto* fake = dynamic_cast<FakeStorage*>(&storage);
-    if (fake == nullptr) return kEPointer;
-    owner_.addedFiles.clear();
-    for (const auto& [name, data] : fake->streams) owner_.addedFiles[name] = *data;
-    owner_.dataAdded = true;
-    return kSOk;
-  }
-};
-
-class FakeRecorder : public platform::RecorderObject, public Counted {
- public:
-  FakeRecorder(FakeDiscRecording& owner, std::string path)
-      : Counted(owner), path_(std::move(path)) {}
-  HResult GetPath(std::u16string* path) override {
-    if (owner_.Call("GetPath " + path_, "GetPath", path_)) return kEFail;
-    path->assign(path_.begin(), path_.end());
-    return kSOk;
-  }
-  HResult Close() override { return owner_.Call("CloseRecorder " + path_, "CloseRecorder"); }
-  const std::string path_;
-};
-
-class FakeRecorderEnumeration : public platform::RecorderEnumeration, public Counted {
- public:
-  using Counted::Counted;
-  HResult Next(std::unique_ptr<platform::RecorderObject>* recorder, uint32_t* fetched) override {
-    owner_.Call("NextRecorder", "NextRecorder");
-    *fetched = next_ < owner_.recorderPaths.size() ? 1 : 0;
-    if (*fetched == 0) return kSFalse;
-    *recorder = std::make_unique<FakeRecorder>(owner_, owner_.recorderPaths[next_++]);
-    return kSOk;
+    auto* stream = dynamic_cast<FakeObject*>(value.stream.get());
+    if (stream != nullptr) owner_.bootImage = *stream->data_;
+    return owner_.Call("WriteMultiple " + std::to_string(id) + " " + std::to_string(value.type) +
+                       " " + std::to_string(value.number) + " " + Narrow(value.text) +
+                       (stream != nullptr ? " stream " : " ") + std::to_string(firstNewId));
   }
 
- private:
-  size_t next_ = 0;
-};
-
-class FakeDiscMaster : public platform::DiscMasterObject, public Counted {
- public:
-  using Counted::Counted;
-  HResult Open() override { return owner_.Call("Open", "Open"); }
-  HResult EnumFormats(uint32_t room, uint32_t* fetched) override {
-    *fetched = std::min<uint32_t>(room, 1);
-    return owner_.Call("EnumFormats " + std::to_string(room), "EnumFormats");
+  // Storages: "CreateStream <name> <storage number> <mode>"; creating replaces a stream.
+  HResult CreateStream(const std::u16string& name, uint32_t mode,
+                       std::unique_ptr<platform::DiscStream>* stream) override {
+    return Stream("CreateStream ", name, mode, stream);
   }
-  HResult EnumDiscRecorders(std::unique_ptr<platform::RecorderEnumeration>* recorders) override {
-    if (owner_.Call("EnumDiscRecorders", "EnumDiscRecorders")) return kEFail;
-    *recorders = std::make_unique<FakeRecorderEnumeration>(owner_);
+  HResult OpenStream(const std::u16string& name, uint32_t mode,
+                     std::unique_ptr<platform::DiscStream>* stream) override {
+    return Stream("OpenStream ", name, mode, stream);
+  }
+  // Streams: each opening has its own position.
+  HResult Write(const void* bytes, uint32_t count, uint32_t* written) override {
+    *written = 0;
+    if (owner_.Call("Write " + name_ + " " + std::to_string(count))) return kEFail;
+    const auto* from = static_cast<const uint8_t*>(bytes);
+    data_->resize(std::max<size_t>(data_->size(), position_ + count));
+    std::copy(from, from + count, data_->begin() + static_cast<long>(position_));
+    position_ += * written = count;
     return kSOk;
   }
-  HResult SetActiveDiscRecorder(platform::RecorderObject* recorder) override {
-    auto* fake = dynamic_cast<FakeRecorder*>(recorder);
-    owner_.activeRecorder = fake ? fake->path_ : std::string();
-    owner_.Call("SetActiveDiscRecorder " + owner_.activeRecorder, "SetActiveDiscRecorder");
-    return fake ? kSOk : kInvalidArg;
+  HResult CopyTo(platform::DiscStream& target, uint64_t bytes) override {
+    owner_.Call("CopyTo " + name_ + " " + std::to_string(bytes));
+    auto* other = dynamic_cast<FakeObject*>(&target);
+    if (other == nullptr) return kEPointer;
+    const uint64_t available = std::min<uint64_t>(bytes, data_->size() - position_);
+    uint32_t written = 0;
+    position_ += available;
+    return other->Write(data_->data() + position_ - available, static_cast<uint32_t>(available),
+                        &written);
   }
-  HResult QueryJoliet(std::unique_ptr<platform::JolietFormat>* joliet) override {
-    const HResult kNoInterface = static_cast<HResult>(0x80004002u);
-    if (owner_.Call("QueryJoliet", "QueryJoliet", "", kNoInterface)) return kNoInterface;
-    *joliet = std::make_unique<FakeJoliet>(owner_);
-    return kSOk;
-  }
-  HResult RecordDisc(bool simulate, bool eject) override {
-    owner_.Call(
-        std::string("RecordDisc ") + (simulate ? "simulate" : "real") + (eject ? " eject" : ""),
-        "RecordDisc");
-    if (owner_.activeRecorder.empty() || !owner_.dataAdded)
-      return static_cast<HResult>(0xC0040404u);
-    return owner_.recordResult;
-  }
-  HResult Close() override { return owner_.Call("CloseMaster", "CloseMaster"); }
-};
 
-class FakeShell : public platform::ShellCdBurnObject, public Counted {
- public:
-  using Counted::Counted;
-  HResult HasRecordableDrive(bool* hasOne) override {
-    if (owner_.Call("HasRecordableDrive", "HasRecordableDrive")) return kEFail;
-    *hasOne = owner_.hasRecordableDrive;
-    return kSOk;
-  }
-};
-
-class FakeMaster2 : public platform::DiscMaster2Object, public Counted {
- public:
-  using Counted::Counted;
+  // IMAPI2's disc master, recorder and data writer.
   HResult GetItem(int32_t index, std::u16string* uniqueId) override {
-    owner_.Call("GetItem " + std::to_string(index), "GetItem");
+    owner_.Call("GetItem " + std::to_string(index));
     if (index < 0 || static_cast<size_t>(index) >= owner_.imapi2Recorders.size())
       return kInvalidArg;
     *uniqueId = owner_.imapi2Recorders[static_cast<size_t>(index)];
     return kSOk;
   }
-};
-
-class FakeRecorder2 : public platform::Recorder2Object, public Counted {
- public:
-  using Counted::Counted;
   HResult InitializeDiscRecorder(const std::u16string& uniqueId) override {
-    return owner_.Call("InitializeDiscRecorder " + Narrow(uniqueId), "InitializeDiscRecorder");
+    return owner_.Call("InitializeDiscRecorder " + Narrow(uniqueId));
   }
   HResult EjectMedia() override {
     owner_.ejected = true;
-    return owner_.Call("EjectMedia", "EjectMedia");
+    return owner_.Call("EjectMedia");
   }
-};
-
-class FakeWriter2 : public platform::DataWriter2Object, public Counted {
- public:
-  using Counted::Counted;
   HResult PutRecorder(platform::Recorder2Object& recorder) override {
-    owner_.Call("PutRecorder", "PutRecorder");
-    return dynamic_cast<FakeRecorder2*>(&recorder) ? kSOk : kEPointer;
+    owner_.Call("PutRecorder");
+    return dynamic_cast<FakeObject*>(&recorder) ? kSOk : kEPointer;
   }
   HResult PutClientName(const std::u16string& name) override {
-    return owner_.Call("PutClientName " + Narrow(name), "PutClientName");
+    return owner_.Call("PutClientName " + Narrow(name));
   }
   HResult Write(platform::DiscStream& image) override {
-    owner_.Call("WriteDisc", "WriteDisc");
-    auto* stream = dynamic_cast<FakeStream*>(&image);
+    owner_.Call("WriteDisc");
+    auto* stream = dynamic_cast<FakeObject*>(&image);
     if (stream == nullptr) return kEPointer;
-    owner_.burnedImage = stream->data();
+    owner_.burnedImage = *stream->data_;
     return owner_.writeResult;
   }
+
+ private:
+  HResult Stream(const std::string& call, const std::u16string& wide, uint32_t mode,
+                 std::unique_ptr<platform::DiscStream>* stream) {
+    const std::string name = Narrow(wide);
+    char line[32];
+    std::snprintf(line, sizeof line, " %d 0x%X", number_, mode);
+    if (owner_.Call(call + name + line)) return kEFail;
+    if (call[0] == 'C') streams_[name] = std::make_shared<Bytes>();
+    if (streams_.count(name) == 0) return kEFail;
+    *stream = std::make_unique<FakeObject>(owner_, name, 0, streams_[name]);
+    return kSOk;
+  }
+
+  FakeDiscRecording& owner_;
+  const std::string name_;
+  const int number_;
+  std::shared_ptr<Bytes> data_;                            // a stream's bytes
+  std::map<std::string, std::shared_ptr<Bytes>> streams_;  // a storage's streams
+  uint64_t position_ = 0;
+  size_t next_ = 0;
 };
 
-template <typename Fake, typename Object>
-HResult Create(FakeDiscRecording& owner, const char* call, std::unique_ptr<Object>* object) {
-  if (owner.Call(call, call, "", platform::kClassNotRegistered))
-    return platform::kClassNotRegistered;
-  *object = std::make_unique<Fake>(owner);
+template <typename Object>
+HResult Make(FakeDiscRecording& owner, const std::string& line, std::unique_ptr<Object>* out,
+             HResult failure, int number) {
+  if (owner.Call(line, failure)) return failure;
+  *out = std::make_unique<FakeObject>(owner, "", number);
   return kSOk;
 }
 
 }  // namespace
 
 void FakeDiscRecording::Reset() {
-  static_cast<FakeDiscScript&>(*this) = FakeDiscScript();
   std::lock_guard<platform::Lock> guard(lock_);
-  log_.clear();
-  occurrences_.clear();
-  comDepth_ = 0;
+  static_cast<FakeDiscScript&>(*this) = FakeDiscScript();
 }
 
-HResult FakeDiscRecording::Call(const std::string& line, const std::string& call,
-                                const std::string& argument, HResult failure) {
+HResult FakeDiscRecording::Call(const std::string& line, HResult failure) {
+  const std::string call = line.substr(0, line.find(' '));
+  const size_t start = std::min(line.size(), call.size() + 1);
+  const std::string argument = line.substr(start, line.find(' ', start) - start);
   std::lock_guard<platform::Lock> guard(lock_);
   log_.emplace_back(line, stageWatch != nullptr ? stageWatch->load() : 0);
+  comDepth_ += call == "CoUninitialize" ? -1 : call.rfind("CoInitialize", 0) == 0 ? 1 : 0;
   const int occurrence = ++occurrences_[call];
   const bool fails = failing.count(call) > 0 ||
                      failing.count(call + "#" + std::to_string(occurrence)) > 0 ||
@@ -339,11 +275,6 @@ int32_t FakeDiscRecording::StageOf(const std::string& line) const {
   return kNotCalled;
 }
 
-void FakeDiscRecording::Count(int alive) {
-  std::lock_guard<platform::Lock> guard(lock_);
-  live_ += alive;
-}
-
 std::vector<std::string> FakeDiscRecording::Log() const {
   std::lock_guard<platform::Lock> guard(lock_);
   std::vector<std::string> lines;
@@ -351,55 +282,27 @@ std::vector<std::string> FakeDiscRecording::Log() const {
   return lines;
 }
 
-int FakeDiscRecording::LiveObjects() const {
-  std::lock_guard<platform::Lock> guard(lock_);
-  return live_;
-}
-
-int FakeDiscRecording::ComDepth() const {
-  std::lock_guard<platform::Lock> guard(lock_);
-  return comDepth_;
-}
-
-HResult FakeDiscRecording::ComInit(const std::string& line) {
-  Call(line, "CoInitialize");
-  std::lock_guard<platform::Lock> guard(lock_);
-  ++comDepth_;
-  return kSOk;
-}
-
-void FakeDiscRecording::CoUninitialize() {
-  Call("CoUninitialize", "CoUninitialize");
-  std::lock_guard<platform::Lock> guard(lock_);
-  --comDepth_;
-}
-
 HResult FakeDiscRecording::CreateShellCdBurn(std::unique_ptr<platform::ShellCdBurnObject>* o) {
-  return Create<FakeShell>(*this, "CreateShellCdBurn", o);
+  return Make(*this, "CreateShellCdBurn", o, platform::kClassNotRegistered);
 }
 HResult FakeDiscRecording::CreateDiscMaster(std::unique_ptr<platform::DiscMasterObject>* o) {
-  return Create<FakeDiscMaster>(*this, "CreateDiscMaster", o);
+  return Make(*this, "CreateDiscMaster", o, platform::kClassNotRegistered);
 }
 HResult FakeDiscRecording::CreateDiscMaster2(std::unique_ptr<platform::DiscMaster2Object>* o) {
-  return Create<FakeMaster2>(*this, "CreateDiscMaster2", o);
+  return Make(*this, "CreateDiscMaster2", o, platform::kClassNotRegistered);
 }
 HResult FakeDiscRecording::CreateRecorder2(std::unique_ptr<platform::Recorder2Object>* o) {
-  return Create<FakeRecorder2>(*this, "CreateRecorder2", o);
+  return Make(*this, "CreateRecorder2", o, platform::kClassNotRegistered);
 }
 HResult FakeDiscRecording::CreateDataWriter2(std::unique_ptr<platform::DataWriter2Object>* o) {
-  return Create<FakeWriter2>(*this, "CreateDataWriter2", o);
+  return Make(*this, "CreateDataWriter2", o, platform::kClassNotRegistered);
 }
 
 HResult FakeDiscRecording::CreateTemporaryStorage(uint32_t mode,
                                                   std::unique_ptr<platform::DiscStorage>* o) {
-  if (Call("CreateTemporaryStorage " + Hex(mode), "CreateTemporaryStorage")) return kEFail;
-  int number = 0;
-  {
-    std::lock_guard<platform::Lock> guard(lock_);
-    number = occurrences_["CreateTemporaryStorage"];
-  }
-  *o = std::make_unique<FakeStorage>(*this, number);
-  return kSOk;
+  char line[48];
+  std::snprintf(line, sizeof line, "CreateTemporaryStorage 0x%X", mode);
+  return Make(*this, line, o, kEFail, ++storages_);
 }
 
 uint32_t FakeDiscRecording::QueryDosDevice(const std::string& name, char* buffer, uint32_t size) {
