@@ -5,224 +5,211 @@
 #include <cstring>
 #include <iterator>
 #include <memory>
-#include <mutex>
 
 namespace fakes {
 namespace {
 
-using platform::HResult;
-using platform::kEFail;
-using platform::kEPointer;
-using platform::kSFalse;
-using platform::kSOk;
+namespace p = platform;
+using p::HResult;
+using p::kEFail;
+using p::kSOk;
 using Bytes = std::vector<uint8_t>;
+template <typename Object>
+using Out = std::unique_ptr<Object>*;
 const HResult kInvalidArg = static_cast<HResult>(0x80070057u);
 
 std::string Narrow(const std::u16string& text) {
   return std::string(text.begin(), text.end());
 }
+std::string Number(int64_t number) {
+  return " " + std::to_string(number);
+}
 
-// The Joliet properties that IMAPI lists: boot record fields and one other.
-struct FakeProperty {
+// The Joliet properties that IMAPI lists: id, type and value of the boot record fields and
+// of one other.
+const struct {
   uint32_t id;
   uint16_t type;
   int64_t number;
   const char16_t* text;
-};
-const FakeProperty kJolietProperties[] = {
-    {4, platform::kVtBool, 0, u""},   {5, platform::kVtBstr, 0, u"old"},
-    {6, platform::kVtUi1, 9, u""},    {7, platform::kVtUi1, 9, u""},
-    {8, platform::kVtStream, 0, u""}, {9, platform::kVtI4, 77, u""}};
+} kJoliet[] = {{4, p::kVtBool, 0, u""}, {5, p::kVtBstr, 0, u"old"}, {6, p::kVtUi1, 9, u""},
+               {7, p::kVtUi1, 9, u""},  {8, p::kVtStream, 0, u""},  {9, p::kVtI4, 77, u""}};
 
 // A new fake object as `out`, unless the script fails the call logged as `line`.
 template <typename Object>
-HResult Make(FakeDiscRecording& owner, const std::string& line, std::unique_ptr<Object>* out,
+HResult Make(FakeDiscRecording& owner, const std::string& line, Out<Object> out,
              HResult failure = kEFail, int number = 0);
 
 // One fake object that answers as whichever of the recording's interfaces it was made
-// for; it counts itself alive until it is released.
-class FakeObject : public platform::ShellCdBurnObject,
-                   public platform::DiscMasterObject,
-                   public platform::RecorderEnumeration,
-                   public platform::RecorderObject,
-                   public platform::JolietFormat,
-                   public platform::PropertySet,
-                   public platform::PropertyEnumerator,
-                   public platform::DiscStorage,
-                   public platform::DiscStream,
-                   public platform::DiscMaster2Object,
-                   public platform::Recorder2Object,
-                   public platform::DataWriter2Object {
+// for: `name` is a recorder's path or a stream's name, `number` a storage's. It counts
+// itself alive until it is released.
+class FakeObject : public p::ShellCdBurnObject,
+                   public p::DiscMasterObject,
+                   public p::RecorderEnumeration,
+                   public p::RecorderObject,
+                   public p::JolietFormat,
+                   public p::PropertySet,
+                   public p::PropertyEnumerator,
+                   public p::DiscStorage,
+                   public p::DiscStream,
+                   public p::DiscMaster2Object,
+                   public p::Recorder2Object,
+                   public p::DataWriter2Object {
  public:
-  // `name`: a recorder's path, a stream's name; `number`: a storage's.
-  explicit FakeObject(FakeDiscRecording& owner, std::string name = "", int number = 0,
-                      std::shared_ptr<Bytes> data = nullptr)
+  FakeObject(FakeDiscRecording& owner, std::string name, int number, std::shared_ptr<Bytes> data)
       : owner_(owner), name_(std::move(name)), number_(number), data_(std::move(data)) {
     owner_.Count(+1);
   }
   ~FakeObject() override { owner_.Count(-1); }
+  HResult Call(const std::string& line) { return owner_.Call(line); }
 
-  // The shell object and IMAPI's disc master.
+  // The shell object, IMAPI's disc master, its recorder list and recorders.
   HResult HasRecordableDrive(bool* hasOne) override {
     *hasOne = owner_.hasRecordableDrive;
-    return owner_.Call("HasRecordableDrive");
+    return Call("HasRecordableDrive");
   }
-  HResult Open() override { return owner_.Call("Open"); }
+  HResult Open() override { return Call("Open"); }
   HResult EnumFormats(uint32_t room, uint32_t* fetched) override {
     *fetched = std::min<uint32_t>(room, 1);
-    return owner_.Call("EnumFormats " + std::to_string(room));
+    return Call("EnumFormats" + Number(room));
   }
-  HResult EnumDiscRecorders(std::unique_ptr<platform::RecorderEnumeration>* recorders) override {
-    return Make(owner_, "EnumDiscRecorders", recorders);
+  HResult EnumDiscRecorders(Out<p::RecorderEnumeration> o) override {
+    return Make(owner_, "EnumDiscRecorders", o);
   }
-  HResult SetActiveDiscRecorder(platform::RecorderObject* recorder) override {
+  HResult SetActiveDiscRecorder(p::RecorderObject* recorder) override {
     auto* fake = dynamic_cast<FakeObject*>(recorder);
     owner_.activeRecorder = fake ? fake->name_ : std::string();
-    owner_.Call("SetActiveDiscRecorder " + owner_.activeRecorder);
+    Call("SetActiveDiscRecorder " + owner_.activeRecorder);
     return fake ? kSOk : kInvalidArg;
   }
-  HResult QueryJoliet(std::unique_ptr<platform::JolietFormat>* joliet) override {
-    return Make(owner_, "QueryJoliet", joliet, static_cast<HResult>(0x80004002u));
+  HResult QueryJoliet(Out<p::JolietFormat> o) override {
+    return Make(owner_, "QueryJoliet", o, static_cast<HResult>(0x80004002u));
   }
   // Without an active recorder the disc write fails by IMAPI's own rule.
   HResult RecordDisc(bool simulate, bool eject) override {
-    owner_.Call(std::string("RecordDisc ") + (simulate ? "simulate" : "real") +
-                (eject ? " eject" : ""));
+    Call(std::string("RecordDisc ") + (simulate ? "simulate" : "real") + (eject ? " eject" : ""));
     return owner_.activeRecorder.empty() ? static_cast<HResult>(0xC0040404u) : owner_.recordResult;
   }
-  // The disc master's and a recorder's (which has a path).
-  HResult Close() override {
-    return owner_.Call(name_.empty() ? "CloseMaster" : "CloseRecorder " + name_);
+  HResult Close() override {  // the disc master's, or a recorder's (which has a path)
+    return Call(name_.empty() ? "CloseMaster" : "CloseRecorder " + name_);
   }
-
-  // The recorder list and its recorders.
-  HResult Next(std::unique_ptr<platform::RecorderObject>* recorder, uint32_t* fetched) override {
-    owner_.Call("NextRecorder");
+  HResult Next(Out<p::RecorderObject> recorder, uint32_t* fetched) override {
+    Call("NextRecorder");
     *fetched = next_ < owner_.recorderPaths.size() ? 1 : 0;
-    if (*fetched == 0) return kSFalse;
-    *recorder = std::make_unique<FakeObject>(owner_, owner_.recorderPaths[next_++]);
-    return kSOk;
+    if (*fetched == 1)
+      *recorder = std::make_unique<FakeObject>(owner_, owner_.recorderPaths[next_++], 0, nullptr);
+    return *fetched == 1 ? kSOk : p::kSFalse;
   }
   HResult GetPath(std::u16string* path) override {
-    if (owner_.Call("GetPath " + name_)) return kEFail;
+    if (Call("GetPath " + name_)) return kEFail;
     path->assign(name_.begin(), name_.end());
     return kSOk;
   }
 
   // Joliet, its property set and the set's enumerator.
-  HResult GetJolietProperties(std::unique_ptr<platform::PropertySet>* properties) override {
-    return Make(owner_, "GetJolietProperties", properties);
+  HResult GetJolietProperties(Out<p::PropertySet> o) override {
+    return Make(owner_, "GetJolietProperties", o);
   }
-  HResult SetJolietProperties(platform::PropertySet&) override {
-    return owner_.Call("SetJolietProperties");
-  }
-  HResult AddData(platform::DiscStorage& storage, int32_t overwrite) override {
-    if (owner_.Call("AddData " + std::to_string(overwrite))) return kEFail;
+  HResult SetJolietProperties(p::PropertySet&) override { return Call("SetJolietProperties"); }
+  HResult AddData(p::DiscStorage& storage, int32_t overwrite) override {
     auto* fake = dynamic_cast<FakeObject*>(&storage);
-    if (fake == nullptr) return kEPointer;
+    if (Call("AddData" + Number(overwrite)) || fake == nullptr) return kEFail;
     owner_.addedFiles.clear();
     for (const auto& [name, data] : fake->streams_) owner_.addedFiles[name] = *data;
     return kSOk;
   }
-  HResult Enum(std::unique_ptr<platform::PropertyEnumerator>* enumerator) override {
-    return Make(owner_, "Enum", enumerator);
-  }
+  HResult Enum(Out<p::PropertyEnumerator> o) override { return Make(owner_, "Enum", o); }
   HResult Next(uint32_t* id, uint16_t* type) override {
-    if (next_ >= std::size(kJolietProperties)) return kSFalse;
-    *id = kJolietProperties[next_].id;
-    *type = kJolietProperties[next_++].type;
+    if (next_ >= std::size(kJoliet)) return p::kSFalse;
+    *id = kJoliet[next_].id;
+    *type = kJoliet[next_++].type;
     return kSOk;
   }
-  HResult Read(uint32_t id, platform::PropertyValue* value) override {
-    owner_.Call("ReadMultiple " + std::to_string(id));
-    for (const auto& property : kJolietProperties) {
+  HResult Read(uint32_t id, p::PropertyValue* value) override {
+    Call("ReadMultiple" + Number(id));
+    for (const auto& property : kJoliet) {
       if (property.id != id) continue;
       value->type = property.type;
       value->number = property.number;
       value->text = property.text;
-      if (property.type == platform::kVtStream)
+      if (property.type == p::kVtStream)
         value->stream =
             std::make_unique<FakeObject>(owner_, "property", 0, std::make_shared<Bytes>());
       return kSOk;
     }
-    return kSFalse;
+    return p::kSFalse;
   }
   // Logged as "WriteMultiple <id> <type> <number> <text> [stream] <first new id>".
-  HResult Write(uint32_t id, const platform::PropertyValue& value, uint32_t firstNewId) override {
+  HResult Write(uint32_t id, const p::PropertyValue& value, uint32_t firstNewId) override {
     auto* stream = dynamic_cast<FakeObject*>(value.stream.get());
     if (stream != nullptr) owner_.bootImage = *stream->data_;
-    return owner_.Call("WriteMultiple " + std::to_string(id) + " " + std::to_string(value.type) +
-                       " " + std::to_string(value.number) + " " + Narrow(value.text) +
-                       (stream != nullptr ? " stream " : " ") + std::to_string(firstNewId));
+    return Call("WriteMultiple" + Number(id) + Number(value.type) + Number(value.number) + " " +
+                Narrow(value.text) + (stream != nullptr ? " stream" : "") + Number(firstNewId));
   }
 
-  // Storages: "CreateStream <name> <storage number> <mode>"; creating replaces a stream.
-  HResult CreateStream(const std::u16string& name, uint32_t mode,
-                       std::unique_ptr<platform::DiscStream>* stream) override {
-    return Stream("CreateStream ", name, mode, stream);
+  // Storages log "CreateStream <name> <storage number> <mode>"; creating replaces a stream.
+  HResult CreateStream(const std::u16string& name, uint32_t mode, Out<p::DiscStream> o) override {
+    return Stream("CreateStream ", Narrow(name), mode, o);
   }
-  HResult OpenStream(const std::u16string& name, uint32_t mode,
-                     std::unique_ptr<platform::DiscStream>* stream) override {
-    return Stream("OpenStream ", name, mode, stream);
+  HResult OpenStream(const std::u16string& name, uint32_t mode, Out<p::DiscStream> o) override {
+    return Stream("OpenStream ", Narrow(name), mode, o);
   }
   // Streams: each opening has its own position.
   HResult Write(const void* bytes, uint32_t count, uint32_t* written) override {
     *written = 0;
-    if (owner_.Call("Write " + name_ + " " + std::to_string(count))) return kEFail;
+    if (Call("Write " + name_ + Number(count))) return kEFail;
     const auto* from = static_cast<const uint8_t*>(bytes);
     data_->resize(std::max<size_t>(data_->size(), position_ + count));
     std::copy(from, from + count, data_->begin() + static_cast<long>(position_));
     position_ += * written = count;
     return kSOk;
   }
-  HResult CopyTo(platform::DiscStream& target, uint64_t bytes) override {
-    owner_.Call("CopyTo " + name_ + " " + std::to_string(bytes));
+  HResult CopyTo(p::DiscStream& target, uint64_t bytes) override {
     auto* other = dynamic_cast<FakeObject*>(&target);
-    if (other == nullptr) return kEPointer;
+    if (Call("CopyTo " + name_ + Number(static_cast<int64_t>(bytes))) || other == nullptr)
+      return kEFail;
     const uint64_t available = std::min<uint64_t>(bytes, data_->size() - position_);
     uint32_t written = 0;
     position_ += available;
-    return other->Write(data_->data() + position_ - available, static_cast<uint32_t>(available),
-                        &written);
+    return other->Write(data_->data() + position_ - available, uint32_t(available), &written);
   }
 
   // IMAPI2's disc master, recorder and data writer.
   HResult GetItem(int32_t index, std::u16string* uniqueId) override {
-    owner_.Call("GetItem " + std::to_string(index));
+    Call("GetItem" + Number(index));
     if (index < 0 || static_cast<size_t>(index) >= owner_.imapi2Recorders.size())
       return kInvalidArg;
     *uniqueId = owner_.imapi2Recorders[static_cast<size_t>(index)];
     return kSOk;
   }
   HResult InitializeDiscRecorder(const std::u16string& uniqueId) override {
-    return owner_.Call("InitializeDiscRecorder " + Narrow(uniqueId));
+    return Call("InitializeDiscRecorder " + Narrow(uniqueId));
   }
   HResult EjectMedia() override {
     owner_.ejected = true;
-    return owner_.Call("EjectMedia");
+    return Call("EjectMedia");
   }
-  HResult PutRecorder(platform::Recorder2Object& recorder) override {
-    owner_.Call("PutRecorder");
-    return dynamic_cast<FakeObject*>(&recorder) ? kSOk : kEPointer;
+  HResult PutRecorder(p::Recorder2Object& recorder) override {
+    Call("PutRecorder");
+    return dynamic_cast<FakeObject*>(&recorder) ? kSOk : p::kEPointer;
   }
   HResult PutClientName(const std::u16string& name) override {
-    return owner_.Call("PutClientName " + Narrow(name));
+    return Call("PutClientName " + Narrow(name));
   }
-  HResult Write(platform::DiscStream& image) override {
-    owner_.Call("WriteDisc");
+  HResult Write(p::DiscStream& image) override {
     auto* stream = dynamic_cast<FakeObject*>(&image);
-    if (stream == nullptr) return kEPointer;
+    Call("WriteDisc");
+    if (stream == nullptr) return p::kEPointer;
     owner_.burnedImage = *stream->data_;
     return owner_.writeResult;
   }
 
  private:
-  HResult Stream(const std::string& call, const std::u16string& wide, uint32_t mode,
-                 std::unique_ptr<platform::DiscStream>* stream) {
-    const std::string name = Narrow(wide);
+  HResult Stream(const std::string& call, const std::string& name, uint32_t mode,
+                 Out<p::DiscStream> stream) {
     char line[32];
     std::snprintf(line, sizeof line, " %d 0x%X", number_, mode);
-    if (owner_.Call(call + name + line)) return kEFail;
+    if (Call(call + name + line)) return kEFail;
     if (call[0] == 'C') streams_[name] = std::make_shared<Bytes>();
     if (streams_.count(name) == 0) return kEFail;
     *stream = std::make_unique<FakeObject>(owner_, name, 0, streams_[name]);
@@ -239,17 +226,17 @@ class FakeObject : public platform::ShellCdBurnObject,
 };
 
 template <typename Object>
-HResult Make(FakeDiscRecording& owner, const std::string& line, std::unique_ptr<Object>* out,
-             HResult failure, int number) {
+HResult Make(FakeDiscRecording& owner, const std::string& line, Out<Object> out, HResult failure,
+             int number) {
   if (owner.Call(line, failure)) return failure;
-  *out = std::make_unique<FakeObject>(owner, "", number);
+  *out = std::make_unique<FakeObject>(owner, "", number, nullptr);
   return kSOk;
 }
 
 }  // namespace
 
 void FakeDiscRecording::Reset() {
-  std::lock_guard<platform::Lock> guard(lock_);
+  std::lock_guard<p::Lock> guard(lock_);
   static_cast<FakeDiscScript&>(*this) = FakeDiscScript();
 }
 
@@ -257,8 +244,8 @@ HResult FakeDiscRecording::Call(const std::string& line, HResult failure) {
   const std::string call = line.substr(0, line.find(' '));
   const size_t start = std::min(line.size(), call.size() + 1);
   const std::string argument = line.substr(start, line.find(' ', start) - start);
-  std::lock_guard<platform::Lock> guard(lock_);
-  log_.emplace_back(line, stageWatch != nullptr ? stageWatch->load() : 0);
+  std::lock_guard<p::Lock> guard(lock_);
+  log_.push_back(stageWatch != nullptr ? std::to_string(stageWatch->load()) + " " + line : line);
   comDepth_ += call == "CoUninitialize" ? -1 : call.rfind("CoInitialize", 0) == 0 ? 1 : 0;
   const int occurrence = ++occurrences_[call];
   const bool fails = failing.count(call) > 0 ||
@@ -267,47 +254,30 @@ HResult FakeDiscRecording::Call(const std::string& line, HResult failure) {
   return fails ? failure : kSOk;
 }
 
-int32_t FakeDiscRecording::StageOf(const std::string& line) const {
-  std::lock_guard<platform::Lock> guard(lock_);
-  for (const auto& [logged, stage] : log_) {
-    if (logged == line) return stage;
-  }
-  return kNotCalled;
+HResult FakeDiscRecording::CreateShellCdBurn(Out<p::ShellCdBurnObject> o) {
+  return Make(*this, "CreateShellCdBurn", o, p::kClassNotRegistered);
 }
-
-std::vector<std::string> FakeDiscRecording::Log() const {
-  std::lock_guard<platform::Lock> guard(lock_);
-  std::vector<std::string> lines;
-  for (const auto& entry : log_) lines.push_back(entry.first);
-  return lines;
+HResult FakeDiscRecording::CreateDiscMaster(Out<p::DiscMasterObject> o) {
+  return Make(*this, "CreateDiscMaster", o, p::kClassNotRegistered);
 }
-
-HResult FakeDiscRecording::CreateShellCdBurn(std::unique_ptr<platform::ShellCdBurnObject>* o) {
-  return Make(*this, "CreateShellCdBurn", o, platform::kClassNotRegistered);
+HResult FakeDiscRecording::CreateDiscMaster2(Out<p::DiscMaster2Object> o) {
+  return Make(*this, "CreateDiscMaster2", o, p::kClassNotRegistered);
 }
-HResult FakeDiscRecording::CreateDiscMaster(std::unique_ptr<platform::DiscMasterObject>* o) {
-  return Make(*this, "CreateDiscMaster", o, platform::kClassNotRegistered);
+HResult FakeDiscRecording::CreateRecorder2(Out<p::Recorder2Object> o) {
+  return Make(*this, "CreateRecorder2", o, p::kClassNotRegistered);
 }
-HResult FakeDiscRecording::CreateDiscMaster2(std::unique_ptr<platform::DiscMaster2Object>* o) {
-  return Make(*this, "CreateDiscMaster2", o, platform::kClassNotRegistered);
+HResult FakeDiscRecording::CreateDataWriter2(Out<p::DataWriter2Object> o) {
+  return Make(*this, "CreateDataWriter2", o, p::kClassNotRegistered);
 }
-HResult FakeDiscRecording::CreateRecorder2(std::unique_ptr<platform::Recorder2Object>* o) {
-  return Make(*this, "CreateRecorder2", o, platform::kClassNotRegistered);
-}
-HResult FakeDiscRecording::CreateDataWriter2(std::unique_ptr<platform::DataWriter2Object>* o) {
-  return Make(*this, "CreateDataWriter2", o, platform::kClassNotRegistered);
-}
-
-HResult FakeDiscRecording::CreateTemporaryStorage(uint32_t mode,
-                                                  std::unique_ptr<platform::DiscStorage>* o) {
+HResult FakeDiscRecording::CreateTemporaryStorage(uint32_t mode, Out<p::DiscStorage> o) {
   char line[48];
   std::snprintf(line, sizeof line, "CreateTemporaryStorage 0x%X", mode);
   return Make(*this, line, o, kEFail, ++storages_);
 }
 
+// Too small a buffer fails the call; the targets end with two zeros.
 uint32_t FakeDiscRecording::QueryDosDevice(const std::string& name, char* buffer, uint32_t size) {
   auto it = dosDevices.find(name);
-  // Too small a buffer fails the call; the targets end with two zeros.
   if (it == dosDevices.end() || it->second.size() + 2 > size) return 0;
   std::memcpy(buffer, it->second.data(), it->second.size());
   buffer[it->second.size()] = buffer[it->second.size() + 1] = '\0';

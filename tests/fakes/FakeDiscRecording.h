@@ -28,15 +28,14 @@ struct FakeDiscScript {
   platform::HResult writeResult = platform::kSOk;
   std::vector<std::u16string> imapi2Recorders = {u"recorder-0", u"recorder-1"};
 
-  /// The files of the storage AddData was handed, by stream name.
-  std::map<std::string, std::vector<uint8_t>> addedFiles;
-  std::vector<uint8_t> bootImage;    ///< the bytes of the last property written with a stream
+  std::map<std::string, std::vector<uint8_t>> addedFiles;  ///< AddData's storage, by name
+  std::vector<uint8_t> bootImage;    ///< the last property written with a stream
   std::vector<uint8_t> burnedImage;  ///< what IMAPI2's writer was given
   bool ejected = false;
   std::string activeRecorder;  ///< path of the recorder made active; "" for none
 
  protected:
-  std::vector<std::pair<std::string, int32_t>> log_;  // call and stage
+  std::vector<std::string> log_;
   std::map<std::string, int> occurrences_;
   int comDepth_ = 0;
   int storages_ = 0;
@@ -60,7 +59,12 @@ class FakeDiscRecording : public platform::DiscRecording, public FakeDiscScript 
   platform::HResult CreateDataWriter2(std::unique_ptr<platform::DataWriter2Object>* o) override;
   uint32_t QueryDosDevice(const std::string& name, char* buffer, uint32_t size) override;
 
-  std::vector<std::string> Log() const;
+  /// The calls made, each as "<stage> <call>" while `stageWatch` is set.
+  std::vector<std::string> Log() const {
+    std::lock_guard<platform::Lock> guard(lock_);
+    return log_;
+  }
+  const std::atomic<int32_t>* stageWatch = nullptr;
   int LiveObjects() const {
     std::lock_guard<platform::Lock> guard(lock_);
     return live_;
@@ -69,12 +73,6 @@ class FakeDiscRecording : public platform::DiscRecording, public FakeDiscScript 
     std::lock_guard<platform::Lock> guard(lock_);
     return comDepth_;
   }
-
-  /// When set, each logged call notes the value it had then.
-  const std::atomic<int32_t>* stageWatch = nullptr;
-  /// The stage at the first call logged as `line`; kNotCalled if there was none.
-  int32_t StageOf(const std::string& line) const;
-  static constexpr int32_t kNotCalled = -100;
 
   // Used by the fake objects: logs `line` ("Name argument ..."), then gives `failure` if
   // the script fails the call, else S_OK. Count: +1 for an object made, -1 for one gone.
