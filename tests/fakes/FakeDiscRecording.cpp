@@ -183,10 +183,7 @@ class FakeObject : public p::ShellCdBurnObject,
   HResult InitializeDiscRecorder(const std::u16string& uniqueId) override {
     return Call("InitializeDiscRecorder " + Narrow(uniqueId));
   }
-  HResult EjectMedia() override {
-    owner_.ejected = true;
-    return Call("EjectMedia");
-  }
+  HResult EjectMedia() override { return Call("EjectMedia"); }
   HResult PutRecorder(p::Recorder2Object& recorder) override {
     Call("PutRecorder");
     return dynamic_cast<FakeObject*>(&recorder) ? kSOk : p::kEPointer;

@@ -31,8 +31,7 @@ struct FakeDiscScript {
   std::map<std::string, std::vector<uint8_t>> addedFiles;  ///< AddData's storage, by name
   std::vector<uint8_t> bootImage;    ///< the last property written with a stream
   std::vector<uint8_t> burnedImage;  ///< what IMAPI2's writer was given
-  bool ejected = false;
-  std::string activeRecorder;  ///< path of the recorder made active; "" for none
+  std::string activeRecorder;        ///< path of the recorder made active; "" for none
 
  protected:
   std::vector<std::string> log_;
