@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <map>
+#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
@@ -14,20 +15,10 @@
 
 namespace fakes {
 
-/// A property as it was written back.
-struct WrittenProperty {
-  uint16_t type = 0;
-  int64_t number = 0;
-  std::u16string text;
-  std::vector<uint8_t> streamBytes;
-  bool hadStream = false;
-  uint32_t firstNewId = 0;
-};
-
 /// What the fake is told to do, and what it saw happen; Reset returns to these values.
 struct FakeDiscScript {
   /// Calls that fail, by name ("Open"), by name and occurrence from 1
-  /// ("CreateTemporaryStorage#2"), or by name and argument ("CreateStream:bootimg").
+  /// ("CreateTemporaryStorage#2"), or by name and first argument ("CreateStream:bootimg").
   std::set<std::string> failing;
   bool hasRecordableDrive = true;
   std::vector<std::string> recorderPaths = {"\\Device\\CdRom0"};
@@ -37,24 +28,27 @@ struct FakeDiscScript {
   platform::HResult writeResult = platform::kSOk;
   std::vector<std::u16string> imapi2Recorders = {u"recorder-0", u"recorder-1"};
 
-  /// The files in the data storage handed over by AddData, by stream name.
-  std::map<std::u16string, std::vector<uint8_t>> addedFiles;
-  bool dataAdded = false;
-  std::map<uint32_t, WrittenProperty> writtenProperties;
-  std::vector<uint8_t> burnedImage;
-  bool ejected = false;
-  std::string activeRecorder;  ///< path of the recorder made active; "" for none
+  std::map<std::string, std::vector<uint8_t>> addedFiles;  ///< AddData's storage, by name
+  std::vector<uint8_t> bootImage;    ///< the last property written with a stream
+  std::vector<uint8_t> burnedImage;  ///< what IMAPI2's writer was given
+  std::string activeRecorder;        ///< path of the recorder made active; "" for none
+
+ protected:
+  std::vector<std::string> log_;
+  std::map<std::string, int> occurrences_;
+  int comDepth_ = 0;
+  int storages_ = 0;
 };
 
 class FakeDiscRecording : public platform::DiscRecording, public FakeDiscScript {
  public:
   /// Back to a fresh script and no history; the stage watch stays.
   void Reset();
-  platform::HResult CoInitialize() override { return ComInit("CoInitialize"); }
+  platform::HResult CoInitialize() override { return Call("CoInitialize"); }
   platform::HResult CoInitializeEx(uint32_t apartment) override {
-    return ComInit("CoInitializeEx " + std::to_string(apartment));
+    return Call("CoInitializeEx " + std::to_string(apartment));
   }
-  void CoUninitialize() override;
+  void CoUninitialize() override { Call("CoUninitialize"); }
   platform::HResult CreateShellCdBurn(std::unique_ptr<platform::ShellCdBurnObject>* o) override;
   platform::HResult CreateDiscMaster(std::unique_ptr<platform::DiscMasterObject>* o) override;
   platform::HResult CreateTemporaryStorage(uint32_t mode,
@@ -64,31 +58,32 @@ class FakeDiscRecording : public platform::DiscRecording, public FakeDiscScript 
   platform::HResult CreateDataWriter2(std::unique_ptr<platform::DataWriter2Object>* o) override;
   uint32_t QueryDosDevice(const std::string& name, char* buffer, uint32_t size) override;
 
-  std::vector<std::string> Log() const;
-  int LiveObjects() const;
-  int ComDepth() const;
-
-  /// When set, each logged call notes the value it had then.
+  /// The calls made, each as "<stage> <call>" while `stageWatch` is set.
+  std::vector<std::string> Log() const {
+    std::lock_guard<platform::Lock> guard(lock_);
+    return log_;
+  }
   const std::atomic<int32_t>* stageWatch = nullptr;
-  /// The stage at the first call logged as `line`; kNotCalled if there was none.
-  int32_t StageOf(const std::string& line) const;
-  static constexpr int32_t kNotCalled = -100;
+  int LiveObjects() const {
+    std::lock_guard<platform::Lock> guard(lock_);
+    return live_;
+  }
+  int ComDepth() const {
+    std::lock_guard<platform::Lock> guard(lock_);
+    return comDepth_;
+  }
 
-  // Used by the fake objects: logs `line`, then gives `failure` if the script fails the
-  // call (with its argument), else S_OK.
-  platform::HResult Call(const std::string& line, const std::string& call,
-                         const std::string& argument = "",
-                         platform::HResult failure = platform::kEFail);
-  void Count(int alive);  ///< +1 when an object is made, -1 when it is released
+  // Used by the fake objects: logs `line` ("Name argument ..."), then gives `failure` if
+  // the script fails the call, else S_OK. Count: +1 for an object made, -1 for one gone.
+  platform::HResult Call(const std::string& line, platform::HResult failure = platform::kEFail);
+  void Count(int alive) {
+    std::lock_guard<platform::Lock> guard(lock_);
+    live_ += alive;
+  }
 
  private:
-  platform::HResult ComInit(const std::string& line);
-
   mutable platform::Lock lock_;
-  std::vector<std::pair<std::string, int32_t>> log_;  // call and stage
-  std::map<std::string, int> occurrences_;
   int live_ = 0;
-  int comDepth_ = 0;
 };
 
 }  // namespace fakes
