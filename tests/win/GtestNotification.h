@@ -1,22 +1,15 @@
-// GoogleTest's one-shot thread signal, for compilers without std::mutex and
-// std::condition_variable (MinGW's win32 thread model), where GoogleTest's own cannot
-// build. The Windows test build includes this ahead of every source file and tells
-// GoogleTest that the class exists. GoogleTest uses it only to start its own test
-// threads, so a polled flag is enough.
+// GoogleTest's one-shot thread signal for MinGW's win32 thread model, which has no std::mutex
+// or std::condition_variable to build GoogleTest's own. The Windows test build includes it
+// ahead of every source file; GoogleTest only starts its threads with it: a polled flag will do.
 #pragma once
 
 #include <atomic>
 #include <thread>
 
-namespace testing {
-namespace internal {
+namespace testing::internal {
 
 class Notification {
  public:
-  Notification() = default;
-  Notification(const Notification&) = delete;
-  Notification& operator=(const Notification&) = delete;
-
   void Notify() { notified_ = true; }
   void WaitForNotification() {
     while (!notified_) std::this_thread::yield();
@@ -26,5 +19,4 @@ class Notification {
   std::atomic<bool> notified_{false};
 };
 
-}  // namespace internal
-}  // namespace testing
+}  // namespace testing::internal

@@ -1,38 +1,24 @@
 #!/usr/bin/env bash
-# The real Win32 floppy back end writing a real block device under Wine: a loop device
-# over a zero-filled 1,474,560-byte image file is mapped as drive A: of the Wine prefix,
-# and the Windows test program's Win32FloppyDeviceTest runs the NT writer onto it; the
-# image file must then hold the exported floppy over the cylinders written.
-# Needs root and loop devices; skipped (exit 0, with the reason) where they cannot be had.
-#
-# Usage: tests/win/floppy_loop_test.sh BUILD_WIN_DIR SAMPLE_DATA_FILE EXPORTED_FLOPPY
-# WINEPREFIX must name the prefix that the Windows tests use.
+# The real Win32 floppy back end writing a real block device under Wine: a loop device over
+# a zero-filled 1,474,560-byte image is mapped as drive A: of the Wine prefix, and the
+# Windows test program's Win32FloppyDeviceTest runs the NT writer onto it; the image must then
+# hold the exported floppy over the cylinders written. Needs root and loop devices; skipped
+# (exit 0, with the reason) without them.
+# Usage: WINEPREFIX=... tests/win/floppy_loop_test.sh BUILD_WIN_DIR SAMPLE_DATA_FILE EXPORTED_FLOPPY
 set -euo pipefail
-
 [ $# -eq 3 ] && [ -n "${WINEPREFIX:-}" ] ||
   { echo "usage: WINEPREFIX=... $0 BUILD_WIN_DIR SAMPLE_DATA_FILE EXPORTED_FLOPPY" >&2; exit 2; }
 tests_exe="$1/tests/installer_tests.exe"
 for file in "$tests_exe" "$2" "$3"; do [ -f "$file" ] || { echo "FAIL: $file is missing" >&2; exit 1; }; done
 skip() { echo "SKIP: the loop-device floppy test: $*"; exit 0; }
 [ "$(id -u)" -eq 0 ] || skip "needs root to attach a loop device"
-[ -e /dev/loop-control ] || skip "/dev/loop-control is missing"
-command -v losetup >/dev/null 2>&1 || skip "losetup is missing"
-
-image=$(mktemp)
-drive="$WINEPREFIX/dosdevices/a::"
-loop=""
-cleanup() {
-  rm -f "$drive"
-  if [ -n "$loop" ]; then losetup -d "$loop" || echo "warning: $loop could not be detached" >&2; fi
-  rm -f "$image"
-}
-trap cleanup EXIT
+[ -e /dev/loop-control ] && command -v losetup >/dev/null 2>&1 || skip "no loop-control or losetup"
+image=$(mktemp) drive="$WINEPREFIX/dosdevices/a::" loop=""
+trap 'rm -f "$drive"; [ -z "$loop" ] || losetup -d "$loop" || echo "warning: $loop stays" >&2; rm -f "$image"' EXIT
 truncate -s 1474560 "$image"
 loop=$(losetup --find --show "$image" 2>/dev/null) || skip "no loop device could be attached"
 ln -sfn "$loop" "$drive"
-
-# Wine reads the files through its drive Z:, which is the Linux root.
-winpath() { printf 'Z:%s' "$(readlink -f "$1")"; }
+winpath() { printf 'Z:%s' "$(readlink -f "$1")"; }  # Wine's drive Z: is the Linux root
 status=0
 output=$(INSTALLER_LOOP_DATA=$(winpath "$2") INSTALLER_LOOP_IMAGE=$(winpath "$image") \
   INSTALLER_LOOP_EXPORTED=$(winpath "$3") \
