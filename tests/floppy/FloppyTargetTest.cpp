@@ -12,10 +12,15 @@ constexpr char kB[] = "\\\\.\\B:";
 
 class ProbeTest : public testsupport::JobFixture {};
 
-// Media type lists of a drive, 144 standing for the 1.44 MB record.
+// Media type lists of a drive, 144 standing for the 1.44 MB record (5.25-inch 1.2 MB is
+// 1, 2.88 MB is 10).
 std::vector<platform::DiskGeometry> Media(std::initializer_list<uint32_t> types) {
-  std::vector<platform::DiskGeometry> media;
-  for (uint32_t type : types) media.push_back(type == 144 ? fakes::Geometry144() : fakes::GeometryOfType(type));
+  std::vector<platform::DiskGeometry> media(types.size(), fakes::Geometry144());
+  for (size_t i = 0; i < media.size(); ++i) {
+    if (types.begin()[i] == 144) continue;
+    media[i].mediaType = types.begin()[i];
+    media[i].sectorsPerTrack = types.begin()[i] == 10 ? 36 : 15;
+  }
   return media;
 }
 
