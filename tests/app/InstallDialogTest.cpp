@@ -27,14 +27,10 @@ class InstallDialogTest : public testsupport::JobFixture {
   // One drive A:, one recorder on E:, every text the dialog shows and a 1x1 picture.
   void Fresh() {
     datafile::TakeDataFileError();
-    entries = testsupport::JobEntries(5);
-    for (uint16_t id : {1000, 1001, 1002, 1007, 1013, 1014, 1015, 1020, 1021, 1031, 1033, 1034,
-                        1036, 1039, 1041, 1049, 1050, 1051, 1052}) {
-      entries.push_back({id, Bytes("T" + std::to_string(id))});
-    }
     std::vector<uint8_t> bmp(58);
     bmp[0] = 'B', bmp[1] = 'M', bmp[10] = 54, bmp[14] = 40, bmp[28] = 24;
     bmp[18] = bmp[22] = bmp[26] = 1;
+    entries = testsupport::JobEntries(5);
     entries.insert(entries.end(),
                    {{1037, Bytes("Drive %c:")}, {100, bmp}, {5000, Bytes("readme.txt")}});
     devices.ntDrives = {{kA, {}}};
@@ -80,64 +76,80 @@ class InstallDialogTest : public testsupport::JobFixture {
 // Each list holds the drives found or a text saying there are none; a list without drives
 // and its button are disabled. Without any target both buttons answer with an error.
 TEST_F(InstallDialogTest, StartUpShowsEveryTextAndListsTheTargetsFound) {
-  const Strings a = {"Drive A:"}, e = {"Drive E:"}, none = {"T1051"};
+  const Strings a = {"Drive A:"}, e = {"Drive E:"}, none = {"T1051"}, noCd = {"T1039"};
+  const auto noDrives = [&] {
+    devices.ntDrives.clear();
+    recording.hasRecordableDrive = false;
+  };
+  const auto pressBoth = [&] {
+    noDrives();
+    dialog.script = [](platform::DialogEvents& events) {
+      events.OnCommand(kCreateFloppyId);
+      events.OnCommand(kCreateCdId);
+    };
+  };
+  const auto dropTitle = [&] {
+    entries.erase(std::remove_if(entries.begin(), entries.end(),
+                                 [](const auto& x) { return x.id == 1000 || x.id == 100; }),
+                  entries.end());
+  };
+  const std::function<void()> nothing = [] {};
   const struct {
-    const char* name;
+    const char* name;  // the parameter, for the nocd cases
     std::function<void()> setup;
-    std::vector<const char*> args;
     Strings floppies, cds, disks;
     const char* status;
     bool search;  // for recorders
   } kCases[] = {
-      {"A: and E:", [] {}, {}, a, e, none, "ready A:", true},
       // Only the first plain parameter, exactly "nocd", switches the CD target off.
-      {"NOCD", [] {}, {"NOCD"}, a, e, none, "ready A:", true},
-      {"/nocd", [] {}, {"/nocd"}, a, e, none, "ready A:", true},
-      {"-nocd", [] {}, {"-nocd"}, a, e, none, "ready A:", true},
-      {"nocdx", [] {}, {"nocdx"}, a, e, none, "ready A:", true},
-      {"nocd", [] {}, {"/a", "nocd"}, a, {"T1039"}, none, "ready A:", false},
-      {"NT 4", [&] { system.version = {2, 4, 1381}; }, {}, a, {"T1050"}, none, "ready A:", false},
-      {"B: only", [&] { devices.ntDrives = {{"\\\\.\\B:", devices.ntDrives[kA]}}; }, {},
-       {"Drive B:"}, e, none, "ready B:", true},
+      {"", nothing, a, e, none, "ready A:", true},
+      {"NOCD", nothing, a, e, none, "ready A:", true},
+      {"/nocd", nothing, a, e, none, "ready A:", true},
+      {"-nocd", nothing, a, e, none, "ready A:", true},
+      {"nocdx", nothing, a, e, none, "ready A:", true},
+      {"nocd", nothing, a, noCd, none, "ready A:", false},
+      {"NT 4",
+       [&] {
+         system.version = {2, 4, 1381};
+       },
+       a,
+       {"T1050"},
+       none,
+       "ready A:",
+       false},
+      {"B: only",
+       [&] {
+         devices.ntDrives = {{"\\\\.\\B:", devices.ntDrives[kA]}};
+       },
+       {"Drive B:"},
+       e,
+       none,
+       "ready B:",
+       true},
       {"removable only",
-       [&] {
-         devices.ntDrives.clear();
-         recording.hasRecordableDrive = false;
-         system.removableLetters = "GK";
-       },
-       {}, {"T1049"}, {"T1039"}, {"Drive G:", "Drive K:"}, "ready @:", true},
-      {"nothing",
-       [&] {
-         devices.ntDrives.clear();
-         recording.hasRecordableDrive = false;
-         dialog.script = [](platform::DialogEvents& events) {
-           events.OnCommand(kCreateFloppyId);
-           events.OnCommand(kCreateCdId);
-         };
-       },
-       {}, {"T1049"}, {"T1039"}, none, "T1013", true},
+       [&] { noDrives(), system.removableLetters = "GK"; },
+       {"T1049"},
+       noCd,
+       {"Drive G:", "Drive K:"},
+       "ready @:",
+       true},
+      {"nothing", pressBoth, {"T1049"}, noCd, none, "T1013", true},
       // A missing text reads empty and leaves the next ones as they are.
-      {"no title or picture",
-       [&] {
-         entries.erase(std::remove_if(entries.begin(), entries.end(),
-                                      [](const auto& x) { return x.id == 1000 || x.id == 100; }),
-                       entries.end());
-       },
-       {}, a, e, none, "ready A:", true},
+      {"no title or picture", dropTitle, a, e, none, "ready A:", true},
   };
   size_t runs = 0;
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
     Fresh();
     c.setup();
-    EXPECT_EQ(Run(c.args), 0);
+    EXPECT_EQ(Run({"/a", c.name}), 0);
     ++runs;
     const bool whole = c.name != std::string("no title or picture");
     EXPECT_EQ(dialog.title, whole ? "T1000" : "");
     EXPECT_EQ(dialog.hasPicture, whole);
     const std::pair<int, const char*> texts[] = {
-        {kProgressGroupId, "T1001"}, {kStatusGroupId, "T1002"}, {kExitId, "T1004"},
-        {kCreateFloppyId, "T1035"},  {kFloppyGroupId, "T1033"}, {kCdGroupId, "T1034"},
+        {kProgressGroupId, "T1001"}, {kStatusGroupId, "T1002"},  {kExitId, "T1004"},
+        {kCreateFloppyId, "T1035"},  {kFloppyGroupId, "T1033"},  {kCdGroupId, "T1034"},
         {kCreateCdId, "T1036"},      {kMakeBootableId, "T1052"}, {kStatusLineId, c.status}};
     for (const auto& [id, text] : texts) EXPECT_EQ(dialog.TextOf(id), text) << id;
     const struct {
@@ -169,11 +181,14 @@ TEST_F(InstallDialogTest, TheWindowsVersionSetsTheJobsFlags) {
     platform::VersionInfo version;
     bool callFails;
     uint8_t nt, cd, imapi2, extendedDos;
-  } kCases[] = {
-      {{1, 4, 0x04000000u | 950}, false, 0, 0, 0, 1},  {{1, 4, 0x04000000u | 1111}, false, 0, 0, 0, 1},
-      {{1, 4, 0x04000000u | 1112}, false, 0, 0, 0, 0}, {{1, 4, 0x040A0000u | 1998}, false, 0, 0, 0, 0},
-      {{2, 4, 1381}, false, 1, 0, 0, 0},               {{2, 5, 2600}, false, 1, 1, 0, 0},
-      {{2, 6, 6000}, false, 1, 1, 1, 0},               {{2, 6, 6000}, true, 0, 0, 0, 1}};
+  } kCases[] = {{{1, 4, 0x04000000u | 950}, false, 0, 0, 0, 1},
+                {{1, 4, 0x04000000u | 1111}, false, 0, 0, 0, 1},
+                {{1, 4, 0x04000000u | 1112}, false, 0, 0, 0, 0},
+                {{1, 4, 0x040A0000u | 1998}, false, 0, 0, 0, 0},
+                {{2, 4, 1381}, false, 1, 0, 0, 0},
+                {{2, 5, 2600}, false, 1, 1, 0, 0},
+                {{2, 6, 6000}, false, 1, 1, 1, 0},
+                {{2, 6, 6000}, true, 0, 0, 0, 1}};
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.version.build);
     system.version = c.version;
@@ -205,24 +220,6 @@ TEST_F(InstallDialogTest, AnUnknownPlatformOrABadDataFileEndsBeforeTheDialog) {
     EXPECT_EQ(dialog.Boxes()[0].type, 0u);
     EXPECT_FALSE(dialog.Boxes()[0].owned || dialog.ran);
   }
-}
-
-TEST_F(InstallDialogTest, DecliningTheFloppyConfirmationChangesNothingAndLeaksNoHandle) {
-  dialog.Answer(platform::kIdCancel);
-  dialog.Answer(platform::kIdCancel);
-  size_t logBefore = 0;
-  dialog.script = [&](platform::DialogEvents& events) {
-    logBefore = dialog.Log().size();
-    events.OnCommand(kCreateFloppyId);
-    events.OnCommand(kCreateFloppyId);
-  };
-  Run();
-  const Strings log = dialog.Log();
-  EXPECT_EQ(Strings(log.begin() + static_cast<long>(logBefore), log.end()),
-            Strings(2, "box owned 0x31 T1007: T1021"));
-  EXPECT_EQ(devices.OpenHandles(), 1) << "the second selection closed the first one's drive";
-  EXPECT_EQ(devices.BadCloses(), 0);
-  EXPECT_EQ(job.busy, 0);
 }
 
 // The press takes the buttons away before any job thread runs. Enter then ends the process
@@ -321,35 +318,43 @@ TEST_F(InstallDialogTest, DuringAJobExitCancelsCloseIsHeldBackEarlyAndEnterEndsT
   EXPECT_EQ(job.dataFile, nullptr) << "the job does not keep a reader that is gone";
 }
 
-TEST_F(InstallDialogTest, AThreadOrRecordThatCannotBeHadPutsTheDialogBackWithOneMessage) {
+// A declined confirmation, or a thread or monitor record that cannot be had, leaves the
+// dialog as it was with at most one message, and nothing written.
+TEST_F(InstallDialogTest, ADeclinedOrRefusedJobPutsTheDialogBackWithOneMessageAtMost) {
   const struct {
     int command;
-    int refusedStart;  // 1: the monitor, 2: the writer or burner; 0: the monitor's record
+    int refused;  // -1: declined; 0: the monitor's record; thread start 1: monitor, 2: job
     const char* message;
-  } kCases[] = {{kCreateFloppyId, 1, "T1026"}, {kCreateFloppyId, 2, "T1026"},
-                {kCreateCdId, 1, "T1038"},     {kCreateCdId, 2, "T1038"},
-                {kCreateFloppyId, 0, "T1027"}, {kCreateCdId, 0, "T1038"}};
+  } kCases[] = {{kCreateFloppyId, -1, nullptr}, {kCreateFloppyId, 1, "T1026"},
+                {kCreateFloppyId, 2, "T1026"},  {kCreateCdId, 1, "T1038"},
+                {kCreateCdId, 2, "T1038"},      {kCreateFloppyId, 0, "T1027"},
+                {kCreateCdId, 0, "T1038"}};
   for (const auto& c : kCases) {
-    SCOPED_TRACE(c.command * 10 + c.refusedStart);
+    SCOPED_TRACE(c.command * 10 + c.refused);
     Fresh();
     job.abortRequested = 1;  // left by an earlier, cancelled job
     system.threadStarts = 0;
-    system.refuseThreadNumber = c.refusedStart;
-    system.refusedAllocationSize = c.refusedStart ? 0 : sizeof(MonitorControls);
+    system.refuseThreadNumber = c.refused;
+    system.refusedAllocationSize = c.refused ? 0 : sizeof(MonitorControls);
     system.holdThreads = true;
+    if (c.refused < 0) dialog.Answer(platform::kIdCancel), dialog.Answer(platform::kIdCancel);
     dialog.script = [&](platform::DialogEvents& events) {
       events.OnCommand(c.command);
+      if (c.refused < 0) events.OnCommand(c.command);  // the second closes the first's drive
       system.ReleaseThreads();
       system.JoinThreads();
     };
     Run();
     // The confirmation, then the one failure.
-    EXPECT_EQ(BoxTexts(1), Strings{std::string("T1006: ") + c.message});
+    EXPECT_EQ(BoxTexts(c.refused < 0 ? 2 : 1),
+              c.message ? Strings{std::string("T1006: ") + c.message} : Strings());
     EXPECT_EQ(dialog.TextOf(kStatusLineId), "ready A:");
     EXPECT_EQ(job.busy, 0);
     EXPECT_EQ(dialog.TextOf(kExitId), "T1004");
     for (int id : {kExitId, kCreateFloppyId, kCreateCdId}) EXPECT_TRUE(dialog.EnabledOf(id)) << id;
     EXPECT_TRUE(devices.ntDrives[kA].contents.empty() && recording.burnedImage.empty());
+    EXPECT_TRUE(c.refused >= 0 || devices.OpenHandles() == 1) << "one drive selected";
+    EXPECT_EQ(devices.BadCloses(), 0);
   }
 }
 

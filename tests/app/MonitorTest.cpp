@@ -24,7 +24,8 @@ class MonitorTest : public testsupport::JobFixture {
   // A dialog as a job's press leaves it.
   void Fresh() {
     dialog.Reset();
-    for (int id : {kCreateFloppyId, kExitId, kCreateCdId, kMakeBootableId}) dialog.Enable(id, false);
+    for (int id : {kCreateFloppyId, kExitId, kCreateCdId, kMakeBootableId})
+      dialog.Enable(id, false);
   }
   // The rest of each log line that starts with `prefix`, in order.
   Log Lines(const std::string& prefix) {
@@ -71,7 +72,8 @@ TEST_F(MonitorTest, EachFloppyOutcomeShowsEveryCylinderThenItsOneMessageAndResto
     };
     FloppyMonitorThread(Controls());
     Log lines = {"cylinder 1 of 0"}, positions = {"0", "0"};
-    for (uint32_t k = 2; k <= kTotal; ++k) lines.push_back("cylinder " + std::to_string(k) + " of " + total);
+    for (uint32_t k = 2; k <= kTotal; ++k)
+      lines.push_back("cylinder " + std::to_string(k) + " of " + total);
     for (uint32_t k = 1; k < kTotal; ++k) positions.push_back(std::to_string(k));
     if (!c.aborted && !c.failed) lines.push_back(lines.back()), positions.push_back(total);
     positions.push_back("0");
@@ -143,8 +145,10 @@ TEST_F(MonitorTest, CdStagesMoveTheStatusAndTheBarThenTheOutcomeAndTheRestore) {
       EXPECT_EQ(dialog.PositionOf(kProgressBarId), kBar[shown]) << "stage " << shown;
       EXPECT_FALSE(dialog.EnabledOf(kCreateFloppyId) || dialog.EnabledOf(kExitId) ||
                    dialog.EnabledOf(kCreateCdId) || dialog.EnabledOf(kMakeBootableId));
-      if (next < stages.size()) job.cdStage = stages[next++];
-      else job.jobFailed = failed, job.busy = 0;
+      if (next < stages.size())
+        job.cdStage = stages[next++];
+      else
+        job.jobFailed = failed, job.busy = 0;
     };
     CdMonitorThread(Controls());
     EXPECT_EQ(Lines("range 1001 "), Log{"10"});

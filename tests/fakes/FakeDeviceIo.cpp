@@ -11,7 +11,8 @@ bool FakeDeviceIo::Control(platform::DeviceHandle device, uint32_t code, void* i
   if (path == "closed") return false;
   if (path != platform::kVwin32Path) {
     FakeNtDrive& drive = ntDrives[path];
-    const auto bytes = static_cast<uint32_t>(drive.mediaTypes.size() * sizeof(platform::DiskGeometry));
+    const auto bytes =
+        static_cast<uint32_t>(drive.mediaTypes.size() * sizeof(platform::DiskGeometry));
     switch (code) {
       case platform::kIoctlDiskGetMediaTypes:
         if (drive.mediaQueryFails || out == nullptr || bytes > outBytes) return false;
@@ -58,7 +59,8 @@ bool FakeDeviceIo::Control(platform::DeviceHandle device, uint32_t code, void* i
   const int number = static_cast<int>(dosWrites_.size());
   dosWrites_.push_back(call);
   const uint64_t first = uint64_t{call.firstSector} * 512, bytes = uint64_t{call.sectorCount} * 512;
-  if (data == nullptr || first + bytes > dosDisk.size() || number == dosWriteCarryNumber) return true;
+  if (data == nullptr || first + bytes > dosDisk.size() || number == dosWriteCarryNumber)
+    return true;
   std::memcpy(dosDisk.data() + first, data, bytes);
   registers->flags &= ~platform::kCarryFlag;
   guard.unlock();

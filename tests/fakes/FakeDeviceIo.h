@@ -58,8 +58,8 @@ class FakeDeviceIo : public platform::DeviceIo {
   platform::DeviceHandle Open(const std::string& path,
                               const platform::DeviceOpenFlags& flags) override {
     Guard guard(lock_);
-    log_.push_back("open " + path + Hex(flags.access) + Hex(flags.share) +
-                   Hex(flags.disposition) + Hex(flags.flagsAndAttributes));
+    log_.push_back("open " + path + Hex(flags.access) + Hex(flags.share) + Hex(flags.disposition) +
+                   Hex(flags.flagsAndAttributes));
     if (path == platform::kVwin32Path ? !vwin32Present : !ntDrives.count(path)) {
       return platform::kInvalidDevice;
     }
@@ -81,7 +81,7 @@ class FakeDeviceIo : public platform::DeviceIo {
     if (number == drive.failWriteNumber) return false;
     drive.contents.resize(std::max<size_t>(drive.contents.size(), drive.position + bytes));
     std::memcpy(drive.contents.data() + drive.position, data, bytes);
-    drive.position += *written = bytes;
+    drive.position += * written = bytes;
     guard.unlock();
     if (afterWrite) afterWrite(number);
     return true;

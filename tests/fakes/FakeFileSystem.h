@@ -52,7 +52,8 @@ class FakeFileSystem : public platform::FileSystem {
  private:
   class FakeFile : public platform::File {
    public:
-    FakeFile(FakeFileSystem& owner, const std::vector<uint8_t>& bytes) : owner_(owner), bytes_(bytes) {
+    FakeFile(FakeFileSystem& owner, const std::vector<uint8_t>& bytes)
+        : owner_(owner), bytes_(bytes) {
       ++owner_.openHandles;
     }
     ~FakeFile() override { --owner_.openHandles; }

@@ -48,8 +48,8 @@ class FakeSystem : public platform::System {
   void* AllocatePages(size_t bytes) override {
     // Page-aligned inside a larger block, as VirtualAlloc's memory is.
     auto block = std::make_unique<uint8_t[]>(bytes + 4096);
-    void* pages = reinterpret_cast<void*>((reinterpret_cast<uintptr_t>(block.get()) + 4095) /
-                                          4096 * 4096);
+    void* pages =
+        reinterpret_cast<void*>((reinterpret_cast<uintptr_t>(block.get()) + 4095) / 4096 * 4096);
     return Locked([&]() -> void* {
       if (refusePages) return nullptr;
       pages_[pages] = std::move(block);
@@ -96,12 +96,24 @@ class FakeSystem : public platform::System {
   }
 
   /// Copies, safe while threads run.
-  std::vector<uint32_t> Pauses() const { return Locked([&] { return pauses_; }); }
-  std::string TraceText() const { return Locked([&] { return trace_; }); }
-  std::vector<int> Priorities() const { return Locked([&] { return priorities_; }); }
-  std::vector<uint32_t> Exits() const { return Locked([&] { return exits_; }); }
-  std::vector<std::string> DriveQueries() const { return Locked([&] { return driveQueries_; }); }
-  int LivePageBlocks() const { return Locked([&] { return static_cast<int>(pages_.size()); }); }
+  std::vector<uint32_t> Pauses() const {
+    return Locked([&] { return pauses_; });
+  }
+  std::string TraceText() const {
+    return Locked([&] { return trace_; });
+  }
+  std::vector<int> Priorities() const {
+    return Locked([&] { return priorities_; });
+  }
+  std::vector<uint32_t> Exits() const {
+    return Locked([&] { return exits_; });
+  }
+  std::vector<std::string> DriveQueries() const {
+    return Locked([&] { return driveQueries_; });
+  }
+  int LivePageBlocks() const {
+    return Locked([&] { return static_cast<int>(pages_.size()); });
+  }
 
   platform::UtcTime now;
   /// The version record; with versionCallFails the call fails and the record reads zero.

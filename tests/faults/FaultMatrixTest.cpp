@@ -82,7 +82,8 @@ class FaultMatrixTest : public testsupport::JobFixture {
     }
     const auto boxes = dialog.Boxes();
     EXPECT_LE(boxes.size(), 1u);
-    EXPECT_TRUE(job.jobFailed ? boxes.size() == 1 : floppy || boxes.empty()) << "a failure says why";
+    EXPECT_TRUE(job.jobFailed ? boxes.size() == 1 : floppy || boxes.empty())
+        << "a failure says why";
     EXPECT_TRUE(outcome.rfind("not started", 0) != 0 || fault.name == "job already running");
     for (const auto& box : boxes) {
       EXPECT_FALSE(box.owned);
@@ -195,7 +196,8 @@ TEST_F(FaultMatrixTest, EveryFaultOnEveryPathEndsCleanly) {
        "process ended, 0 cylinders, calls L, message T1030"},
       {kNineX, "transfer buffer refused", [&] { system.refusePages = true; },
        "process ended, 0 cylinders, message T1027"},
-      {kImapi, "RecordDisc returns S_FALSE", [&] { recording.recordResult = platform::kSFalse; }, ""},
+      {kImapi, "RecordDisc returns S_FALSE", [&] { recording.recordResult = platform::kSFalse; },
+       ""},
       {kImapi2, "Write returns E_FAIL", [&] { recording.writeResult = platform::kEFail; }, ""},
   };
   for (Path path : {kNt, kNineX}) {
@@ -208,7 +210,8 @@ TEST_F(FaultMatrixTest, EveryFaultOnEveryPathEndsCleanly) {
                         [this, k] {
                           devices.ntDrives[kA].failWriteNumber = static_cast<int>(k);
                           // The fake numbers DOS writes over its whole life.
-                          devices.dosWriteCarryNumber = static_cast<int>(devices.DosWrites().size() + k);
+                          devices.dosWriteCarryNumber =
+                              static_cast<int>(devices.DosWrites().size() + k);
                         },
                         "failed, " + n + " cylinders" + (path == kNt ? calls + ws + "WDU" : "") +
                             ", message T1026"});

@@ -102,8 +102,10 @@ TEST_F(ExportTest, EachImageIsExactlyTheInMemoryBuildersBytes) {
   const std::string small = Data(WithFiles("f", cut)),
                     big = Data(WithFiles("big", {0, 13000001, 2048, 14000000, 13500003}));
   std::vector<std::tuple<const char*, std::string, bool>> runs = {
-      {"make-floppy-image", small, false}, {"make-floppy-image", small, true},
-      {"make-iso", small, false},          {"make-iso", big, true}};
+      {"make-floppy-image", small, false},
+      {"make-floppy-image", small, true},
+      {"make-iso", small, false},
+      {"make-iso", big, true}};
 #ifdef SAMPLE_DATA_FILE
   runs.push_back({"make-iso", SAMPLE_DATA_FILE, true});
 #endif
@@ -121,7 +123,7 @@ TEST_F(ExportTest, EachImageIsExactlyTheInMemoryBuildersBytes) {
     auto dataFile = datafile::OpenDataFile({files.get(), &system, false}, data);
     image::FloppyAssemblyReport report;
     EXPECT_EQ(iso ? int{image::BuildIsoImage(inMemory.data(), inMemory.size(), &length,
-                                         dataFile.get(), system)}
+                                             dataFile.get(), system)}
                   : image::AssembleFloppyImage(inMemory.data(), dataFile.get(), system, &report),
               iso ? int{image::kIsoBuilt} : int{image::kFloppyComplete});
     if (iso) inMemory.resize(length);
@@ -136,8 +138,8 @@ TEST_F(ExportTest, EachImageIsExactlyTheInMemoryBuildersBytes) {
 TEST_F(ExportTest, AnOutputReplacesOnlyARegularFileOrAFreeName) {
 #ifdef _WIN32
   const std::string data = Data(WithFiles("a", {5}));
-  const std::string names[] = {"\\\\.\\A:", "\\\\.\\PhysicalDrive1", "CON", "nul.iso",
-                               dir.Path("AUX"), "com1.img", "LPT9"};
+  const std::string names[] = {
+      "\\\\.\\A:", "\\\\.\\PhysicalDrive1", "CON", "nul.iso", dir.Path("AUX"), "com1.img", "LPT9"};
   for (const std::string& target : names) {
     for (const char* command : {"make-iso", "make-floppy-image"}) {
       EXPECT_EQ(Run({command, "--data", data, "--out", target}), 1) << target;

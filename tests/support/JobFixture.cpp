@@ -10,11 +10,12 @@ std::vector<mkinstalldat::DatEntry> JobEntries(uint32_t cylinders) {
   // Base image 33 sectors, README.TXT one sector, KERNEL.MAP the rest of the cylinders.
   std::vector<mkinstalldat::DatEntry> entries = FloppyEntries(
       FormattedBaseImage(), Pattern((cylinders * 36 - 33 - 1) * 512, 5), Pattern(512, 6));
-  for (uint16_t id :
-       {1004, 1005, 1006, 1008, 1009, 1022, 1024, 1026, 1027, 1028, 1030, 1035, 1038, 1040})
-    entries.push_back({id, Bytes("T" + std::to_string(id))});
-  for (uint16_t id = 1042; id <= 1048; ++id)
-    entries.push_back({id, Bytes("stage " + std::to_string(id - 1042))});
+  for (uint16_t id = 1000; id <= 1052; ++id) {
+    const bool stage = id >= 1042 && id <= 1048;
+    if (id != 1010 && id != 1016 && id != 1023 && id != 1032 && id != 1037)
+      entries.push_back(
+          {id, Bytes(stage ? "stage " + std::to_string(id - 1042) : "T" + std::to_string(id))});
+  }
   entries.insert(entries.end(), {{1010, Bytes("ready %c:")},
                                  {1016, Bytes("cylinder %u of %u")},
                                  {1023, Bytes("%s is on %c:")},
