@@ -1,12 +1,11 @@
-// The main dialog in memory: every control change is logged in order (each control's state
-// is read back from the log), message boxes are answered from a script, and a modal run
-// delivers the start-up events and then runs the test's script of presses.
+// The main dialog in memory: every change is logged in order and each control's state read
+// back from the log, message boxes are answered from a script, and a modal run delivers the
+// start-up events and then runs the test's script of presses.
 #pragma once
 
 #include <cstdio>
 #include <deque>
 #include <functional>
-#include <map>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -27,33 +26,31 @@ struct FakeMessageBox {
 
 class FakeDialogWindow : public platform::DialogWindow {
  public:
-  void SetText(int id, const std::string& text) override { Logged("text", id, " " + text); }
-  void Enable(int id, bool enabled) override { Logged(enabled ? "enable" : "disable", id, ""); }
-  void SetProgressRange(int id, uint16_t maximum) override {
-    Logged("range", id, " " + std::to_string(maximum));
+  using Strings = std::vector<std::string>;
+  void SetText(int id, const std::string& text) override { Logged("text", id, text); }
+  void Enable(int id, bool on) override {
+    Logged((on ? "enable " : "disable ") + std::to_string(id));
   }
+  void SetProgressRange(int id, uint16_t top) override { Logged("range", id, std::to_string(top)); }
   void SetProgressPos(int id, int position) override {
-    Logged("pos", id, " " + std::to_string(position));
+    Logged("pos", id, std::to_string(position));
   }
+  /// Logged as "box owned|free 0xTYPE CAPTION: TEXT".
   int MessageBox(const std::string& text, const std::string& caption, uint32_t type,
                  bool owned) override {
     char line[32];
     std::snprintf(line, sizeof line, "box %s 0x%02X ", owned ? "owned" : "free", type);
-    {
-      std::lock_guard<platform::Lock> guard(lock_);
-      boxes_.push_back({text, caption, type, owned});
-    }
     Logged(line + caption + ": " + text);
     std::lock_guard<platform::Lock> guard(lock_);
-    if (answers_.empty()) return platform::kIdOk;
-    const int answer = answers_.front();
-    answers_.pop_front();
+    const int answer = answers_.empty() ? platform::kIdOk : answers_.front();
+    if (!answers_.empty()) answers_.pop_front();
     return answer;
   }
-  void AddListItem(int id, const std::string& item) override { lists_[id].push_back(item); }
-  void SetListSelection(int id, int index) override { selections_[id] = index; }
+  void AddListItem(int id, const std::string& item) override { Logged("item", id, item); }
+  void SetListSelection(int id, int index) override { Logged("select", id, std::to_string(index)); }
   int GetListSelection(int id) override {
-    return selections_.count(id) ? selections_[id] : platform::kNoSelection;
+    const Strings selections = Values("select", id);
+    return selections.empty() ? platform::kNoSelection : std::stoi(selections.back());
   }
   void SetPicture(int, std::unique_ptr<platform::Bitmap> picture) override {
     hasPicture = picture != nullptr;
@@ -71,22 +68,46 @@ class FakeDialogWindow : public platform::DialogWindow {
   }
 
   /// Copies, safe while jobs run.
-  std::vector<std::string> Log() const { return Locked(log_); }
-  std::vector<FakeMessageBox> Boxes() const { return Locked(boxes_); }
-  /// A control's state: what the last change logged for it set.
-  std::string TextOf(int id) const { return Last({"text " + std::to_string(id) + " "}, ""); }
-  bool EnabledOf(int id) const {
-    const std::string n = std::to_string(id);
-    return Last({"disable " + n, "enable " + n}, "") != "disable " + n;
+  Strings Log() const {
+    std::lock_guard<platform::Lock> guard(lock_);
+    return log_;
   }
-  int PositionOf(int id) const { return std::stoi(Last({"pos " + std::to_string(id) + " "}, "0")); }
-  using Strings = std::vector<std::string>;
-  Strings ListItems(int id) const { return lists_.count(id) ? lists_.at(id) : Strings(); }
-  /// Forgets every change, box, answer, list and run.
+  std::vector<FakeMessageBox> Boxes() const {
+    std::vector<FakeMessageBox> boxes;
+    for (const std::string& line : Log()) {
+      if (line.rfind("box ", 0) != 0) continue;
+      const size_t type = line.find(" 0x") + 1, caption = line.find(' ', type) + 1,
+                   text = line.find(": ", caption);
+      boxes.push_back({line.substr(text + 2), line.substr(caption, text - caption),
+                       static_cast<uint32_t>(std::stoul(line.substr(type), nullptr, 16)),
+                       line[4] == 'o'});
+    }
+    return boxes;
+  }
+  /// What the changes of a kind made to control `id`, in order ("text", "pos", "item"...).
+  Strings Values(const std::string& kind, int id) const {
+    const std::string prefix = kind + " " + std::to_string(id) + " ";
+    Strings values;
+    for (const std::string& line : Log()) {
+      if (line.rfind(prefix, 0) == 0) values.push_back(line.substr(prefix.size()));
+    }
+    return values;
+  }
+  std::string TextOf(int id) const { return Last(Values("text", id), ""); }
+  bool EnabledOf(int id) const {
+    const Strings log = Log();
+    const std::string n = std::to_string(id), on = "enable " + n, off = "disable " + n;
+    for (auto line = log.rbegin(); line != log.rend(); ++line) {
+      if (*line == on || *line == off) return *line == on;
+    }
+    return true;
+  }
+  int PositionOf(int id) const { return std::stoi(Last(Values("pos", id), "0")); }
+  Strings ListItems(int id) const { return Values("item", id); }
+  /// Forgets every change, answer and run.
   void Reset() {
     std::lock_guard<platform::Lock> guard(lock_);
-    log_.clear(), boxes_.clear(), answers_.clear(), lists_.clear(), selections_.clear();
-    title.clear();
+    log_.clear(), answers_.clear(), title.clear();
     hasPicture = ran = false;
     endCode = kStillOpen;
   }
@@ -102,18 +123,15 @@ class FakeDialogWindow : public platform::DialogWindow {
   /// Run inside RunModal after the start-up events, on the test's thread.
   std::function<void(platform::DialogEvents&)> script;
   std::string title;
-  bool hasPicture = false;
-  bool ran = false;
+  bool hasPicture = false, ran = false;
   int endCode = kStillOpen;
 
  private:
-  template <typename T>
-  T Locked(const T& value) const {
-    std::lock_guard<platform::Lock> guard(lock_);
-    return value;
+  static std::string Last(const Strings& values, const std::string& none) {
+    return values.empty() ? none : values.back();
   }
-  void Logged(const std::string& kind, int id, const std::string& rest) {
-    Logged(kind + " " + std::to_string(id) + rest);
+  void Logged(const std::string& kind, int id, const std::string& value) {
+    Logged(kind + " " + std::to_string(id) + " " + value);
   }
   void Logged(const std::string& line) {
     {
@@ -122,24 +140,10 @@ class FakeDialogWindow : public platform::DialogWindow {
     }
     if (onLog) onLog(line);
   }
-  // The last log line that starts with one of `prefixes`, less the first prefix; else `none`.
-  std::string Last(const std::vector<std::string>& prefixes, const std::string& none) const {
-    const std::vector<std::string> log = Log();
-    for (auto line = log.rbegin(); line != log.rend(); ++line) {
-      for (const std::string& prefix : prefixes) {
-        if (line->rfind(prefix, 0) != 0) continue;
-        return prefixes.size() == 1 ? line->substr(prefix.size()) : *line;
-      }
-    }
-    return none;
-  }
 
   mutable platform::Lock lock_;
-  std::vector<std::string> log_;
-  std::vector<FakeMessageBox> boxes_;
+  Strings log_;
   std::deque<int> answers_;
-  std::map<int, std::vector<std::string>> lists_;
-  std::map<int, int> selections_;
 };
 
 }  // namespace fakes
