@@ -25,13 +25,13 @@ class FakeSystem : public platform::System {
     return !versionCallFails;
   }
   uint32_t DriveType(const std::string& root) override {
-    Locked([&] { driveQueries_.push_back(root); });
+    Add(driveQueries_, {root});
     const bool removable = root.size() == 3 && root.substr(1) == ":\\" &&
                            removableLetters.find(root[0]) != std::string::npos;
     return removable ? platform::kDriveRemovable : platform::kDriveNoRootDirectory;
   }
   void Pause(uint32_t milliseconds) override {
-    Locked([&] { pauses_.push_back(milliseconds); });
+    Add(pauses_, {milliseconds});
     if (onPause) onPause(milliseconds);
     std::this_thread::yield();
   }
@@ -42,9 +42,7 @@ class FakeSystem : public platform::System {
              bytes != refusedAllocationSize;
     });
   }
-  void Trace(const std::string& text) override {
-    Locked([&] { trace_ += text; });
-  }
+  void Trace(const std::string& text) override { Add(trace_, text); }
   void* AllocatePages(size_t bytes) override {
     // Page-aligned inside a larger block, as VirtualAlloc's memory is.
     auto block = std::make_unique<uint8_t[]>(bytes + 4096);
@@ -57,11 +55,9 @@ class FakeSystem : public platform::System {
     });
   }
   void FreePages(void* pages) override {
-    Locked([&] { pages_.erase(pages); });
+    Locked([&] { return pages_.erase(pages); });
   }
-  void SetCurrentThreadPriority(int priority) override {
-    Locked([&] { priorities_.push_back(priority); });
-  }
+  void SetCurrentThreadPriority(int priority) override { Add(priorities_, {priority}); }
   bool StartThread(std::function<void()> body) override {
     return Locked([&] {
       if (++threadStarts == refuseThreadNumber) return false;
@@ -73,9 +69,7 @@ class FakeSystem : public platform::System {
       return true;
     });
   }
-  void ExitProcess(uint32_t code) override {
-    Locked([&] { exits_.push_back(code); });
-  }
+  void ExitProcess(uint32_t code) override { Add(exits_, {code}); }
 
   /// Waits for every thread started so far (and any they start).
   void JoinThreads() {
@@ -96,23 +90,13 @@ class FakeSystem : public platform::System {
   }
 
   /// Copies, safe while threads run.
-  std::vector<uint32_t> Pauses() const {
-    return Locked([&] { return pauses_; });
-  }
-  std::string TraceText() const {
-    return Locked([&] { return trace_; });
-  }
-  std::vector<int> Priorities() const {
-    return Locked([&] { return priorities_; });
-  }
-  std::vector<uint32_t> Exits() const {
-    return Locked([&] { return exits_; });
-  }
-  std::vector<std::string> DriveQueries() const {
-    return Locked([&] { return driveQueries_; });
-  }
-  int LivePageBlocks() const {
-    return Locked([&] { return static_cast<int>(pages_.size()); });
+  std::vector<uint32_t> Pauses() const { return Copy(pauses_); }
+  std::string TraceText() const { return Copy(trace_); }
+  std::vector<int> Priorities() const { return Copy(priorities_); }
+  std::vector<uint32_t> Exits() const { return Copy(exits_); }
+  std::vector<std::string> DriveQueries() const { return Copy(driveQueries_); }
+  size_t LivePageBlocks() const {
+    return Locked([&] { return pages_.size(); });
   }
 
   platform::UtcTime now;
@@ -138,6 +122,14 @@ class FakeSystem : public platform::System {
   auto Locked(F f) const -> decltype(f()) {
     std::lock_guard<platform::Lock> guard(lock_);
     return f();
+  }
+  template <typename T>
+  T Copy(const T& value) const {
+    return Locked([&] { return value; });
+  }
+  template <typename T>
+  void Add(T& to, const T& more) {
+    Locked([&] { to.insert(to.end(), more.begin(), more.end()); });
   }
 
   mutable platform::Lock lock_;

@@ -140,7 +140,7 @@ class FaultMatrixTest : public testsupport::JobFixture {
     if (vwin32 != platform::kInvalidDevice) devices.Close(vwin32);
     EXPECT_EQ(devices.OpenHandles(), 0);
     EXPECT_EQ(devices.BadCloses(), 0);
-    EXPECT_EQ(system.LivePageBlocks(), 0);
+    EXPECT_EQ(system.LivePageBlocks(), 0u);
     std::string outcome = exited               ? "process ended"
                           : job.busy           ? "not started"
                           : job.jobFailed      ? "failed"
