@@ -180,24 +180,25 @@ TEST_F(InstallDialogTest, TheWindowsVersionSetsTheJobsFlags) {
   const struct {
     platform::VersionInfo version;
     bool callFails;
-    uint8_t nt, cd, imapi2, extendedDos;
-  } kCases[] = {{{1, 4, 0x04000000u | 950}, false, 0, 0, 0, 1},
-                {{1, 4, 0x04000000u | 1111}, false, 0, 0, 0, 1},
-                {{1, 4, 0x04000000u | 1112}, false, 0, 0, 0, 0},
-                {{1, 4, 0x040A0000u | 1998}, false, 0, 0, 0, 0},
-                {{2, 4, 1381}, false, 1, 0, 0, 0},
-                {{2, 5, 2600}, false, 1, 1, 0, 0},
-                {{2, 6, 6000}, false, 1, 1, 1, 0},
-                {{2, 6, 6000}, true, 0, 0, 0, 1}};
+    const char* flags;  // NT, CD recording, IMAPI2, extended DOS write
+  } kCases[] = {{{1, 4, 0x04000000u | 950}, false, "0001"},
+                {{1, 4, 0x04000000u | 1111}, false, "0001"},
+                {{1, 4, 0x04000000u | 1112}, false, "0000"},
+                {{1, 4, 0x040A0000u | 1998}, false, "0000"},
+                {{2, 4, 1381}, false, "1000"},
+                {{2, 5, 2600}, false, "1100"},
+                {{2, 6, 6000}, false, "1110"},
+                {{2, 6, 6000}, true, "0001"}};
   for (const auto& c : kCases) {
-    SCOPED_TRACE(c.version.build);
     system.version = c.version;
     system.versionCallFails = c.callFails;
     app::CInstallDlg installer(Services());
     EXPECT_TRUE(installer.started());
-    EXPECT_EQ((std::vector<int>{job.isNtFamily, job.cdRecordingSupported, job.useImapi2,
-                                job.useExtendedDosWrite}),
-              (std::vector<int>{c.nt, c.cd, c.imapi2, c.extendedDos}));
+    std::string flags;
+    for (int flag : {job.isNtFamily.load(), job.cdRecordingSupported.load(), job.useImapi2.load(),
+                     job.useExtendedDosWrite.load()})
+      flags += static_cast<char>('0' + flag);
+    EXPECT_EQ(flags, c.flags) << c.version.build;
   }
 }
 
