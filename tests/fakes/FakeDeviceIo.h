@@ -4,12 +4,15 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "platform/ByteOrder.h"
 #include "platform/DeviceIo.h"
 #include "platform/DriveRecords.h"
 #include "platform/Threads.h"
@@ -18,8 +21,7 @@ namespace fakes {
 
 struct FakeNtDrive {
   std::vector<platform::DiskGeometry> mediaTypes;
-  bool mediaQueryFails = false;
-  bool lockRefused = false;
+  bool mediaQueryFails = false, lockRefused = false;
   int failWriteNumber = -1;       ///< the n-th write (from 0) fails; -1: none
   std::vector<uint8_t> contents;  ///< what reached the disk, from offset 0
   uint64_t position = 0;
@@ -28,9 +30,7 @@ struct FakeNtDrive {
 
 struct FakeDosDrive {
   uint8_t deviceType = platform::kDevice35Inch144;
-  uint16_t cylinders = 80;
-  uint16_t bytesPerSector = 512;
-  uint16_t totalSectors = 2880;
+  uint16_t cylinders = 80, bytesPerSector = 512, totalSectors = 2880;
   bool queryCarry = false;
 };
 
@@ -40,19 +40,66 @@ struct DosWriteCall {
   platform::DiocRegisters registers;
   uint32_t firstSector = 0;
   uint16_t sectorCount = 0;
-  bool bufferResolved = false;
 };
+
+/// A 1.44 MB media-type record, as a 3.5-inch drive reports it.
+inline platform::DiskGeometry Geometry144() {
+  platform::DiskGeometry geometry;
+  geometry.cylinders = 80;
+  geometry.mediaType = platform::kMediaF3_1Pt44_512;
+  geometry.tracksPerCylinder = 2;
+  geometry.sectorsPerTrack = 18;
+  geometry.bytesPerSector = 512;
+  return geometry;
+}
 
 class FakeDeviceIo : public platform::DeviceIo {
  public:
   platform::DeviceHandle Open(const std::string& path,
-                              const platform::DeviceOpenFlags& flags) override;
+                              const platform::DeviceOpenFlags& flags) override {
+    Guard guard(lock_);
+    log_.push_back("open " + path + Hex(flags.access) + Hex(flags.share) + Hex(flags.disposition) +
+                   Hex(flags.flagsAndAttributes));
+    if (path == platform::kVwin32Path ? !vwin32Present : !ntDrives.count(path)) {
+      return platform::kInvalidDevice;
+    }
+    if (path != platform::kVwin32Path) ntDrives[path].position = 0;
+    open_[nextHandle_] = path;
+    return nextHandle_++;
+  }
   bool Control(platform::DeviceHandle device, uint32_t code, void* in, uint32_t inBytes, void* out,
                uint32_t outBytes, uint32_t* bytesReturned) override;
   bool Write(platform::DeviceHandle device, const void* data, uint32_t bytes,
-             uint32_t* written) override;
-  void Close(platform::DeviceHandle device) override;
-  uint32_t FlatAddress(void* block) override;
+             uint32_t* written) override {
+    std::unique_lock<platform::Lock> guard(lock_);
+    *written = 0;
+    const std::string path = PathOf(device);
+    log_.push_back("write " + path + " " + std::to_string(bytes));
+    if (!ntDrives.count(path)) return false;
+    FakeNtDrive& drive = ntDrives[path];
+    const int number = drive.writes++;
+    if (number == drive.failWriteNumber) return false;
+    drive.contents.resize(std::max<size_t>(drive.contents.size(), drive.position + bytes));
+    std::memcpy(drive.contents.data() + drive.position, data, bytes);
+    drive.position += * written = bytes;
+    guard.unlock();
+    if (afterWrite) afterWrite(number);
+    return true;
+  }
+  void Close(platform::DeviceHandle device) override {
+    Guard guard(lock_);
+    log_.push_back("close " + PathOf(device));
+    badCloses_ += open_.erase(device) == 0;
+  }
+  uint32_t FlatAddress(void* block) override {
+    Guard guard(lock_);
+    for (const auto& [address, pointer] : addresses_) {
+      if (pointer == block) return address;
+    }
+    const uint32_t address = 0x10000 + 0x1000 * static_cast<uint32_t>(addresses_.size());
+    addresses_[address] = block;
+    return address;
+  }
 
   /// Copies of the log and state, safe while jobs run.
   std::vector<std::string> Log() const { return Locked(log_); }
@@ -70,12 +117,23 @@ class FakeDeviceIo : public platform::DeviceIo {
   std::vector<uint8_t> dosDisk = std::vector<uint8_t>(1474560, 0);  ///< what DOS writes reached
 
  private:
+  using Guard = std::lock_guard<platform::Lock>;
   template <typename T>
   T Locked(const T& value) const {
-    std::lock_guard<platform::Lock> guard(lock_);
+    Guard guard(lock_);
     return value;
   }
-  void* Resolve(uint32_t address) const;
+  static std::string Hex(uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, " 0x%X", value);
+    return text;
+  }
+  std::string PathOf(platform::DeviceHandle device) const {
+    return open_.count(device) ? open_.at(device) : "closed";
+  }
+  void* Resolve(uint32_t address) const {
+    return addresses_.count(address) ? addresses_.at(address) : nullptr;
+  }
 
   mutable platform::Lock lock_;
   std::vector<std::string> log_;
@@ -83,13 +141,7 @@ class FakeDeviceIo : public platform::DeviceIo {
   platform::DeviceHandle nextHandle_ = 100;
   int badCloses_ = 0;
   std::map<uint32_t, void*> addresses_;
-  uint32_t nextAddress_ = 0x10000;
   std::vector<DosWriteCall> dosWrites_;
 };
-
-/// A 1.44 MB media-type record, as a 3.5-inch drive reports it.
-platform::DiskGeometry Geometry144();
-/// A record of another media type (5.25-inch 1.2 MB is 1, 2.88 MB is 10).
-platform::DiskGeometry GeometryOfType(uint32_t mediaType);
 
 }  // namespace fakes

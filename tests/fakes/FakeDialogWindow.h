@@ -1,11 +1,11 @@
-// The main dialog in memory: every control change is logged in order and each control's
-// state kept, message boxes are answered from a script, and a modal run delivers the
+// The main dialog in memory: every change is logged in order and each control's state read
+// back from the log, message boxes are answered from a script, and a modal run delivers the
 // start-up events and then runs the test's script of presses.
 #pragma once
 
+#include <cstdio>
 #include <deque>
 #include <functional>
-#include <map>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -26,35 +26,96 @@ struct FakeMessageBox {
 
 class FakeDialogWindow : public platform::DialogWindow {
  public:
-  void SetText(int id, const std::string& text) override;
-  void Enable(int id, bool enabled) override;
-  void SetProgressRange(int id, uint16_t maximum) override;
-  void SetProgressPos(int id, int position) override;
+  using Strings = std::vector<std::string>;
+  void SetText(int id, const std::string& text) override { Logged("text", id, text); }
+  void Enable(int id, bool on) override {
+    Logged((on ? "enable " : "disable ") + std::to_string(id));
+  }
+  void SetProgressRange(int id, uint16_t top) override { Logged("range", id, std::to_string(top)); }
+  void SetProgressPos(int id, int position) override {
+    Logged("pos", id, std::to_string(position));
+  }
+  /// Logged as "box owned|free 0xTYPE CAPTION: TEXT".
   int MessageBox(const std::string& text, const std::string& caption, uint32_t type,
-                 bool owned) override;
-  void AddListItem(int id, const std::string& item) override { s_.lists[id].push_back(item); }
-  void SetListSelection(int id, int index) override { s_.selections[id] = index; }
-  int GetListSelection(int id) override;
+                 bool owned) override {
+    char line[32];
+    std::snprintf(line, sizeof line, "box %s 0x%02X ", owned ? "owned" : "free", type);
+    Logged(line + caption + ": " + text);
+    std::lock_guard<platform::Lock> guard(lock_);
+    const int answer = answers_.empty() ? platform::kIdOk : answers_.front();
+    if (!answers_.empty()) answers_.pop_front();
+    return answer;
+  }
+  void AddListItem(int id, const std::string& item) override { Logged("item", id, item); }
+  void SetListSelection(int id, int index) override { Logged("select", id, std::to_string(index)); }
+  int GetListSelection(int id) override {
+    const Strings selections = Values("select", id);
+    return selections.empty() ? platform::kNoSelection : std::stoi(selections.back());
+  }
   void SetPicture(int, std::unique_ptr<platform::Bitmap> picture) override {
     hasPicture = picture != nullptr;
   }
   void SetTitle(const std::string& text) override { title = text; }
-  int RunModal(platform::DialogEvents& events) override;
+  int RunModal(platform::DialogEvents& events) override {
+    ran = true;
+    events.OnInitDialog();
+    events.OnShowWindow(true);
+    if (script) script(events);
+    return endCode;
+  }
   void EndDialog(int code) override {
     if (endCode == kStillOpen) endCode = code;
   }
 
   /// Copies, safe while jobs run.
-  std::vector<std::string> Log() const { return Locked(s_.log); }
-  std::vector<FakeMessageBox> Boxes() const { return Locked(s_.boxes); }
-  std::string TextOf(int id) const { return Locked(s_.texts)[id]; }
-  bool EnabledOf(int id) const { return Locked(s_.enabled).emplace(id, true).first->second; }
-  int PositionOf(int id) const { return Locked(s_.positions)[id]; }
-  std::vector<std::string> ListItems(int id) const { return s_.lists[id]; }
-  /// Forgets every change, box, answer, list and run.
-  void Reset();
+  Strings Log() const {
+    std::lock_guard<platform::Lock> guard(lock_);
+    return log_;
+  }
+  std::vector<FakeMessageBox> Boxes() const {
+    std::vector<FakeMessageBox> boxes;
+    for (const std::string& line : Log()) {
+      if (line.rfind("box ", 0) != 0) continue;
+      const size_t type = line.find(" 0x") + 1, caption = line.find(' ', type) + 1,
+                   text = line.find(": ", caption);
+      boxes.push_back({line.substr(text + 2), line.substr(caption, text - caption),
+                       static_cast<uint32_t>(std::stoul(line.substr(type), nullptr, 16)),
+                       line[4] == 'o'});
+    }
+    return boxes;
+  }
+  /// What the changes of a kind made to control `id`, in order ("text", "pos", "item"...).
+  Strings Values(const std::string& kind, int id) const {
+    const std::string prefix = kind + " " + std::to_string(id) + " ";
+    Strings values;
+    for (const std::string& line : Log()) {
+      if (line.rfind(prefix, 0) == 0) values.push_back(line.substr(prefix.size()));
+    }
+    return values;
+  }
+  std::string TextOf(int id) const { return Last(Values("text", id), ""); }
+  bool EnabledOf(int id) const {
+    const Strings log = Log();
+    const std::string n = std::to_string(id), on = "enable " + n, off = "disable " + n;
+    for (auto line = log.rbegin(); line != log.rend(); ++line) {
+      if (*line == on || *line == off) return *line == on;
+    }
+    return true;
+  }
+  int PositionOf(int id) const { return std::stoi(Last(Values("pos", id), "0")); }
+  Strings ListItems(int id) const { return Values("item", id); }
+  /// Forgets every change, answer and run.
+  void Reset() {
+    std::lock_guard<platform::Lock> guard(lock_);
+    log_.clear(), answers_.clear(), title.clear();
+    hasPicture = ran = false;
+    endCode = kStillOpen;
+  }
   /// Answers for the next message boxes, in order; IDOK once they run out.
-  void Answer(int button);
+  void Answer(int button) {
+    std::lock_guard<platform::Lock> guard(lock_);
+    answers_.push_back(button);
+  }
 
   /// Called with each new log line on the thread that made the change, outside the lock
   /// (before a message box is answered): tests use it to act at a chosen point.
@@ -62,31 +123,27 @@ class FakeDialogWindow : public platform::DialogWindow {
   /// Run inside RunModal after the start-up events, on the test's thread.
   std::function<void(platform::DialogEvents&)> script;
   std::string title;
-  bool hasPicture = false;
-  bool ran = false;
+  bool hasPicture = false, ran = false;
   int endCode = kStillOpen;
 
  private:
-  template <typename T>
-  T Locked(const T& value) const {
-    std::lock_guard<platform::Lock> guard(lock_);
-    return value;
+  static std::string Last(const Strings& values, const std::string& none) {
+    return values.empty() ? none : values.back();
   }
-  /// Applies `change` under the lock, then logs `line`.
-  void Logged(
-      const std::string& line, const std::function<void()>& change = [] {});
+  void Logged(const std::string& kind, int id, const std::string& value) {
+    Logged(kind + " " + std::to_string(id) + " " + value);
+  }
+  void Logged(const std::string& line) {
+    {
+      std::lock_guard<platform::Lock> guard(lock_);
+      log_.push_back(line);
+    }
+    if (onLog) onLog(line);
+  }
 
   mutable platform::Lock lock_;
-  struct State {
-    std::vector<std::string> log;
-    std::vector<FakeMessageBox> boxes;
-    std::map<int, std::string> texts;
-    std::map<int, bool> enabled;
-    std::map<int, int> positions;
-    std::deque<int> answers;
-    mutable std::map<int, std::vector<std::string>> lists;
-    std::map<int, int> selections;
-  } s_;
+  Strings log_;
+  std::deque<int> answers_;
 };
 
 }  // namespace fakes

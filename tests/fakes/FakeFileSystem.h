@@ -1,7 +1,9 @@
 // In-memory files with scriptable read faults and a log of every open.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <string>
@@ -25,9 +27,11 @@ class FakeFileSystem : public platform::FileSystem {
   };
 
   void Add(const std::string& path, std::vector<uint8_t> bytes) { files_[path] = std::move(bytes); }
-
   std::unique_ptr<platform::File> Open(const std::string& path,
-                                       const platform::FileOpenFlags& flags) override;
+                                       const platform::FileOpenFlags& flags) override {
+    opens.push_back({path, flags});
+    return files_.count(path) ? std::make_unique<FakeFile>(*this, files_[path]) : nullptr;
+  }
   platform::PathKind Kind(const std::string& path) override {
     return files_.count(path) ? platform::PathKind::RegularFile : platform::PathKind::Missing;
   }
@@ -44,6 +48,33 @@ class FakeFileSystem : public platform::FileSystem {
   int readCalls = 0;
   int openHandles = 0;
   std::map<std::string, std::vector<uint8_t>> files_;
+
+ private:
+  class FakeFile : public platform::File {
+   public:
+    FakeFile(FakeFileSystem& owner, const std::vector<uint8_t>& bytes)
+        : owner_(owner), bytes_(bytes) {
+      ++owner_.openHandles;
+    }
+    ~FakeFile() override { --owner_.openHandles; }
+    bool Seek(uint32_t offset) override { return position_ = offset, true; }
+    bool Read(void* buffer, uint32_t bytes, uint32_t* bytesRead) override {
+      *bytesRead = 0;
+      if (++owner_.readCalls == owner_.faults.failReadNumber) return false;
+      const uint64_t end = std::min<uint64_t>(bytes_.size(), owner_.faults.shortReadsBeyond);
+      if (position_ >= end) return true;
+      *bytesRead = static_cast<uint32_t>(std::min<uint64_t>(bytes, end - position_));
+      std::memcpy(buffer, bytes_.data() + position_, *bytesRead);
+      position_ += *bytesRead;
+      return true;
+    }
+    bool Size(uint64_t* bytes) override { return *bytes = bytes_.size(), true; }
+
+   private:
+    FakeFileSystem& owner_;
+    const std::vector<uint8_t>& bytes_;
+    uint64_t position_ = 0;
+  };
 };
 
 }  // namespace fakes

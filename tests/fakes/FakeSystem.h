@@ -1,6 +1,6 @@
 // A system on a virtual clock: pauses are recorded instead of slept, the time is set by
-// the test, allocations can be refused, threads are kept so that tests can join them,
-// and a process exit is recorded instead of taken.
+// the test, allocations and thread starts can be refused, threads are kept so that tests
+// can join them, and a process exit is recorded instead of taken.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/System.h"
@@ -18,74 +19,102 @@ namespace fakes {
 
 class FakeSystem : public platform::System {
  public:
-  ~FakeSystem() override;
-  bool GetVersion(platform::VersionInfo* version) override;
-  uint32_t DriveType(const std::string& rootPath) override;
-  void Pause(uint32_t milliseconds) override;
+  ~FakeSystem() override { JoinThreads(); }
+  bool GetVersion(platform::VersionInfo* record) override {
+    *record = versionCallFails ? platform::VersionInfo{0, 0, 0} : version;
+    return !versionCallFails;
+  }
+  uint32_t DriveType(const std::string& root) override {
+    Add(driveQueries_, {root});
+    const bool removable = root.size() == 3 && root.substr(1) == ":\\" &&
+                           removableLetters.find(root[0]) != std::string::npos;
+    return removable ? platform::kDriveRemovable : platform::kDriveNoRootDirectory;
+  }
+  void Pause(uint32_t milliseconds) override {
+    Add(pauses_, {milliseconds});
+    if (onPause) onPause(milliseconds);
+    std::this_thread::yield();
+  }
   platform::UtcTime UtcNow() override { return now; }
-  bool AllowAllocation(size_t bytes) override;
-  void Trace(const std::string& text) override {
-    Locked([&] { trace_ += text; });
+  bool AllowAllocation(size_t bytes) override {
+    return Locked([&] {
+      return ++allocations != refuseAllocationNumber && bytes <= largestAllocation &&
+             bytes != refusedAllocationSize;
+    });
   }
-  void* AllocatePages(size_t bytes) override;
+  void Trace(const std::string& text) override { Add(trace_, text); }
+  void* AllocatePages(size_t bytes) override {
+    // Page-aligned inside a larger block, as VirtualAlloc's memory is.
+    auto block = std::make_unique<uint8_t[]>(bytes + 4096);
+    void* pages =
+        reinterpret_cast<void*>((reinterpret_cast<uintptr_t>(block.get()) + 4095) / 4096 * 4096);
+    return Locked([&]() -> void* {
+      if (refusePages) return nullptr;
+      pages_[pages] = std::move(block);
+      return pages;
+    });
+  }
   void FreePages(void* pages) override {
-    Locked([&] { pages_.erase(pages); });
+    Locked([&] { return pages_.erase(pages); });
   }
-  void SetCurrentThreadPriority(int priority) override {
-    Locked([&] { priorities_.push_back(priority); });
+  void SetCurrentThreadPriority(int priority) override { Add(priorities_, {priority}); }
+  bool StartThread(std::function<void()> body) override {
+    return Locked([&] {
+      if (++threadStarts == refuseThreadNumber) return false;
+      if (holdThreads) {
+        held_.push_back(std::move(body));
+      } else {
+        threads_.emplace_back(std::move(body));
+      }
+      return true;
+    });
   }
-  bool StartThread(std::function<void()> body) override;
-  void ExitProcess(uint32_t code) override {
-    Locked([&] { exits_.push_back(code); });
-  }
+  void ExitProcess(uint32_t code) override { Add(exits_, {code}); }
 
   /// Waits for every thread started so far (and any they start).
-  void JoinThreads();
+  void JoinThreads() {
+    for (;;) {
+      std::vector<platform::JoinableThread> running;
+      Locked([&] { running.swap(threads_); });
+      if (running.empty()) return;
+      for (platform::JoinableThread& thread : running) thread.join();
+    }
+  }
   /// Starts the threads that holdThreads kept back, in the order they were asked for.
-  void ReleaseThreads();
+  void ReleaseThreads() {
+    Locked([&] {
+      holdThreads = false;
+      for (std::function<void()>& body : held_) threads_.emplace_back(std::move(body));
+      held_.clear();
+    });
+  }
 
   /// Copies, safe while threads run.
-  std::vector<uint32_t> Pauses() const {
-    return Locked([&] { return pauses_; });
-  }
-  std::string TraceText() const {
-    return Locked([&] { return trace_; });
-  }
-  std::vector<int> Priorities() const {
-    return Locked([&] { return priorities_; });
-  }
-  std::vector<uint32_t> Exits() const {
-    return Locked([&] { return exits_; });
-  }
-  std::vector<std::string> DriveQueries() const {
-    return Locked([&] { return driveQueries_; });
-  }
-  int LivePageBlocks() const {
-    return Locked([&] { return static_cast<int>(pages_.size()); });
+  std::vector<uint32_t> Pauses() const { return Copy(pauses_); }
+  std::string TraceText() const { return Copy(trace_); }
+  std::vector<int> Priorities() const { return Copy(priorities_); }
+  std::vector<uint32_t> Exits() const { return Copy(exits_); }
+  std::vector<std::string> DriveQueries() const { return Copy(driveQueries_); }
+  size_t LivePageBlocks() const {
+    return Locked([&] { return pages_.size(); });
   }
 
   platform::UtcTime now;
   /// The version record; with versionCallFails the call fails and the record reads zero.
   platform::VersionInfo version{2, 6, 6000};
   bool versionCallFails = false;
-  /// Letters of removable drives.
   std::string removableLetters;
-  /// The n-th allocation (from 1) is refused; 0: none.
-  int refuseAllocationNumber = 0;
-  /// Any allocation of more than this many bytes is refused.
-  size_t largestAllocation = SIZE_MAX;
-  /// Any allocation of exactly this many bytes is refused; 0: none.
-  size_t refusedAllocationSize = 0;
-  int allocations = 0;
+  /// Refused: the n-th allocation (from 1; 0: none), any larger than largestAllocation,
+  /// any of exactly refusedAllocationSize bytes (0: none), every page block.
+  int refuseAllocationNumber = 0, allocations = 0;
+  size_t largestAllocation = SIZE_MAX, refusedAllocationSize = 0;
   bool refusePages = false;
   /// The n-th thread start (from 1) is refused; 0: none.
-  int refuseThreadNumber = 0;
-  int threadStarts = 0;
+  int refuseThreadNumber = 0, threadStarts = 0;
   /// Thread starts succeed but their bodies wait for ReleaseThreads; bodies never released
   /// are dropped unrun, as a process that ended would drop them.
   bool holdThreads = false;
-  /// Called after each pause is recorded, with the pause's length: tests use it to move a
-  /// job on as virtual time passes.
+  /// Called after each pause is recorded, with its length: tests move a job on with it.
   std::function<void(uint32_t)> onPause;
 
  private:
@@ -94,12 +123,19 @@ class FakeSystem : public platform::System {
     std::lock_guard<platform::Lock> guard(lock_);
     return f();
   }
+  template <typename T>
+  T Copy(const T& value) const {
+    return Locked([&] { return value; });
+  }
+  template <typename T>
+  void Add(T& to, const T& more) {
+    Locked([&] { to.insert(to.end(), more.begin(), more.end()); });
+  }
 
   mutable platform::Lock lock_;
-  std::vector<uint32_t> pauses_;
+  std::vector<uint32_t> pauses_, exits_;
   std::string trace_;
   std::vector<int> priorities_;
-  std::vector<uint32_t> exits_;
   std::vector<std::string> driveQueries_;
   std::vector<platform::JoinableThread> threads_;
   std::vector<std::function<void()>> held_;

@@ -1,12 +1,14 @@
-// Every fault the fakes can inject, one at a time, against the floppy writer and both CD
-// burners. For each: the job ends, busy is 0, at most one message is shown (exactly one
-// when the job failed), every handle, page block and COM object is released, and the
-// target holds either nothing, the cylinders reported, or the whole image: never other
-// bytes. The test prints the table of faults tried and their outcomes.
+// Every fault the fakes can inject, one at a time, against the floppy writer on both
+// Windows families and both CD burners, as one table. Each job ends (busy 0, or the process
+// ended), with at most one message (exactly one when it failed, unowned, under the error
+// caption), every handle, page block and COM object released, and the target holding
+// nothing, the cylinders reported or the whole image: never other bytes. A row may pin its
+// outcome: flags, cylinders, NT volume calls and message. The test prints the table.
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <functional>
+#include <utility>
 
 #include "cd/CdBurner.h"
 #include "image/FloppyLayout.h"
@@ -18,193 +20,203 @@ namespace {
 
 constexpr char kA[] = "\\\\.\\A:";
 constexpr uint32_t kCylinders = 5;
-constexpr size_t kAllBytes = kCylinders * image::kCylinderBytes;
+constexpr size_t kCylinder = image::kCylinderBytes, kAllBytes = kCylinders * kCylinder;
+enum Path { kNt, kNineX, kImapi, kImapi2 };
+const char* const kPathNames[] = {"floppy", "floppy9x", "cd-imapi", "cd-imapi2"};
 
-std::vector<std::string>& Table() {
-  static std::vector<std::string> rows;
-  return rows;
-}
+struct Fault {
+  Path path;
+  std::string name;
+  std::function<void()> inject;
+  std::string outcome;  // pinned; empty: any that keeps the rules above
+};
 
 class FaultMatrixTest : public testsupport::JobFixture {
  protected:
-  static void TearDownTestSuite() {
-    std::printf("\n%-9s %-40s %s\n", "job", "fault", "outcome");
-    for (const std::string& row : Table()) std::printf("%s\n", row.c_str());
-    std::printf("%zu faults tried\n", Table().size());
-  }
-
-  // No fault armed, nothing shown; `inject` then arms one.
-  void Disarm() {
-    dialog.Reset();
-    files.faults = fakes::FileFaults();
-    files.readCalls = system.allocations = system.refuseAllocationNumber = 0;
-    system.refusePages = false;
-  }
-  void AddRow(const char* path, const std::string& fault, std::string outcome) {
-    const auto boxes = dialog.Boxes();
-    EXPECT_LE(boxes.size(), 1u);
-    if (job.jobFailed) {
-      EXPECT_EQ(boxes.size(), 1u) << "a failure says why";
-    }
-    if (!boxes.empty()) outcome += ", message " + boxes[0].text;
-    char row[160];
-    std::snprintf(row, sizeof row, "%-9s %-40s %s", path, fault.c_str(), outcome.c_str());
-    Table().push_back(row);
-  }
-
-  // One floppy job from a fresh state with `inject` applied. With `cylindersOnTarget`
-  // given, exactly that many reach the drive.
-  void FloppyJob(bool nt, const std::string& fault, const std::function<void()>& inject,
-                 int cylindersOnTarget = -1) {
-    SCOPED_TRACE(fault);
+  // One job from a fresh state with the fault injected; its outcome as the table prints it.
+  std::string Run(const Fault& fault) {
+    SCOPED_TRACE(fault.name);
+    const bool nt = fault.path == kNt, floppy = fault.path <= kNineX;
     job.busy = job.abortRequested = job.jobFailed = job.firstFloppyDrive = 0;
-    job.isNtFamily = nt;
+    job.useExtendedDosWrite = 0, job.isNtFamily = nt;
     devices.ntDrives = {{kA, {}}};
     devices.ntDrives[kA].mediaTypes = {fakes::Geometry144()};
-    devices.vwin32Present = !nt;
-    devices.dosDrives[1] = fakes::FakeDosDrive();
-    devices.dosDisk.assign(image::kFloppyImageBytes, 0);
-    devices.dosWriteCarryNumber = -1;
-    devices.afterWrite = nullptr;
-    Disarm();
-    const size_t exitsBefore = system.Exits().size();
-    UseEntries(testsupport::JobEntries(kCylinders));
-    target->Probe(true, 0);
-    target->Probe(false, 0);
-    inject();
-    floppy::WriteFloppyThread(Services());
-    const bool exited = system.Exits().size() > exitsBefore;
-    EXPECT_EQ(job.busy, exited ? 1 : 0);  // a process that ended left its job as it was
+    devices.vwin32Present = !nt, devices.dosDrives[1] = {}, devices.dosWriteCarryNumber = -1;
+    devices.dosDisk.assign(image::kFloppyImageBytes, 0), devices.afterWrite = nullptr;
+    recording.Reset(), dialog.Reset(), files.faults = {};
+    files.readCalls = system.allocations = system.refuseAllocationNumber = system.refusePages = 0;
+    UseEntries(Entries());
+    const size_t exits = system.Exits().size(), calls = devices.Log().size(),
+                 dosWrites = devices.DosWrites().size();
+    std::string outcome;
+    if (floppy) {
+      target->Probe(true, 0);
+      target->Probe(false, 0);
+      fault.inject();
+      floppy::WriteFloppyThread(Services());
+      outcome = FloppyOutcome(nt, system.Exits().size() > exits, calls, dosWrites);
+    } else {
+      job.useImapi2 = fault.path == kImapi2;
+      job.selectedRecorder = job.cdStage = 0;
+      fault.inject();
+      cd::CdBurnThread({&job, &system, &recording, &dialog});
+      EXPECT_EQ(job.busy, 0);
+      EXPECT_EQ(recording.LiveObjects(), 0);
+      EXPECT_EQ(recording.ComDepth(), 0);
+      if (whole.empty()) whole = recording.burnedImage;
+      if (!recording.burnedImage.empty()) {
+        EXPECT_EQ(recording.burnedImage, whole) << "the disc gets the whole image or nothing";
+      }
+      outcome = job.jobFailed ? "failed at stage " + std::to_string(job.cdStage.load()) : "written";
+    }
+    const auto boxes = dialog.Boxes();
+    EXPECT_LE(boxes.size(), 1u);
+    EXPECT_TRUE(job.jobFailed ? boxes.size() == 1 : floppy || boxes.empty())
+        << "a failure says why";
+    EXPECT_TRUE(outcome.rfind("not started", 0) != 0 || fault.name == "job already running");
+    for (const auto& box : boxes) {
+      EXPECT_FALSE(box.owned);
+      EXPECT_TRUE(box.caption == "T1006" || box.caption.empty()) << "empty: a cut data file";
+      outcome += ", message " + box.text;
+    }
+    EXPECT_TRUE(fault.outcome.empty() || outcome == fault.outcome) << outcome;
+    char row[160];
+    std::snprintf(row, sizeof row, "%-9s %-40s %s", kPathNames[fault.path], fault.name.c_str(),
+                  outcome.c_str());
+    table.push_back(row);
+    return outcome;
+  }
 
+  static std::vector<mkinstalldat::DatEntry> Entries() {
+    auto entries = testsupport::JobEntries(kCylinders);
+    for (uint16_t id : {1031, 1039, 1041})
+      entries.push_back({id, testsupport::Bytes("T" + std::to_string(id))});
+    entries.push_back({5000, testsupport::Bytes("readme.txt")});
+    return entries;
+  }
+  std::string FloppyOutcome(bool nt, bool exited, size_t calls, size_t dosWrites) {
     std::vector<uint8_t> disk = nt ? devices.ntDrives[kA].contents : devices.dosDisk;
     if (!nt) {  // DOS writes land in place: what was written is the cylinders not blank
       size_t written = 0;
       while (written < kAllBytes &&
              std::any_of(disk.begin() + static_cast<long>(written),
-                         disk.begin() + static_cast<long>(written + image::kCylinderBytes),
+                         disk.begin() + static_cast<long>(written + kCylinder),
                          [](uint8_t b) { return b != 0; })) {
-        written += image::kCylinderBytes;
+        written += kCylinder;
       }
       disk.resize(written);
+      const auto writes = devices.DosWrites();
+      for (size_t i = dosWrites; i < writes.size(); ++i) {  // to A:, Int 26h counting from 0
+        const auto& w = writes[i];
+        EXPECT_EQ(w.code == platform::kVwin32DosInt26 ? w.registers.eax + 1 : w.registers.edx, 1u);
+      }
     }
+    EXPECT_EQ(devices.OpenHandles(), 1) << "the monitor closes the drive, not the writer";
     files.faults = fakes::FileFaults();  // the image to compare with is assembled cleanly
     system.refuseAllocationNumber = 0;
-    const std::vector<uint8_t> expected = ExpectedImage();
-    EXPECT_EQ(disk.size() % image::kCylinderBytes, 0u);
+    EXPECT_EQ(disk.size() % kCylinder, 0u);
     EXPECT_LE(disk.size(), kAllBytes);
-    if (cylindersOnTarget >= 0) {
-      EXPECT_EQ(disk.size(), static_cast<size_t>(cylindersOnTarget) * image::kCylinderBytes);
-    }
-    EXPECT_TRUE(std::equal(disk.begin(), disk.end(), expected.begin()));
-    if (!job.jobFailed && !job.abortRequested && !exited) {
-      EXPECT_EQ(disk.size(), kAllBytes) << "success with a partial disk";
-    }
+    EXPECT_TRUE(disk.empty() || std::equal(disk.begin(), disk.end(), ExpectedImage().begin()));
+    const bool started =
+        system.Priorities().size() > std::exchange(priorities, system.Priorities().size());
+    EXPECT_TRUE(!started || system.Priorities().back() == platform::kThreadPriorityLowest);
+    EXPECT_TRUE(exited || job.progressDone == 0);
     job::CloseFloppyDevice(job, devices);
     const platform::DeviceHandle vwin32 = job.vwin32Device.exchange(platform::kInvalidDevice);
     if (vwin32 != platform::kInvalidDevice) devices.Close(vwin32);
     EXPECT_EQ(devices.OpenHandles(), 0);
     EXPECT_EQ(devices.BadCloses(), 0);
-    EXPECT_EQ(system.LivePageBlocks(), 0);
-    AddRow(nt ? "floppy" : "floppy9x", fault,
-           std::string(exited               ? "process ended"
-                       : job.jobFailed      ? "failed"
-                       : job.abortRequested ? "cancelled"
-                                            : "written") +
-               ", " + std::to_string(disk.size() / image::kCylinderBytes) + " cylinders");
-  }
-
-  // One CD job on either path with `inject` applied; the disc gets `whole` or nothing.
-  void CdJob(bool imapi2, const std::string& fault, const std::function<void()>& inject) {
-    SCOPED_TRACE(fault);
-    recording.Reset();
-    Disarm();
-    std::vector<mkinstalldat::DatEntry> entries = testsupport::JobEntries(kCylinders);
-    entries.push_back({5000, testsupport::Bytes("readme.txt")});
-    for (uint16_t id : {1031, 1039, 1041})
-      entries.push_back({id, testsupport::Bytes("T" + std::to_string(id))});
-    UseEntries(entries);
-    job.useImapi2 = imapi2;
-    job.selectedRecorder = job.cdStage = 0;
-    inject();
-    cd::CdJobServices services;
-    services.job = &job;
-    services.system = &system;
-    services.recording = &recording;
-    services.dialog = &dialog;
-    cd::CdBurnThread(services);
-    EXPECT_EQ(job.busy, 0);
-    EXPECT_EQ(recording.LiveObjects(), 0);
-    EXPECT_EQ(recording.ComDepth(), 0);
-    EXPECT_EQ(dialog.Boxes().empty(), !job.jobFailed);
-    if (whole.empty()) whole = recording.burnedImage;
-    if (!recording.burnedImage.empty()) {
-      EXPECT_EQ(recording.burnedImage, whole) << "the disc gets the whole image or nothing";
+    EXPECT_EQ(system.LivePageBlocks(), 0u);
+    std::string outcome = exited               ? "process ended"
+                          : job.busy           ? "not started"
+                          : job.jobFailed      ? "failed"
+                          : job.abortRequested ? "cancelled"
+                                               : "written";
+    if (outcome == "written") {
+      EXPECT_EQ(disk.size(), kAllBytes) << "success with a partial disk";
+      EXPECT_EQ(job.progressTotal, kCylinders);
     }
-    AddRow(imapi2 ? "cd-imapi2" : "cd-imapi", fault,
-           job.jobFailed ? "failed at stage " + std::to_string(job.cdStage.load()) : "written");
+    outcome += ", " + std::to_string(disk.size() / kCylinder) + " cylinders";
+    if (!nt) return outcome;
+    // The volume's lock (L), writes (W), dismount (D) and unlock (U), in order.
+    outcome += ", calls ";
+    const auto log = devices.Log();
+    for (size_t i = calls; i < log.size(); ++i) {
+      const std::string& line = log[i];
+      if (line.rfind("write", 0) == 0) outcome += 'W';
+      if (line.rfind("control", 0) != 0) continue;
+      if (line.find(" 0x90018") != std::string::npos) outcome += 'L';
+      if (line.find(" 0x90020") != std::string::npos) outcome += 'D';
+      if (line.find(" 0x9001C") != std::string::npos) outcome += 'U';
+    }
+    return outcome;
   }
 
   fakes::FakeDiscRecording recording;
   std::vector<uint8_t> whole;
+  size_t priorities = 0;
+  std::vector<std::string> table;
 };
 
-TEST_F(FaultMatrixTest, FloppyWriteErrorsAndCancelsAtEveryCylinder) {
-  for (bool nt : {true, false}) {
+TEST_F(FaultMatrixTest, EveryFaultOnEveryPathEndsCleanly) {
+  const std::string w = "written, 5 cylinders";
+  std::vector<Fault> faults = {
+      {kNt, "none", [] {}, w + ", calls LWWWWWDU"},
+      {kNineX, "none", [] {}, w},
+      {kNineX, "extended DOS write", [&] { job.useExtendedDosWrite = 1; }, w},
+      {kNt, "job already running", [&] { job.busy = 1; }, "not started, 0 cylinders, calls "},
+      {kNt, "volume lock refused", [&] { devices.ntDrives[kA].lockRefused = true; },
+       "cancelled, 0 cylinders, calls L, message T1028"},
+      {kNt, "image incomplete",
+       [&] {
+         auto entries = Entries();
+         entries.erase(entries.begin() + 1);  // no KERNEL.MAP
+         UseEntries(entries);
+       },
+       "failed, 0 cylinders, calls LU, message T1026"},
+      {kNt, "1.68 MB geometry",
+       [&] { job.floppyMediaTypes[job.floppyGeometryIndex].sectorsPerTrack = 21; },
+       "failed, 0 cylinders, calls LU, message T1026"},
+      {kNineX, "no cylinders", [&] { job.dosCylinders = 0; }, "failed, 0 cylinders, message T1026"},
+      {kNt, "transfer buffer refused", [&] { system.refusePages = true; },
+       "process ended, 0 cylinders, calls L, message T1030"},
+      {kNineX, "transfer buffer refused", [&] { system.refusePages = true; },
+       "process ended, 0 cylinders, message T1027"},
+      {kImapi, "RecordDisc returns S_FALSE", [&] { recording.recordResult = platform::kSFalse; },
+       ""},
+      {kImapi2, "Write returns E_FAIL", [&] { recording.writeResult = platform::kEFail; }, ""},
+  };
+  for (Path path : {kNt, kNineX}) {
+    const std::string calls = path == kNt ? ", calls L" : "";
     for (uint32_t k = 0; k < kCylinders; ++k) {
       // A failed write leaves the cylinders before it; a cancel lets the cylinder in
-      // progress finish and starts no other.
-      FloppyJob(
-          nt, "write fails at cylinder " + std::to_string(k),
-          [&] {
-            devices.ntDrives[kA].failWriteNumber = static_cast<int>(k);
-            // The fake numbers DOS writes over its whole life, across jobs.
-            devices.dosWriteCarryNumber = static_cast<int>(devices.DosWrites().size() + k);
-          },
-          static_cast<int>(k));
-      FloppyJob(
-          nt, "cancel during cylinder " + std::to_string(k),
-          [&] {
-            devices.afterWrite = [this, k, cylinder = 0u](int) mutable {
-              if (cylinder++ == k) job.abortRequested = 1;
-            };
-          },
-          static_cast<int>(k + 1));
-      // The monitor, finding the job ended, shows the cancelled message alone and puts
-      // the dialog back.
-      dialog.Reset();
-      job.recorderCount = 1;
-      app::FloppyMonitorThread(Controls());
-      EXPECT_EQ(dialog.Log(),
-                (std::vector<std::string>{"range 1001 5", "disable 1003", "pos 1001 0",
-                                          "box owned 0x30 T1008: T1022", "pos 1001 0",
-                                          "text 1002 ready A:", "enable 1003", "text 1004 T1004",
-                                          "enable 1004", "enable 1005", "text 1003 T1035"}));
+      // progress finish, with the ones before it counted done, and starts no other.
+      const std::string n = std::to_string(k), ws = std::string(k, 'W');
+      faults.push_back({path, "write fails at cylinder " + n,
+                        [this, k] {
+                          devices.ntDrives[kA].failWriteNumber = static_cast<int>(k);
+                          // The fake numbers DOS writes over its whole life.
+                          devices.dosWriteCarryNumber =
+                              static_cast<int>(devices.DosWrites().size() + k);
+                        },
+                        "failed, " + n + " cylinders" + (path == kNt ? calls + ws + "WDU" : "") +
+                            ", message T1026"});
+      faults.push_back({path, "cancel during cylinder " + n,
+                        [this, k] {
+                          devices.afterWrite = [this, k, cylinder = 0u](int) mutable {
+                            EXPECT_EQ(job.progressDone, cylinder ? cylinder - 1 : 0);
+                            if (cylinder++ == k) job.abortRequested = 1;
+                          };
+                        },
+                        "cancelled, " + std::to_string(k + 1) + " cylinders" +
+                            (path == kNt ? calls + ws + "WDU" : "")});
     }
-    FloppyJob(nt, "transfer buffer refused", [&] { system.refusePages = true; });
   }
-  FloppyJob(true, "volume lock refused", [&] { devices.ntDrives[kA].lockRefused = true; });
-}
-
-TEST_F(FaultMatrixTest, FloppyEveryAllocationAndEveryReadOfTheDataFile) {
-  FloppyJob(true, "none", [] {});  // counts the clean job's allocations and reads
-  const int allocations = system.allocations;
-  const int reads = files.readCalls;
-  for (int n = 1; n <= allocations; ++n) {
-    FloppyJob(true, "allocation " + std::to_string(n) + " refused",
-              [&] { system.refuseAllocationNumber = n; });
-  }
-  for (int n = 1; n <= reads; n += 3) {
-    FloppyJob(true, "data file read " + std::to_string(n) + " fails",
-              [&] { files.faults.failReadNumber = n; });
-  }
-  const uint64_t size = mkinstalldat::BuildDataFile(testsupport::JobEntries(kCylinders)).size();
+  const uint64_t size = mkinstalldat::BuildDataFile(Entries()).size();
   for (uint64_t cut : {size - 1, size - 600, size / 2, uint64_t{200}}) {
-    FloppyJob(true, "data file ends at byte " + std::to_string(cut),
-              [&] { files.faults.shortReadsBeyond = cut; });
+    faults.push_back({kNt, "data file ends at byte " + std::to_string(cut),
+                      [this, cut] { files.faults.shortReadsBeyond = cut; }, ""});
   }
-}
-
-TEST_F(FaultMatrixTest, CdEveryStepAllocationAndReadOnBothPaths) {
   const std::vector<std::string> steps[] = {
       {"CreateShellCdBurn", "HasRecordableDrive", "CreateDiscMaster", "Open", "EnumDiscRecorders",
        "QueryJoliet", "CreateTemporaryStorage#1", "CreateStream:readme.txt",
@@ -213,29 +225,28 @@ TEST_F(FaultMatrixTest, CdEveryStepAllocationAndReadOnBothPaths) {
       {"CreateDiscMaster2", "CreateRecorder2", "InitializeDiscRecorder", "CreateDataWriter2",
        "PutClientName", "CreateTemporaryStorage", "CreateStream:iso", "Write:iso",
        "OpenStream:iso"}};
-  for (bool imapi2 : {false, true}) {
-    whole.clear();
-    CdJob(imapi2, "none", [] {});  // the image, and the allocations and reads it takes
-    EXPECT_EQ(whole.empty(), !imapi2) << "only IMAPI2 burns one image";
-    const int allocations = system.allocations;
-    const int reads = files.readCalls;
-    for (const std::string& step : steps[imapi2])
-      CdJob(imapi2, step + " fails", [&] { recording.failing = {step}; });
-    if (imapi2) {
-      CdJob(true, "Write returns E_FAIL", [&] { recording.writeResult = platform::kEFail; });
-    } else {
-      CdJob(false, "RecordDisc returns S_FALSE",
-            [&] { recording.recordResult = platform::kSFalse; });
+  for (Path path : {kImapi, kImapi2}) {
+    for (const std::string& step : steps[path == kImapi2])
+      faults.push_back({path, step + " fails", [this, step] { recording.failing = {step}; }, ""});
+  }
+  // Every allocation and (some) reads of the data file, counted in a clean job on each path.
+  for (Path path : {kNt, kImapi, kImapi2}) {
+    Run({path, "none", [] {}, ""});
+    EXPECT_EQ(whole.empty(), path != kImapi2) << "only IMAPI2 burns one image";
+    const int allocations = system.allocations, reads = files.readCalls, step = path == kNt ? 1 : 2;
+    for (int n = 1; n <= allocations; n += step) {
+      faults.push_back({path, "allocation " + std::to_string(n) + " refused",
+                        [this, n] { system.refuseAllocationNumber = n; }, ""});
     }
-    for (int n = 1; n <= allocations; n += 2) {
-      CdJob(imapi2, "allocation " + std::to_string(n) + " refused",
-            [&] { system.refuseAllocationNumber = n; });
-    }
-    for (int n = 1; n <= reads; n += 7) {
-      CdJob(imapi2, "data file read " + std::to_string(n) + " fails",
-            [&] { files.faults.failReadNumber = n; });
+    for (int n = 1; n <= reads; n += path == kNt ? 3 : 7) {
+      faults.push_back({path, "data file read " + std::to_string(n) + " fails",
+                        [this, n] { files.faults.failReadNumber = n; }, ""});
     }
   }
+  for (const Fault& fault : faults) Run(fault);
+  std::printf("\n%-9s %-40s %s\n", "job", "fault", "outcome");
+  for (const std::string& row : table) std::printf("%s\n", row.c_str());
+  std::printf("%zu faults tried\n", table.size());
 }
 
 }  // namespace

@@ -8,19 +8,18 @@ namespace testsupport {
 
 std::vector<mkinstalldat::DatEntry> JobEntries(uint32_t cylinders) {
   // Base image 33 sectors, README.TXT one sector, KERNEL.MAP the rest of the cylinders.
-  const uint32_t kernelSectors = cylinders * 36 - 33 - 1;
-  std::vector<mkinstalldat::DatEntry> entries =
-      FloppyEntries(FormattedBaseImage(), Pattern(kernelSectors * 512, 5), Pattern(512, 6));
-  for (uint16_t id :
-       {1004, 1005, 1006, 1008, 1009, 1022, 1024, 1026, 1027, 1028, 1030, 1035, 1038, 1040}) {
-    entries.push_back({id, Bytes("T" + std::to_string(id))});
+  std::vector<mkinstalldat::DatEntry> entries = FloppyEntries(
+      FormattedBaseImage(), Pattern((cylinders * 36 - 33 - 1) * 512, 5), Pattern(512, 6));
+  for (uint16_t id = 1000; id <= 1052; ++id) {
+    const bool stage = id >= 1042 && id <= 1048;
+    if (id != 1010 && id != 1016 && id != 1023 && id != 1032 && id != 1037)
+      entries.push_back(
+          {id, Bytes(stage ? "stage " + std::to_string(id - 1042) : "T" + std::to_string(id))});
   }
-  for (uint16_t id = 1042; id <= 1048; ++id)
-    entries.push_back({id, Bytes("stage " + std::to_string(id - 1042))});
-  entries.push_back({1010, Bytes("ready %c:")});
-  entries.push_back({1016, Bytes("cylinder %u of %u")});
-  entries.push_back({1023, Bytes("%s is on %c:")});
-  entries.push_back({1032, Bytes("%s is on CD (%c:)")});
+  entries.insert(entries.end(), {{1010, Bytes("ready %c:")},
+                                 {1016, Bytes("cylinder %u of %u")},
+                                 {1023, Bytes("%s is on %c:")},
+                                 {1032, Bytes("%s is on CD (%c:)")}});
   return entries;
 }
 
@@ -38,10 +37,7 @@ void JobFixture::TearDown() {
 
 void JobFixture::UseEntries(const std::vector<mkinstalldat::DatEntry>& entries) {
   files.Add("install.dat", mkinstalldat::BuildDataFile(entries));
-  datafile::DataFileServices services;
-  services.files = &files;
-  services.system = &system;
-  dataFile = datafile::OpenDataFile(services, "install.dat");
+  dataFile = datafile::OpenDataFile({&files, &system}, "install.dat");
   ASSERT_NE(dataFile, nullptr);
   job.dataFile = dataFile.get();
 }
@@ -68,8 +64,7 @@ std::vector<uint8_t> JobFixture::ExpectedImage() {
   std::vector<uint8_t> floppy(image::kFloppyImageBytes);
   image::FloppyAssemblyReport report;
   const int status = image::AssembleFloppyImage(floppy.data(), dataFile.get(), system, &report);
-  EXPECT_TRUE(status == image::kFloppyComplete ||
-              (status == image::kFloppyTooLarge && report.sectorsUsed == image::kFloppySectors));
+  EXPECT_TRUE(image::FloppyImageIsComplete(status, report));
   return floppy;
 }
 
