@@ -27,19 +27,13 @@ TEST(GoldenBytesTest, HandWrittenFileReadsAsWritten) {
   files.Add("install.dat", kGoldenFile);
   fakes::FakeSystem system;
   system.largestAllocation = size_t{1} << 20;
-  datafile::DataFileServices services;
-  services.files = &files;
-  services.system = &system;
   datafile::TakeDataFileError();
-  std::unique_ptr<datafile::DataFile> file = datafile::OpenDataFile(services, "install.dat");
+  auto file = datafile::OpenDataFile({&files, &system}, "install.dat");
   ASSERT_EQ(datafile::TakeDataFileError(), datafile::DataFileError::None);
-  ASSERT_TRUE(file);
-
   EXPECT_EQ(datafile::LoadText(file.get(), 1000), "Talvo");
   datafile::EntryLocation kernelMap;
   ASSERT_TRUE(datafile::LocateEntryAndTakeError(file.get(), 10003, &kernelMap));
-  EXPECT_EQ(kernelMap.offset, 19u);
-  EXPECT_EQ(kernelMap.size, 6u);
+  EXPECT_EQ(std::make_pair(kernelMap.offset, kernelMap.size), std::make_pair(19u, 6u));
   // An entry past the file's end is a read fault, found before its bytes are allocated.
   std::string text = "stale";
   EXPECT_EQ(datafile::LoadTextOrError(file.get(), 1001, &text), datafile::DataFileError::Io);

@@ -2,12 +2,12 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
 
 #include "image/FloppyLayout.h"
-#include "platform/ByteOrder.h"
 
 namespace testsupport {
 
@@ -36,10 +36,6 @@ std::vector<uint8_t> ReadBytes(const std::string& path) {
   return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-std::vector<uint8_t> Bytes(const std::string& text) {
-  return std::vector<uint8_t>(text.begin(), text.end());
-}
-
 std::vector<uint8_t> Pattern(size_t count, uint8_t seed) {
   std::vector<uint8_t> bytes(count);
   for (size_t i = 0; i < count; ++i) bytes[i] = static_cast<uint8_t>((i * 31 + i / 251 + seed) | 1);
@@ -48,16 +44,15 @@ std::vector<uint8_t> Pattern(size_t count, uint8_t seed) {
 
 std::vector<uint8_t> FormattedBaseImage(uint32_t extraSectors) {
   using namespace image;
+  using namespace std::string_literals;
   std::vector<uint8_t> base(kDataAreaOffset + extraSectors * kSectorBytes, kFormatFiller);
-  std::fill(base.begin(), base.begin() + kDataAreaOffset, 0);
   // A jump, the OEM name, then the parameter block, little-endian: 512 bytes per sector, 1
   // per cluster, 1 reserved, 2 FATs, 224 root entries, 2880 sectors, media F0, 9 sectors per
-  // FAT, 18 per track, 2 heads.
-  const uint8_t boot[] = {0xEB, 0x3C, 0x90, 'T', 'E', 'S', 'T', 'B', 'O', 'O',
-                          'T',  0x00, 0x02, 1,   1,   0,   2,   224, 0,   0x40,
-                          0x0B, 0xF0, 9,    0,   18,  0,   2,   0};
-  std::copy(std::begin(boot), std::end(boot), base.begin());
-  base[38] = 0x29;  // extended boot signature
+  // FAT, 18 per track, 2 heads; the extended boot signature; the boot sector's signature.
+  const std::string boot = "\xEB\x3C\x90TESTBOOT\0\2\1\1\0\2\xE0\0\x40\x0B\xF0\t\0\x12\0\2\0"s;
+  std::fill(base.begin(), base.begin() + kDataAreaOffset, 0);
+  std::copy(boot.begin(), boot.end(), base.begin());
+  base[38] = 0x29;
   base[510] = 0x55;
   base[511] = 0xAA;
   for (uint32_t fat : {kFirstFatOffset, kSecondFatOffset}) {
@@ -65,12 +60,6 @@ std::vector<uint8_t> FormattedBaseImage(uint32_t extraSectors) {
     base[fat + 1] = base[fat + 2] = 0xFF;
   }
   return base;
-}
-
-std::vector<mkinstalldat::DatEntry> FloppyEntries(const std::vector<uint8_t>& base,
-                                                  const std::vector<uint8_t>& kernelMap,
-                                                  const std::vector<uint8_t>& readme) {
-  return {{10002, base}, {10003, kernelMap}, {5100, readme}};
 }
 
 }  // namespace testsupport

@@ -26,9 +26,15 @@ class TempDir {
 void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 std::vector<uint8_t> ReadBytes(const std::string& path);
 
-std::vector<uint8_t> Bytes(const std::string& text);
+inline std::vector<uint8_t> Bytes(const std::string& text) {
+  return {text.begin(), text.end()};
+}
 /// `count` bytes, each derived from its position and `seed`, so misplaced bytes show.
 std::vector<uint8_t> Pattern(size_t count, uint8_t seed);
+/// `value` as `bytes` little-endian bytes.
+inline std::string Le(uint32_t value, int bytes) {
+  return bytes == 0 ? "" : static_cast<char>(value) + Le(value >> 8, bytes - 1);
+}
 
 /// The leading sectors of a freshly formatted 1.44 MB floppy: a boot sector with its
 /// parameter block, two FATs that hold only the media entries, an empty root directory,
@@ -36,8 +42,10 @@ std::vector<uint8_t> Pattern(size_t count, uint8_t seed);
 std::vector<uint8_t> FormattedBaseImage(uint32_t extraSectors = 0);
 
 /// A data file with the three floppy entries.
-std::vector<mkinstalldat::DatEntry> FloppyEntries(const std::vector<uint8_t>& base,
-                                                  const std::vector<uint8_t>& kernelMap,
-                                                  const std::vector<uint8_t>& readme);
+inline std::vector<mkinstalldat::DatEntry> FloppyEntries(const std::vector<uint8_t>& base,
+                                                         const std::vector<uint8_t>& kernelMap,
+                                                         const std::vector<uint8_t>& readme) {
+  return {{10002, base}, {10003, kernelMap}, {5100, readme}};
+}
 
 }  // namespace testsupport
