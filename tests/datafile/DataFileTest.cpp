@@ -1,10 +1,14 @@
-// DataFile on in-memory files where faults are injected, and on a real file where threads
-// share one handle.
+// DataFile on in-memory files where faults are injected, on a real file where threads share
+// one handle, and the dialog picture: bitmap entries checked and turned into pictures by the
+// machine's own bitmap service (CreateDIBitmap on Windows, the pixel decoder on Linux).
 #include "datafile/DataFile.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstring>
+#include <functional>
 
 #include "platform/Host.h"
 #include "platform/Threads.h"
@@ -18,9 +22,50 @@ using datafile::DataFileError;
 using mkinstalldat::BuildDataFile;
 using mkinstalldat::DatLayout;
 using testsupport::Bytes;
+using testsupport::Le;
 
 const std::vector<mkinstalldat::DatEntry> kTexts = {
     {1000, Bytes("Title")}, {1010, Bytes("Ready on %c:")}, {1037, Bytes("Drive %c:")}};
+
+using Pixel = std::function<uint32_t(int, int)>;
+uint32_t PaletteColor(uint32_t i) {
+  return (i / 2) << 16 | i << 8 | (255 - i);
+}
+uint32_t EightBit(int x, int y) {
+  return static_cast<uint32_t>((x + 3 * y) % 256);
+}
+uint32_t TrueColour(int x, int y) {
+  return static_cast<uint32_t>(10 * x << 16 | 20 * y << 8 | 99);
+}
+
+// A bitmap file whose pixel (x, y) from the top stores pixel(x, y); up to 8 bits get a
+// palette, masks make it BI_BITFIELDS, and `gap` unused bytes lie between tables and rows.
+std::vector<uint8_t> MakeBitmap(int width, int height, int bits, const Pixel& pixel,
+                                uint32_t gap = 0, bool topDown = false,
+                                const std::vector<uint32_t>& masks = {}) {
+  std::string tables;
+  for (uint32_t i = 0; bits <= 8 && i < (1u << bits); ++i) tables += Le(PaletteColor(i), 4);
+  for (uint32_t mask : masks) tables += Le(mask, 4);
+  const uint32_t rowBytes = (static_cast<uint32_t>(width * bits) + 31) / 32 * 4;
+  const uint32_t pixelOffset = static_cast<uint32_t>(54 + tables.size() + gap);
+  const uint32_t size = pixelOffset + rowBytes * static_cast<uint32_t>(height);
+  const std::string head = "BM" + Le(size, 4) + Le(0, 4) + Le(pixelOffset, 4) + Le(40, 4) +
+                           Le(width, 4) + Le(topDown ? -height : height, 4) + Le(1, 2) +
+                           Le(bits, 2) + Le(masks.empty() ? 0 : 3, 4) + std::string(20, '\0') +
+                           tables + std::string(gap, '\xEE');
+  std::vector<uint8_t> b(head.begin(), head.end());
+  b.resize(size, 0);
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      const uint32_t bit = static_cast<uint32_t>(x * bits), row = topDown ? y : height - 1 - y;
+      const size_t at = pixelOffset + row * rowBytes + bit / 8;
+      for (int i = 0; i < std::max(bits / 8, 1); ++i)
+        b[at + i] |=
+            static_cast<uint8_t>(pixel(x, y) << (bits < 8 ? 8 - bits - bit % 8 : 0) >> 8 * i);
+    }
+  }
+  return b;
+}
 
 class DataFileTest : public ::testing::Test {
  protected:
@@ -42,9 +87,48 @@ class DataFileTest : public ::testing::Test {
     return datafile::TakeDataFileError();
   }
 
+  // The picture of a data file whose entry 100 is `bitmap`.
+  std::unique_ptr<platform::Bitmap> Picture(const std::vector<uint8_t>& bitmap) {
+    pictures = Open(BuildDataFile({{100, bitmap}}));
+    return datafile::LoadBitmap(pictures.get(), 100, *graphics);
+  }
+
   fakes::FakeFileSystem files;
   fakes::FakeSystem system;
+  std::unique_ptr<platform::Graphics> graphics = platform::MakeHostGraphics();
+  std::unique_ptr<datafile::DataFile> pictures;
 };
+
+// Header: magic BA BE AF FE, 3 entries, version 1, reserved 0, directory at 25. The
+// entries' data lie between header and directory, which the format allows; the third
+// entry claims more bytes than the file holds.
+// clang-format off
+const std::vector<uint8_t> kGoldenFile = {
+    0xBA, 0xBE, 0xAF, 0xFE, 0x03, 0x00, 0x01, 0x00, 0x00, 0x00, 0x19, 0x00, 0x00, 0x00,
+    'T', 'a', 'l', 'v', 'o',                                                 // 14: entry 1000
+    'K', 'E', 'R', 'N', 'E', 'L',                                            // 19: entry 10003
+    0x00, 0xE8, 0x03, 0x00, 0x0E, 0x00, 0x00, 0x00, 0x05, 0x00, 0x00, 0x00,  // 1000 at 14, 5
+    0x00, 0x13, 0x27, 0x00, 0x13, 0x00, 0x00, 0x00, 0x06, 0x00, 0x00, 0x00,  // 10003 at 19, 6
+    0x00, 0xE9, 0x03, 0x00, 0x0E, 0x00, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0x7F,  // 1001: too long
+};
+// clang-format on
+
+// A data file written out byte by byte, not by the project's own encoder, so that a field
+// the encoder and the reader both get wrong still shows.
+using GoldenBytesTest = DataFileTest;
+TEST_F(GoldenBytesTest, HandWrittenFileReadsAsWritten) {
+  system.largestAllocation = size_t{1} << 20;
+  auto file = Open(kGoldenFile);
+  ASSERT_EQ(datafile::TakeDataFileError(), DataFileError::None);
+  EXPECT_EQ(datafile::LoadText(file.get(), 1000), "Talvo");
+  datafile::EntryLocation kernelMap;
+  ASSERT_TRUE(datafile::LocateEntryAndTakeError(file.get(), 10003, &kernelMap));
+  EXPECT_EQ(std::make_pair(kernelMap.offset, kernelMap.size), std::make_pair(19u, 6u));
+  // An entry past the file's end is a read fault, found before its bytes are allocated.
+  std::string text = "stale";
+  EXPECT_EQ(datafile::LoadTextOrError(file.get(), 1001, &text), DataFileError::Io);
+  EXPECT_EQ(text, "");
+}
 
 TEST_F(DataFileTest, OpensReadOnlySharedAndRefusesEachBadFileWithItsCode) {
   ASSERT_NE(Open(), nullptr);
@@ -212,6 +296,66 @@ TEST_F(DataFileTest, ThreadsSharingARealFilesHandleNeverSeeEachOthersPositions) 
   }
   texts.join();
   EXPECT_EQ(bad, 0);
+}
+
+// Every pixel, found through the file's pixel offset in either row order, through a palette
+// or masks (narrow mask fields widen by repeating their top bits).
+TEST_F(DataFileTest, EveryPixelOfABitmapIsReadAsStored) {
+  const Pixel palette = [](int x, int y) { return PaletteColor(EightBit(x, y)); };
+  const Pixel pixel4 = [](int x, int y) { return static_cast<uint32_t>((x + y) % 16); };
+  const Pixel pixel1 = [](int x, int y) { return static_cast<uint32_t>(x * y % 3 == 1); };
+  // Four pixels: the three given, then `last`.
+  const auto corners = [](std::vector<uint32_t> values, uint32_t last) -> Pixel {
+    values.push_back(last);
+    return [values](int x, int y) { return values[static_cast<size_t>(x + 2 * y)]; };
+  };
+  const std::vector<uint32_t> m16 = {0xF800, 0x07E0, 0x001F}, m32 = {0xFF, 0xFF00, 0xFF0000},
+                              rgb = {0xFF0000, 0x00FF00, 0x0000FF};
+  const struct {
+    int width, height, bits;
+    uint32_t gap;
+    bool topDown;
+    std::vector<uint32_t> masks;  // red, green, blue
+    Pixel stored, color;
+  } cases[] = {
+      {21, 5, 8, 40, false, {}, EightBit, palette},
+      {5, 3, 24, 0, false, {}, TrueColour, TrueColour},
+      {5, 3, 24, 0, true, {}, TrueColour, TrueColour},
+      {11, 3, 4, 0, true, {}, pixel4, [&](int x, int y) { return PaletteColor(pixel4(x, y)); }},
+      {10, 3, 1, 4, false, {}, pixel1, [&](int x, int y) { return PaletteColor(pixel1(x, y)); }},
+      {2, 2, 16, 0, false, m16, corners(m16, 0x8408), corners(rgb, 0x848242)},
+      {2, 2, 32, 0, false, m32, corners(m32, 0x563412), corners(rgb, 0x123456)}};
+  for (const auto& c : cases) {
+    auto picture =
+        Picture(MakeBitmap(c.width, c.height, c.bits, c.stored, c.gap, c.topDown, c.masks));
+    ASSERT_NE(picture, nullptr) << c.bits;
+    EXPECT_EQ(std::make_pair(picture->Width(), picture->Height()),
+              std::make_pair(c.width, c.height));
+    for (int y = 0; y < c.height; ++y) {
+      for (int x = 0; x < c.width; ++x)
+        EXPECT_EQ(picture->PixelAt(x, y), c.color(x, y)) << c.bits << " bits " << x << "," << y;
+    }
+  }
+  // A missing bitmap gives no picture and takes its error.
+  EXPECT_EQ(datafile::LoadBitmap(pictures.get(), 101, *graphics), nullptr);
+  EXPECT_EQ(datafile::PeekDataFileError(), datafile::DataFileError::None);
+}
+
+TEST_F(DataFileTest, ABitmapWhosePartsLieOutsideItsEntryGivesNoPicture) {
+  const std::vector<uint8_t> good = MakeBitmap(16, 4, 8, EightBit);
+  const std::vector<uint8_t> masked =
+      MakeBitmap(2, 2, 32, EightBit, 0, false, {0xFF, 0xFF00, 0xFF0000});
+  std::vector<std::vector<uint8_t>> bad(7, good);
+  bad[0].pop_back();                                            // last row cut short
+  bad[1].resize(30);                                            // info header cut short
+  bad[2].assign(masked.begin(), masked.begin() + 14 + 40 + 8);  // masks past the entry
+  // Pixels far away; colours used beyond what 8 bits index; RLE8; masks where none can be.
+  std::memcpy(&bad[3][10], Le(0x7FFFFFF0u, 4).data(), 4);
+  std::memcpy(&bad[4][14 + 32], Le(100000, 4).data(), 4);
+  std::memcpy(&bad[5][14 + 16], Le(1, 4).data(), 4);
+  std::memcpy(&bad[6][14 + 16], Le(3, 4).data(), 4);
+  for (size_t i = 0; i < bad.size(); ++i) EXPECT_EQ(Picture(bad[i]), nullptr) << i;
+  EXPECT_EQ(datafile::PeekDataFileError(), datafile::DataFileError::None);
 }
 
 }  // namespace

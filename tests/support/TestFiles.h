@@ -14,18 +14,18 @@ namespace testsupport {
 class TempDir {
  public:
   TempDir();
-  ~TempDir();
+  ~TempDir() { std::filesystem::remove_all(root_, ignored_); }
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
   std::string Path(const std::string& name) const { return (root_ / name).string(); }
 
  private:
   std::filesystem::path root_;
+  std::error_code ignored_;
 };
 
 void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 std::vector<uint8_t> ReadBytes(const std::string& path);
-
 inline std::vector<uint8_t> Bytes(const std::string& text) {
   return {text.begin(), text.end()};
 }
@@ -40,7 +40,6 @@ inline std::string Le(uint32_t value, int bytes) {
 /// parameter block, two FATs that hold only the media entries, an empty root directory,
 /// and `extraSectors` sectors of 0xF6 after it.
 std::vector<uint8_t> FormattedBaseImage(uint32_t extraSectors = 0);
-
 /// A data file with the three floppy entries.
 inline std::vector<mkinstalldat::DatEntry> FloppyEntries(const std::vector<uint8_t>& base,
                                                          const std::vector<uint8_t>& kernelMap,

@@ -1,32 +1,159 @@
-// The CD image against bytes written out from the volume format alone, and its limits.
-#include "image/IsoImageBuilder.h"
-
+// The floppy image, read back through an independent FAT12 reader, and the CD image against
+// bytes written out from the volume format alone; both at their limits.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <tuple>
 
+#include "image/FatDirectoryEntry.h"
 #include "image/FloppyImageAssembler.h"
 #include "image/FloppyLayout.h"
+#include "image/IsoImageBuilder.h"
 #include "tests/fakes/FakeFileSystem.h"
 #include "tests/fakes/FakeSystem.h"
+#include "tests/support/FatReader.h"
 #include "tests/support/TestFiles.h"
 
 namespace {
 
 using namespace image;
 using namespace std::string_literals;
+using testsupport::FatReader;
+using testsupport::FloppyEntries;
+using testsupport::FormattedBaseImage;
 using testsupport::Le;
 using testsupport::Pattern;
+using Entries = std::vector<mkinstalldat::DatEntry>;
 using Outcome = std::tuple<int, int, std::string, int>;  // status, failed file, its name, floppy
 
-class IsoBuilderTest : public ::testing::Test {
+class ImageTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    datafile::TakeDataFileError();
-    system.now = {2026, 12, 6, 20, 35, 48, 987};
+  void SetUp() override { datafile::TakeDataFileError(); }
+  // Opens a data file of `entries`, whose last `cut` bytes cannot be read, with a fresh
+  // trace and the clock at 2026-12-06 20:35:48.987.
+  void Open(const Entries& data, uint64_t cut = 0) {
+    handle.reset();
+    system = std::make_unique<fakes::FakeSystem>();
+    system->now = {2026, 12, 6, 20, 35, 48, 987};
+    const auto bytes = mkinstalldat::BuildDataFile(data);
+    files.Add("install.dat", bytes);
+    files.faults.shortReadsBeyond = bytes.size() - cut;
+    handle = datafile::OpenDataFile({&files, system.get()}, "install.dat");
   }
+  // Assembles into an image prefilled with 0x55, so that bytes left alone show.
+  int Assemble(const Entries& data, uint64_t cut = 0) {
+    Open(data, cut);
+    image.assign(kFloppyImageBytes, 0x55);
+    return AssembleFloppyImage(image.data(), handle.get(), *system, &floppyReport);
+  }
+  bool All(size_t from, size_t to, uint8_t value) const {
+    return std::all_of(&image[from], &image[0] + to, [=](uint8_t b) { return b == value; });
+  }
+
+  fakes::FakeFileSystem files;
+  std::unique_ptr<fakes::FakeSystem> system;
+  std::unique_ptr<datafile::DataFile> handle;
+  std::vector<uint8_t> image;
+  FloppyAssemblyReport floppyReport;
+};
+using AssemblerTest = ImageTest;
+
+// Images that hold both files: slots, entries, chains, the zeros after a file's last byte
+// and the format filler after the last file.
+TEST_F(AssemblerTest, AddsBothFilesAfterTheBaseImageAndFillsTheRest) {
+  // Extra base sectors, the files' sizes and first clusters (0 for an empty file, which owns
+  // none), the status and the sectors used.
+  using Sizes = std::array<uint32_t, 2>;
+  const std::tuple<uint32_t, Sizes, Sizes, int, uint32_t> kCases[] = {
+      {0, {1000, 700}, {2, 4}, kFloppyComplete, 37},  // a 33-sector base puts cluster 2 at 33
+      {0, {1024, 5}, {2, 4}, kFloppyComplete, 36},    // a whole-sector file takes no extra sector
+      {1, {600, 5}, {3, 5}, kFloppyComplete, 37},     // an odd first cluster closes the one before
+      {0, {0, 900}, {0, 2}, kFloppyComplete, 35},     // README.TXT starts where KERNEL.MAP would
+      {0, {0, 0}, {0, 0}, kFloppyComplete, 33},
+      // Pieces that fill the floppy exactly need no filler, and are just as complete.
+      {0, {(2880 - 34) * 512, 1}, {2, 2848}, kFloppyTooLarge, 2880},
+      {2880 - 33, {0, 0}, {0, 0}, kFloppyTooLarge, 2880}};
+  // The stamp 2026-12-06 20:35:48 as FAT time and date.
+  const std::string time = Le((20 << 11) | (35 << 5) | 24, 2),
+                    date = Le((46 << 9) | (12 << 5) | 6, 2);
+  for (const auto& [extra, sizes, clusters, status, sectorsUsed] : kCases) {
+    SCOPED_TRACE(testing::Message() << sizes[0] << " + " << sizes[1]);
+    const std::vector<uint8_t> data[] = {Pattern(sizes[0], 1), Pattern(sizes[1], 2)};
+    auto base = FormattedBaseImage(extra);
+    // A deleted entry, then one in use: the files take the first free slots, 0 and 2.
+    std::memcpy(&base[kRootDirectoryOffset], "\xE5LD     TXT", 11);
+    std::memcpy(&base[kRootDirectoryOffset + 32], "KEEP    TXT", 11);
+    ASSERT_EQ(Assemble(FloppyEntries(base, data[0], data[1])), status);
+    EXPECT_EQ(floppyReport.sectorsUsed, sectorsUsed);
+    EXPECT_TRUE(FloppyImageIsComplete(status, floppyReport));
+    const FatReader fat(image);
+    for (int i = 0; i < 2; ++i) {
+      const auto file = fat.Find(i == 0 ? "KERNEL  MAP" : "README  TXT");
+      ASSERT_TRUE(file.has_value());
+      EXPECT_EQ(file->slot, i == 0 ? 0u : 2u);
+      // Read-only, hidden and system for KERNEL.MAP; the stamp as creation, access and write.
+      EXPECT_EQ(file->entry.substr(11), (i == 0 ? "\7"s : "\0"s) + "\0\0"s + time + date + date +
+                                            "\0\0"s + time + date + Le(clusters[i], 2) +
+                                            Le(static_cast<uint32_t>(data[i].size()), 4));
+      EXPECT_EQ(fat.Contents(*file), data[i]);
+      const size_t end = (31u + clusters[i]) * 512u + data[i].size();
+      EXPECT_TRUE(data[i].empty() || All(end, (end + 511) / 512 * 512, 0)) << "zeros after";
+    }
+    EXPECT_TRUE(extra != 1 || fat.Entry(2) == 0xFFF) << "the base's own cluster";
+    EXPECT_EQ(fat.Entry(sectorsUsed - 31), 0) << "the cluster after the last file is free";
+    EXPECT_TRUE(All(sectorsUsed * 512, image.size(), 0xF6));
+    EXPECT_EQ(system->TraceText(), "done\n");
+    EXPECT_EQ(system->Pauses(), (std::vector<uint32_t>{500, 500, 500})) << "one per entry";
+  }
+  EXPECT_EQ(FatDate({1970, 1, 1, 0, 0, 0, 0}), (1 << 5) | 1) << "dates before 1980 clamp";
+}
+
+// Inputs that do not make a complete image: the image then starts with the base image as
+// far as it was copied (a part sector completed with zeros) and nothing after it is
+// touched, no file is added, and no "done" is traced.
+TEST_F(AssemblerTest, AnIncompleteImageHoldsTheBaseImageAloneAndSaysWhy) {
+  const auto base = FormattedBaseImage(), k = Pattern(10, 1), r = Pattern(10, 2);
+  auto partSector = FormattedBaseImage(1), fullRoot = base;
+  partSector.resize(partSector.size() - 12);
+  for (uint32_t slot = 0; slot < 223; ++slot) fullRoot[kRootDirectoryOffset + slot * 32] = 'F';
+  const std::vector<uint8_t> rootCut(base.begin(), base.begin() + 20 * 512),
+      big = Pattern(2846 * 512, 1);
+  // What, status, failed entry, sectors used, what is left as it was (2: all after the base
+  // image; 1: the base image as copied; 0: neither), bytes that cannot be read, entries.
+  const std::tuple<const char*, int, uint16_t, uint32_t, int, uint64_t, Entries> kCases[] = {
+      {"part sector", kFloppyBadBaseImage, 0, 0, 2, 0, FloppyEntries(partSector, k, r)},
+      {"ends in the root directory", kFloppyBadBaseImage, 0, 0, 2, 0, FloppyEntries(rootCut, k, r)},
+      {"one sector too many", kFloppyTooLarge, 0, 2881, 2, 0,
+       FloppyEntries(base, big, Pattern(513, 2))},
+      {"base too large", kFloppyTooLarge, 0, 2913, 1, 0,
+       FloppyEntries(FormattedBaseImage(2880), {}, {})},
+      {"no base", kFloppyEntryUnreadable, 10002, 0, 2, 0, {{10003, k}, {5100, r}}},
+      {"no KERNEL.MAP", kFloppyEntryUnreadable, 10003, 0, 2, 0, {{10002, base}, {5100, r}}},
+      {"no README.TXT", kFloppyEntryUnreadable, 5100, 0, 2, 0, {{10002, base}, {10003, k}}},
+      {"README.TXT cut short", kFloppyEntryUnreadable, 5100, 37, 0, 100,
+       FloppyEntries(base, Pattern(1000, 1), Pattern(1000, 2))},
+      {"root directory full", kFloppyRootDirectoryFull, 0, 35, 2, 0,
+       FloppyEntries(fullRoot, k, r)}};
+  for (const auto& [what, status, failedEntry, sectorsUsed, unchanged, cut, entries] : kCases) {
+    SCOPED_TRACE(what);
+    ASSERT_EQ(Assemble(entries, cut), status);
+    EXPECT_EQ(floppyReport.failedEntryId, failedEntry);
+    EXPECT_EQ(floppyReport.sectorsUsed, sectorsUsed);
+    EXPECT_FALSE(FloppyImageIsComplete(status, floppyReport));
+    EXPECT_EQ(datafile::PeekDataFileError(), datafile::DataFileError::None);
+    EXPECT_EQ(system->TraceText(), "");
+    auto copied = entries[0].id == 10002 ? entries[0].data : std::vector<uint8_t>();
+    copied.resize(std::min<size_t>((copied.size() + 511) / 512 * 512, kFloppyImageBytes), 0);
+    EXPECT_TRUE(unchanged < 1 || std::equal(copied.begin(), copied.end(), image.begin()));
+    EXPECT_TRUE(unchanged < 2 || All(copied.size(), image.size(), 0x55));
+  }
+  EXPECT_EQ(AssembleFloppyImage(nullptr, handle.get(), *system), kFloppyNoBuffer);
+}
+
+class IsoBuilderTest : public ImageTest {
+ protected:
   // Numbers of `n` bytes as the volume stores them; text of `n` bytes of (UCS-2) spaces.
   static std::string Be(uint32_t v, int n) { return n ? Be(v >> 8, n - 1) + char(v) : ""; }
   static std::string Both(uint32_t v, int n) { return Le(v, n) + Be(v, n); }
@@ -42,7 +169,7 @@ class IsoBuilderTest : public ::testing::Test {
 
   // CD files named `names`, of `sizes` bytes, after the floppy's entries.
   void UseFiles(const std::vector<std::string>& names, const std::vector<uint32_t>& sizes) {
-    entries = {{10002, testsupport::FormattedBaseImage()}, {10003, Pattern(1000, 9)}};
+    entries = {{10002, FormattedBaseImage()}, {10003, Pattern(1000, 9)}};
     if (names.empty()) entries.push_back({5100, Pattern(10, 8)});
     for (size_t i = 0; i < names.size(); ++i) {
       entries.push_back({static_cast<uint16_t>(5000 + i), testsupport::Bytes(names[i])});
@@ -51,19 +178,17 @@ class IsoBuilderTest : public ::testing::Test {
   }
   // Plans, then writes into `capacity` bytes (by default the plan's own) with 4 KB of 0xA5
   // after them.
-  int Build(uint64_t capacity = 0) {
-    files.files_.clear();
-    files.Add("install.dat", mkinstalldat::BuildDataFile(entries));
-    handle = datafile::OpenDataFile({&files, &system}, "install.dat");
+  int Build(uint64_t capacity = 0, uint64_t cut = 0) {
+    Open(entries, cut);
     length = 12345;
-    const int planned = PlanIsoImage(handle.get(), system, &plan, &report);
+    const int planned = PlanIsoImage(handle.get(), *system, &plan, &report);
     if (planned != kIsoBuilt) return planned;
     if (capacity == 0) capacity = IsoBufferBytesFor(plan);
     image.assign(capacity + 4096, 0xA5);
-    return WriteIsoImage(plan, image.data(), capacity, &length, handle.get(), system, &report);
+    return WriteIsoImage(plan, image.data(), capacity, &length, handle.get(), *system, &report);
   }
-  Outcome Failure() {
-    const int status = Build();
+  Outcome Failure(uint64_t cut = 0) {
+    const int status = Build(0, cut);
     return {status, report.failedFile, report.failedName, report.floppyStatus};
   }
   const uint8_t* Sector(uint32_t n) const { return image.data() + size_t{n} * 2048; }
@@ -78,17 +203,10 @@ class IsoBuilderTest : public ::testing::Test {
     for (size_t at = 0; at < 2048 && Sector(n)[at] != 0; at += Sector(n)[at]) ++count;
     return count;
   }
-  bool All(size_t from, size_t to, uint8_t value) const {
-    return std::all_of(&image[from], &image[to], [=](uint8_t b) { return b == value; });
-  }
 
-  std::vector<mkinstalldat::DatEntry> entries;
-  fakes::FakeFileSystem files;
-  fakes::FakeSystem system;
-  std::unique_ptr<datafile::DataFile> handle;
+  Entries entries;
   IsoPlan plan;
   IsoBuildReport report;
-  std::vector<uint8_t> image;
   uint32_t length = 0;
 };
 
@@ -156,13 +274,13 @@ TEST_F(IsoBuilderTest, EveryByteOfTheVolumeIsInPlace) {
     writeLines +=
         "Writing File " + c.name + "\nSizes: " + std::to_string((c.size + 2047) / 2048) + "\n";
   }
-  EXPECT_EQ(system.TraceText(),
+  EXPECT_EQ(system->TraceText(),
             "Primary Volume Descriptor\nEl-Torito Volume Descriptor\n"
             "Joliet Volume Descriptor (Unicode)\nVolume Set Terminator\nBoot Catalog\nIndex\n" +
                 entryLines + "LPath\nMPath\nIndex (Joliet)\n" + entryLines +
                 "LPath (Joliet)\nMPath (Joliet)\ndone\n" + writeLines);
   // Every lookup waits: two per file and three for the floppy image.
-  EXPECT_EQ(system.Pauses().size(), 2 * std::size(cases) + 3);
+  EXPECT_EQ(system->Pauses().size(), 2 * std::size(cases) + 3);
 }
 
 // The root directory is one sector: the tree whose records overflow it first cuts both
@@ -181,13 +299,13 @@ TEST_F(IsoBuilderTest, AFullRootDirectoryCutsBothTreesWhereItOverflowsFirst) {
                              RecordsIn(21), RecordsIn(24)}),
         std::vector<size_t>({names.size(), kept, names == joliet, 747 + kept, 2 + kept, 2 + kept}));
     const std::string& last = names[kept - 1];
-    EXPECT_NE(system.TraceText().find(
+    EXPECT_NE(system->TraceText().find(
                   "Entry: " + last + "\nHabe z.Z. zu wenig Platz im Root-Verzeichnis. " +
                   "Werde daher hier abbrechen\nund nur die Dateien bis " + last + " speichern.\n" +
                   (names == joliet ? "LPath (Joliet)" : "LPath\n")),
               std::string::npos)
-        << system.TraceText();
-    EXPECT_EQ(system.TraceText().find("Writing File " + names[kept]), std::string::npos);
+        << system->TraceText();
+    EXPECT_EQ(system->TraceText().find("Writing File " + names[kept]), std::string::npos);
   }
 }
 
@@ -207,16 +325,16 @@ TEST_F(IsoBuilderTest, StopsAtWhatItCannotBuildAndTellsWhichFile) {
   UseFiles({"ok.txt", tooLong}, {1, 2});
   EXPECT_EQ(Failure(), Outcome(kIsoNameTooLong, 1, tooLong, 0));
   UseFiles({"a.txt", "b.txt"}, {5000, 5000});  // b.txt is cut short
-  files.faults.shortReadsBeyond = mkinstalldat::BuildDataFile(entries).size() - 10;
-  EXPECT_EQ(Failure(), Outcome(kIsoFileUnreadable, 1, "b.txt", 0));
+  EXPECT_EQ(Failure(10), Outcome(kIsoFileUnreadable, 1, "b.txt", 0));
   EXPECT_EQ(datafile::PeekDataFileError(), datafile::DataFileError::None);
-  files.faults.shortReadsBeyond = UINT64_MAX;
   entries.erase(entries.begin());  // no base image for the floppy
   EXPECT_EQ(Failure(), Outcome(kIsoBootImageFailed, -1, "", kFloppyEntryUnreadable));
   EXPECT_EQ(length, 27u * 2048) << "the length tells what was written";
   UseFiles({"a.txt"}, {1});
-  system.largestAllocation = kFloppyImageBytes - 1;
-  EXPECT_EQ(Failure(), Outcome(kIsoNoMemory, -1, "", 0));
+  ASSERT_EQ(Build(), kIsoBuilt);
+  system->largestAllocation = kFloppyImageBytes - 1;
+  EXPECT_EQ(WriteIsoImage(plan, image.data(), length, &length, handle.get(), *system),
+            kIsoNoMemory);
 }
 
 }  // namespace
