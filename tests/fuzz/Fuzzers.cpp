@@ -1,6 +1,5 @@
-// The libFuzzer targets: the data file reader, the two image builders and the CD name
-// rules. The fuzzer's bytes are an install.dat held in memory, read through the real reader
-// with no lookup pause, and no buffer is granted beyond a generous CD image.
+// The libFuzzer targets: the data file reader, the image builders, the CD name rules. The
+// bytes are an install.dat in memory, with no lookup pause and no buffer past 64 MB.
 #include <cstdlib>
 #include <string>
 

@@ -12,8 +12,6 @@ namespace testsupport {
 
 struct FatFile {
   std::string entry;  // the whole 32-byte root directory entry
-  uint16_t firstCluster = 0;
-  uint32_t size = 0;
   size_t slot = 0;
 };
 
@@ -25,8 +23,7 @@ class FatReader {
     for (size_t slot = 0; slot < 224 && image_[19 * 512 + slot * 32] != 0; ++slot) {
       const uint8_t* e = &image_[19 * 512 + slot * 32];
       if (std::string(e, e + 11) != name11) continue;
-      return FatFile{std::string(e, e + 32), uint16_t(e[26] | e[27] << 8),
-                     uint32_t(e[28] | e[29] << 8 | e[30] << 16) | uint32_t{e[31]} << 24, slot};
+      return FatFile{std::string(e, e + 32), slot};
     }
     return std::nullopt;
   }
@@ -38,14 +35,15 @@ class FatReader {
   /// The file's bytes gathered through its chain; none when the chain loops, leaves the
   /// volume or ends in a free entry instead of an end marker.
   std::vector<uint8_t> Contents(const FatFile& file) const {
+    const auto e = reinterpret_cast<const uint8_t*>(file.entry.data());
     std::vector<uint8_t> bytes;
-    for (uint16_t cluster = file.firstCluster; cluster >= 2 && cluster < 0xFF0;
+    for (uint32_t cluster = e[26] | e[27] << 8; cluster >= 2 && cluster < 0xFF0;
          cluster = Entry(cluster)) {
       if (bytes.size() > 2880 * 512 || cluster > 2848 || Entry(cluster) == 0) return {};
       bytes.insert(bytes.end(), &image_[(31 + cluster) * 512],
                    &image_[(32 + cluster) * 512 - 1] + 1);
     }
-    bytes.resize(std::min<size_t>(bytes.size(), file.size));
+    bytes.resize(std::min<size_t>(bytes.size(), e[28] | e[29] << 8 | e[30] << 16));
     return bytes;
   }
 

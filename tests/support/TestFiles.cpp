@@ -36,12 +36,12 @@ std::vector<uint8_t> Pattern(size_t count, uint8_t seed) {
 
 std::vector<uint8_t> FormattedBaseImage(uint32_t extraSectors) {
   using namespace std::string_literals;
-  // A jump, the OEM name, then the parameter block, little-endian: 512 bytes per sector, 1
-  // per cluster, 1 reserved, 2 FATs, 224 root entries, 2880 sectors, media F0, 9 sectors per
-  // FAT, 18 per track, 2 heads; the extended boot signature; the boot sector's signature.
+  // A jump, the OEM name, then the parameter block: 512 bytes per sector, 1 per cluster, 1
+  // reserved, 2 FATs, 224 root entries, 2880 sectors, media F0, 9 sectors per FAT, 18 per
+  // track, 2 heads; the extended boot signature; the boot sector's signature. Then two FATs
+  // with only their media entries, and an empty root directory.
   std::string s = "\xEB\x3C\x90TESTBOOT\0\2\1\1\0\2\xE0\0\x40\x0B\xF0\t\0\x12\0\2\0"s;
   s += std::string(38 - s.size(), '\0') + "\x29" + std::string(471, '\0') + "\x55\xAA";
-  // The two FATs, each with its media entries, then an empty root directory.
   const std::string fat = "\xF0\xFF\xFF"s + std::string(9 * 512 - 3, '\0');
   s += fat + fat + std::string(14 * 512, '\0') + std::string(extraSectors * 512, '\xF6');
   return {s.begin(), s.end()};

@@ -15,8 +15,6 @@ class TempDir {
  public:
   TempDir();
   ~TempDir() { std::filesystem::remove_all(root_, ignored_); }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
   std::string Path(const std::string& name) const { return (root_ / name).string(); }
 
  private:
@@ -36,9 +34,7 @@ inline std::string Le(uint32_t value, int bytes) {
   return bytes == 0 ? "" : static_cast<char>(value) + Le(value >> 8, bytes - 1);
 }
 
-/// The leading sectors of a freshly formatted 1.44 MB floppy: a boot sector with its
-/// parameter block, two FATs that hold only the media entries, an empty root directory,
-/// and `extraSectors` sectors of 0xF6 after it.
+/// A freshly formatted 1.44 MB floppy's first 33 sectors, then `extraSectors` of 0xF6.
 std::vector<uint8_t> FormattedBaseImage(uint32_t extraSectors = 0);
 /// A data file with the three floppy entries.
 inline std::vector<mkinstalldat::DatEntry> FloppyEntries(const std::vector<uint8_t>& base,
