@@ -22,7 +22,6 @@ struct InMemoryDataFile {
     system.largestAllocation = 64u << 20;
     handle = datafile::OpenDataFile({&files, &system, false}, "install.dat");
   }
-  ~InMemoryDataFile() { datafile::TakeDataFileError(); }
   fakes::FakeFileSystem files;
   fakes::FakeSystem system;
   std::unique_ptr<datafile::DataFile> handle;

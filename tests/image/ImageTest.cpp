@@ -26,12 +26,11 @@ using testsupport::FormattedBaseImage;
 using testsupport::Le;
 using testsupport::Pattern;
 using Entries = std::vector<mkinstalldat::DatEntry>;
-using Outcome = std::tuple<int, int, std::string, int>;  // status, failed file, its name, floppy
 
 class ImageTest : public ::testing::Test {
  protected:
   void SetUp() override { datafile::TakeDataFileError(); }
-  // Opens a data file of `entries`, whose last `cut` bytes cannot be read, with a fresh
+  // Opens a data file of `data`, whose last `cut` bytes cannot be read, with a fresh
   // trace and the clock at 2026-12-06 20:35:48.987.
   void Open(const Entries& data, uint64_t cut = 0) {
     handle.reset();
@@ -58,20 +57,17 @@ class ImageTest : public ::testing::Test {
   std::vector<uint8_t> image;
   FloppyAssemblyReport floppyReport;
 };
-using AssemblerTest = ImageTest;
 
 // Images that hold both files: slots, entries, chains, the zeros after a file's last byte
 // and the format filler after the last file.
-TEST_F(AssemblerTest, AddsBothFilesAfterTheBaseImageAndFillsTheRest) {
-  // Extra base sectors, the files' sizes and first clusters (0 for an empty file, which owns
-  // none), the status and the sectors used.
+TEST_F(ImageTest, AddsBothFilesAfterTheBaseImageAndFillsTheRest) {
+  // Extra base sectors, file sizes, first clusters (0: an empty file owns none), status, sectors.
   using Sizes = std::array<uint32_t, 2>;
   const std::tuple<uint32_t, Sizes, Sizes, int, uint32_t> kCases[] = {
       {0, {1000, 700}, {2, 4}, kFloppyComplete, 37},  // a 33-sector base puts cluster 2 at 33
       {0, {1024, 5}, {2, 4}, kFloppyComplete, 36},    // a whole-sector file takes no extra sector
       {1, {600, 5}, {3, 5}, kFloppyComplete, 37},     // an odd first cluster closes the one before
       {0, {0, 900}, {0, 2}, kFloppyComplete, 35},     // README.TXT starts where KERNEL.MAP would
-      {0, {0, 0}, {0, 0}, kFloppyComplete, 33},
       // Pieces that fill the floppy exactly need no filler, and are just as complete.
       {0, {(2880 - 34) * 512, 1}, {2, 2848}, kFloppyTooLarge, 2880},
       {2880 - 33, {0, 0}, {0, 0}, kFloppyTooLarge, 2880}};
@@ -110,18 +106,17 @@ TEST_F(AssemblerTest, AddsBothFilesAfterTheBaseImageAndFillsTheRest) {
   EXPECT_EQ(FatDate({1970, 1, 1, 0, 0, 0, 0}), (1 << 5) | 1) << "dates before 1980 clamp";
 }
 
-// Inputs that do not make a complete image: the image then starts with the base image as
-// far as it was copied (a part sector completed with zeros) and nothing after it is
-// touched, no file is added, and no "done" is traced.
-TEST_F(AssemblerTest, AnIncompleteImageHoldsTheBaseImageAloneAndSaysWhy) {
+// Inputs that make no complete image: it starts with the base image as far as copied (a part
+// sector completed with zeros), nothing after it is touched and no "done" is traced.
+TEST_F(ImageTest, AnIncompleteImageHoldsTheBaseImageAloneAndSaysWhy) {
   const auto base = FormattedBaseImage(), k = Pattern(10, 1), r = Pattern(10, 2);
   auto partSector = FormattedBaseImage(1), fullRoot = base;
   partSector.resize(partSector.size() - 12);
   for (uint32_t slot = 0; slot < 223; ++slot) fullRoot[kRootDirectoryOffset + slot * 32] = 'F';
   const std::vector<uint8_t> rootCut(base.begin(), base.begin() + 20 * 512),
       big = Pattern(2846 * 512, 1);
-  // What, status, failed entry, sectors used, what is left as it was (2: all after the base
-  // image; 1: the base image as copied; 0: neither), bytes that cannot be read, entries.
+  // What, status, failed entry, sectors used, unchanged (2: all after the base; 1: the base as
+  // copied), unreadable bytes at the end, entries.
   const std::tuple<const char*, int, uint16_t, uint32_t, int, uint64_t, Entries> kCases[] = {
       {"part sector", kFloppyBadBaseImage, 0, 0, 2, 0, FloppyEntries(partSector, k, r)},
       {"ends in the root directory", kFloppyBadBaseImage, 0, 0, 2, 0, FloppyEntries(rootCut, k, r)},
@@ -166,7 +161,6 @@ class IsoBuilderTest : public ImageTest {
     return char(33 + id.size()) + "\0"s + Both(extent, 4) + Both(size, 4) + date + flags + "\0\0"s +
            Both(1, 2) + char(id.size()) + id;
   }
-
   // CD files named `names`, of `sizes` bytes, after the floppy's entries.
   void UseFiles(const std::vector<std::string>& names, const std::vector<uint32_t>& sizes) {
     entries = {{10002, FormattedBaseImage()}, {10003, Pattern(1000, 9)}};
@@ -176,8 +170,7 @@ class IsoBuilderTest : public ImageTest {
       entries.push_back({static_cast<uint16_t>(5100 + i), Pattern(sizes[i], uint8_t(i))});
     }
   }
-  // Plans, then writes into `capacity` bytes (by default the plan's own) with 4 KB of 0xA5
-  // after them.
+  // Plans, then writes into `capacity` bytes (default: the plan's) with 4 KB of 0xA5 after.
   int Build(uint64_t capacity = 0, uint64_t cut = 0) {
     Open(entries, cut);
     length = 12345;
@@ -187,7 +180,8 @@ class IsoBuilderTest : public ImageTest {
     image.assign(capacity + 4096, 0xA5);
     return WriteIsoImage(plan, image.data(), capacity, &length, handle.get(), *system, &report);
   }
-  Outcome Failure(uint64_t cut = 0) {
+  // The status, the failed file and its name, and the floppy status.
+  std::tuple<int, int, std::string, int> Failure(uint64_t cut = 0) {
     const int status = Build(0, cut);
     return {status, report.failedFile, report.failedName, report.floppyStatus};
   }
@@ -210,9 +204,8 @@ class IsoBuilderTest : public ImageTest {
   uint32_t length = 0;
 };
 
-// Every byte of the image. Stored names become 8.3 identifiers (two of them the same, which
-// nothing tells apart); an empty file shares its extent with the next; the longest Joliet
-// name fits.
+// Every byte of the image. Stored names become 8.3 identifiers (two here alike, which nothing
+// tells apart); an empty file shares the next one's extent; the longest Joliet name fits.
 TEST_F(IsoBuilderTest, EveryByteOfTheVolumeIsInPlace) {
   // clang-format off
   const struct {
@@ -224,7 +217,8 @@ TEST_F(IsoBuilderTest, EveryByteOfTheVolumeIsInPlace) {
       {"Archive.TAR.gz", "ARCHIVET.GZ;1", 4, 751},    {"LICENSE", "LICENSE.;1", 1, 752},
       {".profile", "PROFILE.;1", 1, 753},             {"--- ~~~", ".;1", 1, 754},
       {"a.b-c.d-e", "ABC.DE;1", 1, 755},              {"\xE4rger.t\xFCt", "RGER.TT;1", 1, 756},
-      {"my_long-name.t_t", "MY_LONGN.T_T;1", 1, 757}, {std::string(111, 'n'), "NNNNNNNN.;1", 5, 758}};
+      {"my_long-name.t_t", "MY_LONGN.T_T;1", 1, 757},
+      {std::string(111, 'n'), "NNNNNNNN.;1", 5, 758}};
   // clang-format on
   std::vector<std::string> names;
   std::vector<uint32_t> sizes;
@@ -234,7 +228,6 @@ TEST_F(IsoBuilderTest, EveryByteOfTheVolumeIsInPlace) {
   ASSERT_EQ(length, 759u * 2048);
   EXPECT_TRUE(All(length, image.size(), 0xA5)) << "written past the image";
   EXPECT_TRUE(All(0, 16 * 2048, 0)) << "the system area";
-
   const std::string date = {126, 12, 6, 20, 35, 48, 0}, noDate(7, '\0');
   const std::string longDate = "2026120620354898\0"s;
   for (const bool joliet : {false, true}) {
@@ -267,7 +260,6 @@ TEST_F(IsoBuilderTest, EveryByteOfTheVolumeIsInPlace) {
   // The catalog (its first 16 words add up to 0) boots sector 27 as a 1.44 MB diskette.
   EXPECT_TRUE(SectorIs(
       20, {{0, "\1\0\0\0Talvo Software"s}, {28, "\xD9\xB2\x55\xAA\x88\2\xC0\7\6\0\1\0\x1B"s}}));
-
   std::string entryLines, writeLines;
   for (const auto& c : cases) {
     entryLines += "Entry: " + c.name + "\n";
@@ -279,8 +271,7 @@ TEST_F(IsoBuilderTest, EveryByteOfTheVolumeIsInPlace) {
             "Joliet Volume Descriptor (Unicode)\nVolume Set Terminator\nBoot Catalog\nIndex\n" +
                 entryLines + "LPath\nMPath\nIndex (Joliet)\n" + entryLines +
                 "LPath (Joliet)\nMPath (Joliet)\ndone\n" + writeLines);
-  // Every lookup waits: two per file and three for the floppy image.
-  EXPECT_EQ(system->Pauses().size(), 2 * std::size(cases) + 3);
+  EXPECT_EQ(system->Pauses().size(), 2 * std::size(cases) + 3) << "2 per file, 3 for the floppy";
 }
 
 // The root directory is one sector: the tree whose records overflow it first cuts both
@@ -298,14 +289,13 @@ TEST_F(IsoBuilderTest, AFullRootDirectoryCutsBothTreesWhereItOverflowsFirst) {
         std::vector<size_t>({plan.namedFiles, plan.files.size(), plan.cutInJoliet, length / 2048u,
                              RecordsIn(21), RecordsIn(24)}),
         std::vector<size_t>({names.size(), kept, names == joliet, 747 + kept, 2 + kept, 2 + kept}));
-    const std::string& last = names[kept - 1];
-    EXPECT_NE(system->TraceText().find(
-                  "Entry: " + last + "\nHabe z.Z. zu wenig Platz im Root-Verzeichnis. " +
-                  "Werde daher hier abbrechen\nund nur die Dateien bis " + last + " speichern.\n" +
-                  (names == joliet ? "LPath (Joliet)" : "LPath\n")),
+    const std::string &last = names[kept - 1], trace = system->TraceText();
+    EXPECT_NE(trace.find("Entry: " + last + "\nHabe z.Z. zu wenig Platz im Root-Verzeichnis. " +
+                         "Werde daher hier abbrechen\nund nur die Dateien bis " + last +
+                         " speichern.\n" + (names == joliet ? "LPath (Joliet)" : "LPath\n")),
               std::string::npos)
-        << system->TraceText();
-    EXPECT_EQ(system->TraceText().find("Writing File " + names[kept]), std::string::npos);
+        << trace;
+    EXPECT_EQ(trace.find("Writing File " + names[kept]), std::string::npos);
   }
 }
 
@@ -323,12 +313,12 @@ TEST_F(IsoBuilderTest, StopsAtWhatItCannotBuildAndTellsWhichFile) {
   EXPECT_EQ(length, 747u * 2048);
   const std::string tooLong(112, 'n');
   UseFiles({"ok.txt", tooLong}, {1, 2});
-  EXPECT_EQ(Failure(), Outcome(kIsoNameTooLong, 1, tooLong, 0));
+  EXPECT_EQ(Failure(), std::make_tuple(kIsoNameTooLong, 1, tooLong, 0));
   UseFiles({"a.txt", "b.txt"}, {5000, 5000});  // b.txt is cut short
-  EXPECT_EQ(Failure(10), Outcome(kIsoFileUnreadable, 1, "b.txt", 0));
+  EXPECT_EQ(Failure(10), std::make_tuple(kIsoFileUnreadable, 1, "b.txt", 0));
   EXPECT_EQ(datafile::PeekDataFileError(), datafile::DataFileError::None);
   entries.erase(entries.begin());  // no base image for the floppy
-  EXPECT_EQ(Failure(), Outcome(kIsoBootImageFailed, -1, "", kFloppyEntryUnreadable));
+  EXPECT_EQ(Failure(), std::make_tuple(kIsoBootImageFailed, -1, "", kFloppyEntryUnreadable));
   EXPECT_EQ(length, 27u * 2048) << "the length tells what was written";
   UseFiles({"a.txt"}, {1});
   ASSERT_EQ(Build(), kIsoBuilt);
