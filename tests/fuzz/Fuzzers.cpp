@@ -74,15 +74,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 #elif defined(FUZZ_FuzzIsoName)
   // Any stored name's 8.3 identifier is BASE.EXT;1, at most 8 and 3 of A-Z, 0-9 and _.
   const std::string id = image::MakeIsoName(std::string(reinterpret_cast<const char*>(data), size));
-  const size_t dot = id.find('.');
-  if (id.size() < 3 || id.size() > 14 || id.compare(id.size() - 2, 2, ";1") != 0 ||
-      dot == std::string::npos || dot > 8 || id.size() - 3 - dot > 3)
+  const size_t dot = id.find('.');  // npos is more than 8
+  if (id.size() < 3 || id.size() > 14 || dot > 8 || id.size() - 3 - dot > 3 ||
+      id.compare(id.size() - 2, 2, ";1") != 0 ||
+      (id.substr(0, dot) + id.substr(dot + 1, id.size() - 3 - dot))
+              .find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_") != std::string::npos)
     __builtin_trap();
-  for (size_t i = 0; i + 2 < id.size(); ++i) {
-    if (i != dot &&
-        std::string("ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_").find(id[i]) == std::string::npos)
-      __builtin_trap();
-  }
 #endif
   return 0;
 }

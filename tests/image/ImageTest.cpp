@@ -1,5 +1,5 @@
-// The floppy image, read back through an independent FAT12 reader, and the CD image against
-// bytes written out from the volume format alone; both at their limits.
+// The floppy image through an independent FAT12 reader, the CD image against bytes written
+// from the volume format alone; both at their limits.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -30,8 +30,7 @@ using Entries = std::vector<mkinstalldat::DatEntry>;
 class ImageTest : public ::testing::Test {
  protected:
   void SetUp() override { datafile::TakeDataFileError(); }
-  // Opens a data file of `data`, whose last `cut` bytes cannot be read, with a fresh
-  // trace and the clock at 2026-12-06 20:35:48.987.
+  // Opens `data` (its last `cut` bytes unreadable); a fresh trace, at 2026-12-06 20:35:48.987.
   void Open(const Entries& data, uint64_t cut = 0) {
     handle.reset();
     system = std::make_unique<fakes::FakeSystem>();
@@ -64,10 +63,8 @@ TEST_F(ImageTest, AddsBothFilesAfterTheBaseImageAndFillsTheRest) {
   // Extra base sectors, file sizes, first clusters (0: an empty file owns none), status, sectors.
   using Sizes = std::array<uint32_t, 2>;
   const std::tuple<uint32_t, Sizes, Sizes, int, uint32_t> kCases[] = {
-      {0, {1000, 700}, {2, 4}, kFloppyComplete, 37},  // a 33-sector base puts cluster 2 at 33
-      {0, {1024, 5}, {2, 4}, kFloppyComplete, 36},    // a whole-sector file takes no extra sector
-      {1, {600, 5}, {3, 5}, kFloppyComplete, 37},     // an odd first cluster closes the one before
-      {0, {0, 900}, {0, 2}, kFloppyComplete, 35},     // README.TXT starts where KERNEL.MAP would
+      {0, {1024, 5}, {2, 4}, kFloppyComplete, 36},  // a whole-sector file takes no extra sector
+      {1, {600, 5}, {3, 5}, kFloppyComplete, 37},   // an odd first cluster closes the one before
       // Pieces that fill the floppy exactly need no filler, and are just as complete.
       {0, {(2880 - 34) * 512, 1}, {2, 2848}, kFloppyTooLarge, 2880},
       {2880 - 33, {0, 0}, {0, 0}, kFloppyTooLarge, 2880}};
@@ -104,6 +101,20 @@ TEST_F(ImageTest, AddsBothFilesAfterTheBaseImageAndFillsTheRest) {
     EXPECT_EQ(system->Pauses(), (std::vector<uint32_t>{500, 500, 500})) << "one per entry";
   }
   EXPECT_EQ(FatDate({1970, 1, 1, 0, 0, 0, 0}), (1 << 5) | 1) << "dates before 1980 clamp";
+}
+
+// A file of one even cluster frees its partner in the same three bytes and leaves the group
+// before alone, in both FATs.
+TEST_F(ImageTest, AFileOfOneEvenClusterFreesItsPartner) {
+  image = FormattedBaseImage(10);
+  image.resize(kFloppyImageBytes);
+  for (uint32_t fat : {kFirstFatOffset, kSecondFatOffset}) std::fill_n(&image[fat + 3], 9, 0xBC);
+  ASSERT_TRUE(AddFatFile(image.data(), 37 * 512, 0, 100, "ONE     BIN", false, {}));
+  EXPECT_EQ(FatReader(image).Find("ONE     BIN")->entry[26], 6);
+  for (uint32_t fat : {kFirstFatOffset, kSecondFatOffset}) {  // 4-5 as they were, 6 ends, 7 free
+    EXPECT_EQ(std::vector<uint8_t>(&image[fat + 6], &image[fat + 12]),
+              std::vector<uint8_t>({0xBC, 0xBC, 0xBC, 0xFF, 0x0F, 0}));
+  }
 }
 
 // Inputs that make no complete image: it starts with the base image as far as copied (a part
@@ -316,7 +327,6 @@ TEST_F(IsoBuilderTest, StopsAtWhatItCannotBuildAndTellsWhichFile) {
   EXPECT_EQ(Failure(), std::make_tuple(kIsoNameTooLong, 1, tooLong, 0));
   UseFiles({"a.txt", "b.txt"}, {5000, 5000});  // b.txt is cut short
   EXPECT_EQ(Failure(10), std::make_tuple(kIsoFileUnreadable, 1, "b.txt", 0));
-  EXPECT_EQ(datafile::PeekDataFileError(), datafile::DataFileError::None);
   entries.erase(entries.begin());  // no base image for the floppy
   EXPECT_EQ(Failure(), std::make_tuple(kIsoBootImageFailed, -1, "", kFloppyEntryUnreadable));
   EXPECT_EQ(length, 27u * 2048) << "the length tells what was written";

@@ -29,7 +29,6 @@ inline std::vector<uint8_t> Bytes(const std::string& text) {
 }
 /// `count` bytes, each derived from its position and `seed`, so misplaced bytes show.
 std::vector<uint8_t> Pattern(size_t count, uint8_t seed);
-/// `value` as `bytes` little-endian bytes.
 inline std::string Le(uint32_t value, int bytes) {
   return bytes == 0 ? "" : static_cast<char>(value) + Le(value >> 8, bytes - 1);
 }
