@@ -1,13 +1,10 @@
 #include "tests/support/TestFiles.h"
 
-#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
-
-#include "image/FloppyLayout.h"
-#include "platform/ByteOrder.h"
 
 namespace testsupport {
 
@@ -17,11 +14,6 @@ TempDir::TempDir() {
   root_ = std::filesystem::temp_directory_path() /
           ("installer-test-" + std::to_string(stamp) + "-" + std::to_string(counter++));
   std::filesystem::create_directories(root_);
-}
-
-TempDir::~TempDir() {
-  std::error_code ignored;
-  std::filesystem::remove_all(root_, ignored);
 }
 
 void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
@@ -36,10 +28,6 @@ std::vector<uint8_t> ReadBytes(const std::string& path) {
   return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-std::vector<uint8_t> Bytes(const std::string& text) {
-  return std::vector<uint8_t>(text.begin(), text.end());
-}
-
 std::vector<uint8_t> Pattern(size_t count, uint8_t seed) {
   std::vector<uint8_t> bytes(count);
   for (size_t i = 0; i < count; ++i) bytes[i] = static_cast<uint8_t>((i * 31 + i / 251 + seed) | 1);
@@ -47,30 +35,16 @@ std::vector<uint8_t> Pattern(size_t count, uint8_t seed) {
 }
 
 std::vector<uint8_t> FormattedBaseImage(uint32_t extraSectors) {
-  using namespace image;
-  std::vector<uint8_t> base(kDataAreaOffset + extraSectors * kSectorBytes, kFormatFiller);
-  std::fill(base.begin(), base.begin() + kDataAreaOffset, 0);
-  // A jump, the OEM name, then the parameter block, little-endian: 512 bytes per sector, 1
-  // per cluster, 1 reserved, 2 FATs, 224 root entries, 2880 sectors, media F0, 9 sectors per
-  // FAT, 18 per track, 2 heads.
-  const uint8_t boot[] = {0xEB, 0x3C, 0x90, 'T', 'E', 'S', 'T', 'B', 'O', 'O',
-                          'T',  0x00, 0x02, 1,   1,   0,   2,   224, 0,   0x40,
-                          0x0B, 0xF0, 9,    0,   18,  0,   2,   0};
-  std::copy(std::begin(boot), std::end(boot), base.begin());
-  base[38] = 0x29;  // extended boot signature
-  base[510] = 0x55;
-  base[511] = 0xAA;
-  for (uint32_t fat : {kFirstFatOffset, kSecondFatOffset}) {
-    base[fat] = 0xF0;
-    base[fat + 1] = base[fat + 2] = 0xFF;
-  }
-  return base;
-}
-
-std::vector<mkinstalldat::DatEntry> FloppyEntries(const std::vector<uint8_t>& base,
-                                                  const std::vector<uint8_t>& kernelMap,
-                                                  const std::vector<uint8_t>& readme) {
-  return {{10002, base}, {10003, kernelMap}, {5100, readme}};
+  using namespace std::string_literals;
+  // A jump, the OEM name, then the parameter block: 512 bytes per sector, 1 per cluster, 1
+  // reserved, 2 FATs, 224 root entries, 2880 sectors, media F0, 9 sectors per FAT, 18 per
+  // track, 2 heads; the extended boot signature; the boot sector's signature. Then two FATs
+  // with only their media entries, and an empty root directory.
+  std::string s = "\xEB\x3C\x90TESTBOOT\0\2\1\1\0\2\xE0\0\x40\x0B\xF0\t\0\x12\0\2\0"s;
+  s += std::string(38 - s.size(), '\0') + "\x29" + std::string(471, '\0') + "\x55\xAA";
+  const std::string fat = "\xF0\xFF\xFF"s + std::string(9 * 512 - 3, '\0');
+  s += fat + fat + std::string(14 * 512, '\0') + std::string(extraSectors * 512, '\xF6');
+  return {s.begin(), s.end()};
 }
 
 }  // namespace testsupport

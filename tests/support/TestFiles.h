@@ -14,30 +14,32 @@ namespace testsupport {
 class TempDir {
  public:
   TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
+  ~TempDir() { std::filesystem::remove_all(root_, ignored_); }
   std::string Path(const std::string& name) const { return (root_ / name).string(); }
 
  private:
   std::filesystem::path root_;
+  std::error_code ignored_;
 };
 
 void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 std::vector<uint8_t> ReadBytes(const std::string& path);
-
-std::vector<uint8_t> Bytes(const std::string& text);
+inline std::vector<uint8_t> Bytes(const std::string& text) {
+  return {text.begin(), text.end()};
+}
 /// `count` bytes, each derived from its position and `seed`, so misplaced bytes show.
 std::vector<uint8_t> Pattern(size_t count, uint8_t seed);
+inline std::string Le(uint32_t value, int bytes) {
+  return bytes == 0 ? "" : static_cast<char>(value) + Le(value >> 8, bytes - 1);
+}
 
-/// The leading sectors of a freshly formatted 1.44 MB floppy: a boot sector with its
-/// parameter block, two FATs that hold only the media entries, an empty root directory,
-/// and `extraSectors` sectors of 0xF6 after it.
+/// A freshly formatted 1.44 MB floppy's first 33 sectors, then `extraSectors` of 0xF6.
 std::vector<uint8_t> FormattedBaseImage(uint32_t extraSectors = 0);
-
 /// A data file with the three floppy entries.
-std::vector<mkinstalldat::DatEntry> FloppyEntries(const std::vector<uint8_t>& base,
-                                                  const std::vector<uint8_t>& kernelMap,
-                                                  const std::vector<uint8_t>& readme);
+inline std::vector<mkinstalldat::DatEntry> FloppyEntries(const std::vector<uint8_t>& base,
+                                                         const std::vector<uint8_t>& kernelMap,
+                                                         const std::vector<uint8_t>& readme) {
+  return {{10002, base}, {10003, kernelMap}, {5100, readme}};
+}
 
 }  // namespace testsupport

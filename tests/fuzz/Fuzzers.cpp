@@ -1,0 +1,85 @@
+// The libFuzzer targets: the data file reader, the image builders, the CD name rules. The
+// bytes are an install.dat in memory, with no lookup pause and no buffer past 64 MB.
+#include <cstdlib>
+#include <string>
+
+#include "datafile/BitmapEntry.h"
+#include "datafile/DataFile.h"
+#include "image/FloppyImageAssembler.h"
+#include "image/FloppyLayout.h"
+#include "image/IsoImageBuilder.h"
+#include "image/IsoNames.h"
+#include "platform/DibPixels.h"
+#include "tests/fakes/FakeFileSystem.h"
+#include "tests/fakes/FakeSystem.h"
+
+namespace {
+
+struct InMemoryDataFile {
+  InMemoryDataFile(const uint8_t* data, size_t size) {
+    datafile::TakeDataFileError();
+    files.Add("install.dat", std::vector<uint8_t>(data, data + size));
+    system.largestAllocation = 64u << 20;
+    handle = datafile::OpenDataFile({&files, &system, false}, "install.dat");
+  }
+  fakes::FakeFileSystem files;
+  fakes::FakeSystem system;
+  std::unique_ptr<datafile::DataFile> handle;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+#if defined(FUZZ_FuzzDataFile)
+  // Every reader operation, for every number the directory names and a few it may not.
+  InMemoryDataFile file(data, size);
+  datafile::DataFile* handle = file.handle.get();
+  uint16_t count = 0;
+  std::unique_ptr<datafile::DirectoryEntry[]> entries = datafile::ReadDirectory(handle, &count);
+  std::vector<uint16_t> ids = {100, 1000, 1037, 5000, 5100, 10002, 10003};
+  for (uint16_t i = 0; entries && i < count && i < 64; ++i) ids.push_back(entries[i].id);
+  for (uint16_t id : ids) {
+    datafile::TakeDataFileError();
+    (void)datafile::LoadText(handle, id);
+    uint32_t bytes = 0;
+    (void)datafile::LocateEntry(handle, id, &bytes);
+    datafile::DirectoryEntry record;
+    datafile::TakeDataFileError();
+    datafile::FindEntry(handle, id, entries.get(), count, &record);
+    datafile::TakeDataFileError();
+    auto contents = datafile::ReadEntryData(handle, id, entries.get(), count, &bytes);
+    platform::DibView dib;
+    if (contents && datafile::ParseBitmapEntry(contents.get(), bytes, &dib)) {
+      // Reading every corner pixel proves the checked layout really holds the rows.
+      for (int y : {0, std::abs(dib.height) - 1}) {
+        for (int x : {0, dib.width - 1}) (void)platform::DibPixel(dib, x, y);
+      }
+    }
+  }
+#elif defined(FUZZ_FuzzFloppyImage)
+  InMemoryDataFile file(data, size);
+  std::vector<uint8_t> floppy(image::kFloppyImageBytes);
+  (void)image::AssembleFloppyImage(floppy.data(), file.handle.get(), file.system);
+#elif defined(FUZZ_FuzzIsoImage)
+  // Into a buffer of exactly the planned size, so that any write past the plan is caught.
+  InMemoryDataFile file(data, size);
+  image::IsoPlan plan;
+  if (image::PlanIsoImage(file.handle.get(), file.system, &plan) != image::kIsoBuilt ||
+      plan.ImageBytes() > (64u << 20))  // beyond the fuzzer's memory
+    return 0;
+  std::vector<uint8_t> iso(static_cast<size_t>(plan.ImageBytes()));
+  uint32_t length = 0;
+  (void)image::WriteIsoImage(plan, iso.data(), iso.size(), &length, file.handle.get(), file.system);
+  if (length > iso.size()) __builtin_trap();
+#elif defined(FUZZ_FuzzIsoName)
+  // Any stored name's 8.3 identifier is BASE.EXT;1, at most 8 and 3 of A-Z, 0-9 and _.
+  const std::string id = image::MakeIsoName(std::string(reinterpret_cast<const char*>(data), size));
+  const size_t dot = id.find('.');  // npos is more than 8
+  if (id.size() < 3 || id.size() > 14 || dot > 8 || id.size() - 3 - dot > 3 ||
+      id.compare(id.size() - 2, 2, ";1") != 0 ||
+      (id.substr(0, dot) + id.substr(dot + 1, id.size() - 3 - dot))
+              .find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_") != std::string::npos)
+    __builtin_trap();
+#endif
+  return 0;
+}
