@@ -322,6 +322,8 @@ TEST_F(DataFileTest, ABitmapWhosePartsLieOutsideItsEntryGivesNoPicture) {
   const auto good = MakeBitmap(16, 4, 8, EightBit),
              masked = MakeBitmap(2, 2, 32, EightBit, 0, false, {0xFF, 0xFF00, 0xFF0000});
   std::vector<std::vector<uint8_t>> bad(7, good);
+  bad.push_back(MakeBitmap(2, 2, 24, TrueColour));  // a palette the system would read past
+  std::memcpy(&bad[7][14 + 32], Le(100000, 4).data(), 4);
   bad[0].pop_back();                                            // last row cut short
   bad[1].resize(30);                                            // info header cut short
   bad[2].assign(masked.begin(), masked.begin() + 14 + 40 + 8);  // masks past the entry
