@@ -75,9 +75,11 @@ TEST_F(ImageTest, AddsBothFilesAfterTheBaseImageAndFillsTheRest) {
     SCOPED_TRACE(testing::Message() << sizes[0] << " + " << sizes[1]);
     const std::vector<uint8_t> data[] = {Pattern(sizes[0], 1), Pattern(sizes[1], 2)};
     auto base = FormattedBaseImage(extra);
-    // A deleted entry, then one in use: the files take the first free slots, 0 and 2.
+    // A deleted entry, one in use, then only slot 2 free before a full rest: the files take
+    // the deleted slot and the free one.
     std::memcpy(&base[kRootDirectoryOffset], "\xE5LD     TXT", 11);
     std::memcpy(&base[kRootDirectoryOffset + 32], "KEEP    TXT", 11);
+    for (uint32_t slot = 3; slot < 224; ++slot) base[kRootDirectoryOffset + slot * 32] = 'F';
     ASSERT_EQ(Assemble(FloppyEntries(base, data[0], data[1])), status);
     EXPECT_EQ(floppyReport.sectorsUsed, sectorsUsed);
     EXPECT_TRUE(FloppyImageIsComplete(status, floppyReport));
