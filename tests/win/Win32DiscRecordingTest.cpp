@@ -1,11 +1,5 @@
-// The Windows disc recording. Compound files and property sets are the system's own; the CD
-// classes are not registered under Wine, so their wrappers run on stand-ins laid out as a C
-// program lays out a COM object: a call through a slot the test did not fill stops the run.
+// Windows disc recording: the system's compound files and property sets; CD classes on stand-ins.
 #include "platform/win32/Win32DiscRecording.h"
-
-#include <objbase.h>
-#include <oleauto.h>
-#include <propidl.h>
 
 #include <gtest/gtest.h>
 
@@ -16,40 +10,26 @@
 #include <fstream>
 #include <functional>
 #include <map>
-#include <memory>
-#include <string>
+#include <sstream>
 #include <tuple>
-#include <type_traits>
-#include <utility>
 #include <vector>
 
 #include "platform/DiscRecording.h"
 #include "platform/win32/ImapiDeclarations.h"
 #include "platform/win32/Win32DiscRecordingInternal.h"
-#include "tests/fakes/FakeDiscRecording.h"
 
 namespace {
 
-namespace imapi = platform::imapi;
-using platform::HResult;
+using namespace platform;
 using Slot = void (*)();
 constexpr HRESULT kFailed = static_cast<HRESULT>(0x8004020Fu);  // IMAPI_E_MEDIUM_NOTPRESENT
-constexpr size_t kSlots = 44;                                   // IDiscFormat2Data's, the most
 
-/// A COM object: the method table pointer, then the state. Each method notes its slot and
-/// arguments and gives `result`; every reference taken is counted.
+/// Any COM object: each method notes its slot and arguments and gives `result`; references counted.
 struct FakeCom {
   using Self = FakeCom*;
-  template <size_t N>  // the real method's arguments are unknown: no return into its caller
-  static void Trap() {
-    std::fprintf(stderr, "vtable slot %u was not filled\n", unsigned{N}), std::abort();
-  }
-  template <size_t... N>
-  static std::array<Slot, kSlots> Traps(std::index_sequence<N...>) {
-    return {&Trap<N>...};
-  }
+  static void Trap() { std::fputs("an unfilled vtable slot\n", stderr), std::abort(); }
   FakeCom() {
-    vtable = table.data();
+    table.fill(Slot(&Trap));
     table[0] = Slot(&QueryInterface), table[1] = Slot(&AddRef), table[2] = Slot(&Release);
   }
   IUnknown* Unknown() { return reinterpret_cast<IUnknown*>(this); }
@@ -61,26 +41,17 @@ struct FakeCom {
   }
   static ULONG STDMETHODCALLTYPE AddRef(Self self) { return ++self->references; }
   static ULONG STDMETHODCALLTYPE Release(Self self) { return --self->references; }
-  // What a method does with each argument, by its type.
-  template <typename T, std::enable_if_t<std::is_integral_v<T>, int> = 0>
-  void Take(T number) {
-    args.push_back(number);
+  template <typename T>  // numbers
+  void Take(T n) {
+    args.push_back(int64_t{n});
   }
   void Take(void* pointer) { args.push_back(reinterpret_cast<intptr_t>(pointer)); }
-  void Take(BSTR given) { text.assign(given, SysStringLen(given)); }
+  void Take(BSTR given) { args.insert(args.end(), given, given + SysStringLen(given)); }
   void Take(BSTR* out) { *out = SysAllocString(answer.c_str()); }  // even on failure
   void Take(BOOL* out) { *out = flag; }                            // even on failure
-  void Take(const PROPSPEC* selector) {
-    args.insert(args.end(), {selector->ulKind, selector->propid});
-  }
-  void Take(PROPVARIANT* out) {  // IPropertyStorage: every property reads as child 3
-    out->vt = readAs;
-    (out->punkVal = children.at(3))->AddRef();  // pStream shares the place
-  }
-  void Take(const PROPVARIANT* value) {
-    written = *value;
-    if (value->vt == VT_BSTR) Take(value->bstrVal);
-  }
+  void Take(const PROPSPEC* s) { args.insert(args.end(), {s->ulKind, s->propid}); }
+  void Take(PROPVARIANT* out) { out->vt = readAs, (out->punkVal = children.at(3))->AddRef(); }
+  void Take(const PROPVARIANT* v) { written = *v, v->vt == VT_BSTR ? Take(v->bstrVal) : void(); }
   void Take(IUnknown** out) {  // the slot's child, on success
     *out = SUCCEEDED(result) ? children.at(calls.back()) : nullptr;
     if (*out != nullptr) (*out)->AddRef();
@@ -91,49 +62,38 @@ struct FakeCom {
     (self->Take(given), ...);
     return self->result;
   }
-  // IEnumDiscMasterFormats::Next and IEnumDiscRecorders::Next.
-  static HRESULT STDMETHODCALLTYPE NextFormats(Self self, ULONG count, IID* ids, ULONG* got) {
+  // IEnumDiscMasterFormats::Next and IEnumDiscRecorders::Next: `count` items, taken off the list.
+  template <typename T>
+  static HRESULT STDMETHODCALLTYPE Next(Self self, ULONG count, T* out, ULONG* got) {
     self->args.push_back(count);
-    *got = std::min<ULONG>(count, static_cast<ULONG>(self->formats.size()));
-    std::copy_n(self->formats.begin(), *got, ids);
+    auto& items = self->List(out);
+    *got = std::min<ULONG>(count, static_cast<ULONG>(items.size()));
+    std::copy_n(items.begin(), *got, out);
+    if constexpr (std::is_pointer_v<T>) std::for_each(out, out + *got, [](T u) { u->AddRef(); });
+    items.erase(items.begin(), items.begin() + *got);
     return *got == count ? S_OK : S_FALSE;
   }
-  static HRESULT STDMETHODCALLTYPE NextRecorder(Self self, ULONG count, IUnknown** out,
-                                                ULONG* got) {
-    self->args.push_back(count);
-    *got = self->recorders.empty() ? 0 : 1;
-    *out = *got == 0 ? nullptr : self->recorders.front();
-    if (*got == 0) return S_FALSE;
-    (*out)->AddRef();
-    self->recorders.erase(self->recorders.begin());
-    return S_OK;
-  }
+  std::vector<IID>& List(IID*) { return formats; }
+  std::vector<IUnknown*>& List(IUnknown**) { return recorders; }
 
-  const Slot* vtable = nullptr;
-  std::array<Slot, kSlots> table = Traps(std::make_index_sequence<kSlots>());
+  const Slot* vtable = table.data();  // first, as in a COM object
+  std::array<Slot, 44> table;         // IDiscFormat2Data's slots, the most
   LONG references = 0;
   HRESULT result = S_OK;
   std::vector<size_t> calls;             // the slots reached, IUnknown's aside
   std::vector<int64_t> args;             // the numbers and pointers given
-  std::wstring text;                     // the BSTR given
+  std::wstring answer;                   // handed out as a BSTR
   std::map<size_t, IUnknown*> children;  // handed out by slot; 0: by QueryInterface
   IID interfaceId = {};                  // answered by QueryInterface besides IUnknown
-  std::wstring answer;                   // handed out as a BSTR
-  BOOL flag = FALSE;                     // handed out as a BOOL
-  std::vector<IID> formats;              // handed out by NextFormats
-  std::vector<IUnknown*> recorders;      // handed out by NextRecorder
-  VARTYPE readAs = VT_STREAM;            // the type of the property read
-  PROPVARIANT written = {};              // the property written
+  BOOL flag = FALSE;
+  std::vector<IID> formats;
+  std::vector<IUnknown*> recorders;
+  VARTYPE readAs = VT_STREAM;  // every property reads as this, child 3 (pStream shares punkVal)
+  PROPVARIANT written = {};
 };
 
-template <size_t S, typename... A>
-std::pair<size_t, Slot> At() {
-  return {S, reinterpret_cast<Slot>(&FakeCom::Method<S, A...>)};
-}
-
-intptr_t P(const void* pointer) {
-  return reinterpret_cast<intptr_t>(pointer);
-}
+template <size_t S, typename... A>  // a method at slot S with arguments A
+const std::pair<size_t, Slot> At{S, reinterpret_cast<Slot>(&FakeCom::Method<S, A...>)};
 
 std::string GuidText(const GUID& guid) {
   wchar_t wide[40] = {};
@@ -150,58 +110,51 @@ std::string ReferenceGuid(const std::string& name) {
   return "";
 }
 
-platform::PropertyValue Value(uint16_t type, int64_t number, std::u16string text = {}) {
-  platform::PropertyValue value;
-  value.type = type, value.number = number, value.text = std::move(text);
-  return value;
-}
-
 class Win32DiscRecordingTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
-    recording_ = platform::MakeWin32DiscRecording(
+    recording_ = MakeWin32DiscRecording(
         [this](REFCLSID classId, DWORD context, REFIID interfaceId, void** out) {
           requests_.push_back(GuidText(classId) + GuidText(interfaceId) + std::to_string(context));
-          *out = SUCCEEDED(createResult_) ? created_ : nullptr;
-          if (*out != nullptr) created_->AddRef();
+          *out = SUCCEEDED(createResult_) && !created_.empty() ? created_.front() : nullptr;
+          if (*out != nullptr) created_.front()->AddRef(), created_.erase(created_.begin());
           return createResult_;
         });
-    master_.table[4] = At<4, IUnknown**>().second;
-    master_.table[7] = joliet_.table[7] = At<7, IUnknown**>().second;
+    master_.table[4] = At<4, IUnknown**>.second;
+    master_.table[7] = joliet_.table[7] = At<7, IUnknown**>.second;
     master_.children = {{0, joliet_.Unknown()}, {4, formats_.Unknown()}, {7, recorders_.Unknown()}};
     master_.interfaceId = imapi::kIidJolietDiscMaster;
-    formats_.table[3] = Slot(&FakeCom::NextFormats);
-    recorders_.table[3] = Slot(&FakeCom::NextRecorder);
-    props_.table[3] = At<3, ULONG, const PROPSPEC*, PROPVARIANT*>().second;
-    props_.table[4] = At<4, ULONG, const PROPSPEC*, const PROPVARIANT*, PROPID>().second;
+    formats_.table[3] = Slot(&FakeCom::Next<IID>);
+    recorders_.table[3] = Slot(&FakeCom::Next<IUnknown*>);
+    props_.table[3] = At<3, ULONG, const PROPSPEC*, PROPVARIANT*>.second;
+    props_.table[4] = At<4, ULONG, const PROPSPEC*, const PROPVARIANT*, PROPID>.second;
     props_.children[3] = stream_.Unknown();
     stream_.interfaceId = IID_IStream;
-    Make(&platform::DiscRecording::CreateDiscMaster, master_, &master);
-    Make(&platform::DiscRecording::CreateShellCdBurn, shell_, &shell);
-    Make(&platform::DiscRecording::CreateDiscMaster2, master2_, &master2);
-    Make(&platform::DiscRecording::CreateRecorder2, recorder2_, &recorder2);
-    Make(&platform::DiscRecording::CreateDataWriter2, writer2_, &writer2);
+    created_ = {master_.Unknown(), shell_.Unknown(), master2_.Unknown(), recorder2_.Unknown(),
+                writer2_.Unknown()};
+    ASSERT_EQ(recording_->CreateDiscMaster(&master), S_OK);
+    ASSERT_EQ(recording_->CreateShellCdBurn(&shell), S_OK);
+    ASSERT_EQ(recording_->CreateDiscMaster2(&master2), S_OK);
+    ASSERT_EQ(recording_->CreateRecorder2(&recorder2), S_OK);
+    ASSERT_EQ(recording_->CreateDataWriter2(&writer2), S_OK);
+    ASSERT_EQ(recording_->CreateTemporaryStorage(kStgmCreateReadWriteExclusive, &storage), S_OK);
+    ASSERT_EQ(storage->CreateStream(u"iso", kStgmCreateWriteExclusive, &image), S_OK);
   }
   void TearDown() override {
     master.reset(), shell.reset(), master2.reset(), recorder2.reset(), writer2.reset();
+    image.reset(), storage.reset();
     for (const FakeCom* fake : {&master_, &formats_, &recorders_, &recorder_, &second_, &joliet_,
                                 &props_, &stream_, &shell_, &master2_, &recorder2_, &writer2_}) {
       EXPECT_EQ(fake->references, 0) << "stand-in " << fake - &master_;
     }
     CoUninitialize();
   }
-  template <typename Object>
-  void Make(HResult (platform::DiscRecording::*creator)(std::unique_ptr<Object>*), FakeCom& fake,
-            std::unique_ptr<Object>* object) {
-    created_ = fake.Unknown();
-    ASSERT_EQ((recording_.get()->*creator)(object), S_OK);
-  }
-  /// The property set that the disc master's Joliet format hands out from `storage`.
-  std::unique_ptr<platform::PropertySet> Properties(IUnknown* storage) {
-    joliet_.children[7] = storage;
-    std::unique_ptr<platform::JolietFormat> joliet;
-    std::unique_ptr<platform::PropertySet> properties;
+  /// The property set that the disc master's Joliet format hands out from `source`.
+  std::unique_ptr<PropertySet> Properties(IUnknown* source) {
+    joliet_.children[7] = source;
+    std::unique_ptr<JolietFormat> joliet;
+    std::unique_ptr<PropertySet> properties;
     EXPECT_EQ(master->QueryJoliet(&joliet), S_OK);
     EXPECT_EQ(joliet ? joliet->GetJolietProperties(&properties) : kFailed, S_OK);
     return properties;
@@ -209,141 +162,110 @@ class Win32DiscRecordingTest : public ::testing::Test {
 
   FakeCom master_, formats_, recorders_, recorder_, second_, joliet_, props_, stream_;
   FakeCom shell_, master2_, recorder2_, writer2_;
-  IUnknown* created_ = nullptr;
+  std::vector<IUnknown*> created_;  // handed out in turn
   HRESULT createResult_ = S_OK;
   std::vector<std::string> requests_;
-  std::unique_ptr<platform::DiscRecording> recording_;
-  std::unique_ptr<platform::DiscMasterObject> master;
-  std::unique_ptr<platform::ShellCdBurnObject> shell;
-  std::unique_ptr<platform::DiscMaster2Object> master2;
-  std::unique_ptr<platform::Recorder2Object> recorder2;
-  std::unique_ptr<platform::DataWriter2Object> writer2;
+  std::unique_ptr<DiscRecording> recording_;
+  std::unique_ptr<DiscMasterObject> master;
+  std::unique_ptr<ShellCdBurnObject> shell;
+  std::unique_ptr<DiscMaster2Object> master2;
+  std::unique_ptr<Recorder2Object> recorder2;
+  std::unique_ptr<DataWriter2Object> writer2;
+  std::unique_ptr<DiscStorage> storage;  // the system's, a temporary compound file
+  std::unique_ptr<DiscStream> image;     // "iso" in it, open for writing
 };
 
-// Each object is asked for by class, interface and context (5: in-process or local server,
-// 23: CLSCTX_ALL), with the ids that the reference gives where it is at hand; a failure or a
-// success without an object hands out nothing.
+// Objects are asked for by the reference's class and interface ids and by context (5 or 23).
 TEST_F(Win32DiscRecordingTest, EachObjectIsCreatedByItsIdsAndFailsCleanly) {
-  struct Row {
-    const GUID &classId, &interfaceId;
-    const char *className, *interfaceName;
-    int context;
-  };
-  const Row rows[] = {
-      // in the order SetUp makes them
-      {imapi::kClsidMsDiscMasterObj, imapi::kIidDiscMaster, "CLSID_MSDiscMasterObj",
-       "IID_IDiscMaster", 5},
-      {CLSID_CDBurn, IID_ICDBurn, "CLSID_CDBurn", "IID_ICDBurn", 5},
-      {imapi::kClsidMsftDiscMaster2, imapi::kIidDiscMaster2, "CLSID_MsftDiscMaster2",
-       "IID_IDiscMaster2", 23},
-      {imapi::kClsidMsftDiscRecorder2, imapi::kIidDiscRecorder2, "CLSID_MsftDiscRecorder2",
-       "IID_IDiscRecorder2", 23},
-      {imapi::kClsidMsftDiscFormat2Data, imapi::kIidDiscFormat2Data, "CLSID_MsftDiscFormat2Data",
-       "IID_IDiscFormat2Data", 23},
-      {imapi::kIidJolietDiscMaster, imapi::kIidJolietDiscMaster, "IID_IJolietDiscMaster",
-       "IID_IJolietDiscMaster", -1},  // asked for by QueryJoliet
-  };
-  const bool haveReference = std::ifstream(INSTALLER_CD_INTERFACES).good();
+  const bool reference = std::ifstream(INSTALLER_CD_INTERFACES).good();
+  std::istringstream made(
+      "CLSID_MSDiscMasterObj IID_IDiscMaster 5 CLSID_CDBurn IID_ICDBurn 5 CLSID_MsftDiscMaster2 "
+      "IID_IDiscMaster2 23 CLSID_MsftDiscRecorder2 IID_IDiscRecorder2 23 "
+      "CLSID_MsftDiscFormat2Data IID_IDiscFormat2Data 23 IID_IJolietDiscMaster "
+      "IID_IJolietDiscMaster QI");
+  const std::string joliet = GuidText(imapi::kIidJolietDiscMaster);
+  requests_.push_back(joliet + joliet + "QI");  // what QueryJoliet asks for
   std::vector<std::string> expected;
-  for (const Row& row : rows) {
-    if (haveReference) {
-      EXPECT_EQ(GuidText(row.classId) + GuidText(row.interfaceId),
-                ReferenceGuid(row.className) + ReferenceGuid(row.interfaceName));
-    }
-    const std::string request = GuidText(row.classId) + GuidText(row.interfaceId);
-    if (row.context >= 0) expected.push_back(request + std::to_string(row.context));
+  for (std::string c, i, context; made >> c >> i >> context;) {
+    expected.push_back(reference ? ReferenceGuid(c) + ReferenceGuid(i) + context : context);
   }
+  for (std::string& request : requests_) request.erase(0, reference ? 0 : 76);
   EXPECT_EQ(requests_, expected);
   // The creation that every object shares: failures and a success without an object.
   master.reset();
-  createResult_ = platform::kClassNotRegistered;
-  EXPECT_EQ(recording_->CreateDiscMaster(&master), platform::kClassNotRegistered);
+  createResult_ = kClassNotRegistered;
+  EXPECT_EQ(recording_->CreateDiscMaster(&master), kClassNotRegistered);
   EXPECT_EQ(master, nullptr);
-  createResult_ = S_OK, created_ = nullptr;
-  EXPECT_EQ(recording_->CreateDataWriter2(&writer2), platform::kEPointer);
+  createResult_ = S_OK;  // and nothing left to hand out
+  EXPECT_EQ(recording_->CreateDataWriter2(&writer2), kEPointer);
   EXPECT_EQ(writer2, nullptr);
 }
 
-// Each wrapper call reaches its method's slot with the caller's arguments and gives back the
-// method's result; what a failed call hands out is dropped, what a successful one converted.
+// Each call reaches its slot with its arguments and gives its result; a failure hands out nothing.
 TEST_F(Win32DiscRecordingTest, EachCallReachesItsSlotWithItsArgumentsAndResult) {
   // The recorders come one by one, with their paths, until the enumeration says S_FALSE.
-  recorder_.answer = L"\\Device\\CdRom0";
-  second_.answer = L"\\Device\\CdRom1";
+  recorder_.answer = L"\\Device\\CdRom0", second_.answer = L"\\Device\\CdRom1";
   recorders_.recorders = {recorder_.Unknown(), second_.Unknown()};
-  recorder_.table[8] = second_.table[8] = At<8, BSTR*>().second;
-  std::unique_ptr<platform::RecorderEnumeration> list;
+  recorder_.table[8] = second_.table[8] = At<8, BSTR*>.second;
+  std::unique_ptr<RecorderEnumeration> list;
   ASSERT_EQ(master->EnumDiscRecorders(&list), S_OK);
-  std::vector<std::unique_ptr<platform::RecorderObject>> found(3);
-  std::u16string paths, text;
-  for (size_t i = 0; i < found.size(); ++i) {
+  std::vector<std::unique_ptr<RecorderObject>> found(3);
+  std::u16string text;
+  std::string seen;  // result, path and count of each
+  for (auto& recorder : found) {
     uint32_t fetched = 99;
-    EXPECT_EQ(list->Next(&found[i], &fetched), i < 2 ? S_OK : S_FALSE);
-    EXPECT_EQ(fetched, i < 2 ? 1u : 0u);
-    text.clear();
-    EXPECT_EQ(found[i] ? found[i]->GetPath(&text) : S_OK, S_OK);
-    paths += text + u";";
+    seen += std::to_string(list->Next(&recorder, &fetched));
+    if (recorder) recorder->GetPath(&text), seen.append(text.begin(), text.end()), text.clear();
+    seen += ":" + std::to_string(fetched) + ";";
   }
-  EXPECT_EQ(paths, u"\\Device\\CdRom0;\\Device\\CdRom1;;");
+  EXPECT_EQ(seen, "0\\Device\\CdRom0:1;0\\Device\\CdRom1:1;1:0;");
   EXPECT_EQ(recorders_.args, (std::vector<int64_t>{1, 1, 1}));
-  list.reset(), found[1].reset(), text.clear();
-  EXPECT_EQ(recorder_.references, 1);  // the caller's only
   ASSERT_NE(found[0], nullptr);
-  platform::RecorderObject* const r = found[0].get();
+  RecorderObject* const r = found[0].get();
 
-  std::unique_ptr<platform::DiscStorage> st;
-  std::unique_ptr<platform::DiscStream> image;
-  ASSERT_EQ(recording_->CreateTemporaryStorage(platform::kStgmCreateReadWriteExclusive, &st), S_OK);
-  ASSERT_EQ(st->CreateStream(u"iso", platform::kStgmCreateWriteExclusive, &image), S_OK);
-  IStorage* const storageI = static_cast<platform::win32_disc::Win32DiscStorage&>(*st).Interface();
-  IStream* const streamI = platform::Win32StreamInterface(*image);
-  const std::unique_ptr<platform::PropertySet> p = Properties(props_.Unknown());
-  std::unique_ptr<platform::JolietFormat> j;
+  IStorage* const storageI = static_cast<win32_disc::Win32DiscStorage&>(*storage).Interface();
+  IStream* const streamI = Win32StreamInterface(*image);
+  const std::unique_ptr<PropertySet> p = Properties(props_.Unknown());
+  std::unique_ptr<JolietFormat> j;
   ASSERT_EQ(master->QueryJoliet(&j), S_OK);
   ASSERT_NE(p, nullptr);
   shell_.flag = TRUE;  // handed out by a failed call too, which must not pass it on
   master2_.answer = L"{a1b2}";
   bool has = true;
-  platform::DiscMasterObject& m = *master;
-  platform::Recorder2Object& r2 = *recorder2;
-  platform::DataWriter2Object& w2 = *writer2;
-  struct Row {
-    FakeCom* object;
-    std::pair<size_t, Slot> method;
-    std::vector<int64_t> args;
-    std::wstring text;
-    std::function<HResult()> call;
-  };
+  DiscMasterObject& m = *master;
+  Recorder2Object& r2 = *recorder2;
+  DataWriter2Object& w2 = *writer2;
+  const auto P = [](const void* pointer) { return reinterpret_cast<intptr_t>(pointer); };
+  using Row = std::tuple<FakeCom*, std::pair<size_t, Slot>, std::vector<int64_t>,
+                         std::function<HResult()>>;  // object, method, arguments, call
   const Row rows[] = {
-      {&master_, At<3>(), {}, L"", [&] { return m.Open(); }},
-      {&master_, At<13, boolean, boolean>(), {0, 1}, L"", [&] { return m.RecordDisc(0, 1); }},
-      {&master_, At<13, boolean, boolean>(), {1, 0}, L"", [&] { return m.RecordDisc(1, 0); }},
-      {&master_, At<14>(), {}, L"", [&] { return m.Close(); }},
-      {&master_, At<9, void*>(), {P(&recorder_)}, L"", [&] { return m.SetActiveDiscRecorder(r); }},
-      {&master_, At<9, void*>(), {0}, L"", [&] { return m.SetActiveDiscRecorder(nullptr); }},
-      {&recorder_, At<8, BSTR*>(), {}, L"", [&] { return r->GetPath(&text); }},
-      {&recorder_, At<17>(), {}, L"", [&] { return r->Close(); }},
-      {&joliet_, At<6, void*, long>(), {P(storageI), 1}, L"", [&] { return j->AddData(*st, 1); }},
-      {&joliet_, At<8, void*>(), {P(&props_)}, L"", [&] { return j->SetJolietProperties(*p); }},
-      {&shell_, At<5, BOOL*>(), {}, L"", [&] { return shell->HasRecordableDrive(&has); }},
-      {&master2_, At<8, LONG, BSTR*>(), {2}, L"", [&] { return master2->GetItem(2, &text); }},
-      {&recorder2_, At<13, BSTR>(), {}, L"{a}", [&] { return r2.InitializeDiscRecorder(u"{a}"); }},
-      {&recorder2_, At<7>(), {}, L"", [&] { return r2.EjectMedia(); }},
-      {&writer2_, At<12, void*>(), {P(&recorder2_)}, L"", [&] { return w2.PutRecorder(r2); }},
-      {&writer2_, At<30, BSTR>(), {}, L"Talvo", [&] { return w2.PutClientName(u"Talvo"); }},
-      {&writer2_, At<41, void*>(), {P(streamI)}, L"", [&] { return w2.Write(*image); }},
+      {&master_, At<3>, {}, [&] { return m.Open(); }},
+      {&master_, At<13, boolean, boolean>, {0, 1}, [&] { return m.RecordDisc(0, 1); }},
+      {&master_, At<13, boolean, boolean>, {1, 0}, [&] { return m.RecordDisc(1, 0); }},
+      {&master_, At<14>, {}, [&] { return m.Close(); }},
+      {&master_, At<9, void*>, {P(&recorder_)}, [&] { return m.SetActiveDiscRecorder(r); }},
+      {&master_, At<9, void*>, {0}, [&] { return m.SetActiveDiscRecorder(nullptr); }},
+      {&recorder_, At<8, BSTR*>, {}, [&] { return r->GetPath(&text); }},
+      {&recorder_, At<17>, {}, [&] { return r->Close(); }},
+      {&joliet_, At<6, void*, long>, {P(storageI), 1}, [&] { return j->AddData(*storage, 1); }},
+      {&joliet_, At<8, void*>, {P(&props_)}, [&] { return j->SetJolietProperties(*p); }},
+      {&shell_, At<5, BOOL*>, {}, [&] { return shell->HasRecordableDrive(&has); }},
+      {&master2_, At<8, LONG, BSTR*>, {2}, [&] { return master2->GetItem(2, &text); }},
+      {&recorder2_, At<13, BSTR>, {'{', '}'}, [&] { return r2.InitializeDiscRecorder(u"{}"); }},
+      {&recorder2_, At<7>, {}, [&] { return r2.EjectMedia(); }},
+      {&writer2_, At<12, void*>, {P(&recorder2_)}, [&] { return w2.PutRecorder(r2); }},
+      {&writer2_, At<30, BSTR>, {'T', 'v'}, [&] { return w2.PutClientName(u"Tv"); }},
+      {&writer2_, At<41, void*>, {P(streamI)}, [&] { return w2.Write(*image); }},
   };
-  for (const Row& row : rows) {
-    SCOPED_TRACE("row " + std::to_string(&row - rows));
-    FakeCom& object = *row.object;
-    object.table[row.method.first] = row.method.second;
-    object.calls.clear(), object.args.clear(), object.text.clear();
-    object.result = kFailed;
-    EXPECT_EQ(row.call(), kFailed);
-    object.result = S_OK;
-    EXPECT_EQ(object.calls, std::vector<size_t>{row.method.first});
-    EXPECT_EQ(object.args, row.args);
-    EXPECT_EQ(object.text, row.text);
+  for (const auto& [object, method, args, call] : rows) {
+    SCOPED_TRACE("slot " + std::to_string(method.first));
+    object->table[method.first] = method.second;
+    object->calls.clear(), object->args.clear();
+    object->result = kFailed;
+    EXPECT_EQ(call(), kFailed);
+    object->result = S_OK;
+    EXPECT_EQ(object->calls, std::vector<size_t>{method.first});
+    EXPECT_EQ(object->args, args);
     EXPECT_TRUE(text.empty());
   }
   EXPECT_FALSE(has);
@@ -354,155 +276,104 @@ TEST_F(Win32DiscRecordingTest, EachCallReachesItsSlotWithItsArgumentsAndResult) 
   EXPECT_EQ(text, u"{a1b2}");
 }
 
-// Formats are counted and their enumerator released; a disc master without Joliet hands out
-// none; the system's compound files take bytes written and copy them as far as asked; objects of
-// another kind are refused without a call; a stream not found drops the one the caller held.
-TEST_F(Win32DiscRecordingTest, FormatsStreamsAndObjectsOfAnotherKind) {
-  formats_.formats = {imapi::kIidRedbookDiscMaster, imapi::kIidJolietDiscMaster};
-  uint32_t fetched = 99;
-  EXPECT_EQ(master->EnumFormats(10, &fetched), S_FALSE);
-  EXPECT_EQ(fetched, 2u);
-  EXPECT_EQ(master->EnumFormats(1, &fetched), S_OK);
-  EXPECT_EQ(fetched, 1u);
-  master_.result = kFailed;
-  EXPECT_EQ(master->EnumFormats(10, &fetched), kFailed);
-  EXPECT_EQ(fetched, 0u);
-  EXPECT_EQ(formats_.args, (std::vector<int64_t>{10, 1}));
+// Formats are counted, their enumerator released; Joliet only when offered; system streams copy.
+TEST_F(Win32DiscRecordingTest, FormatsJolietAndStreams) {
+  formats_.formats = {imapi::kIidRedbookDiscMaster, imapi::kIidJolietDiscMaster, IID_IUnknown};
+  uint32_t got[3] = {99, 99, 99};
+  const HResult results[] = {master->EnumFormats(1, &got[0]), master->EnumFormats(10, &got[1]),
+                             (master_.result = kFailed, master->EnumFormats(10, &got[2]))};
+  EXPECT_EQ(std::vector<HResult>(results, results + 3),
+            (std::vector<HResult>{S_OK, S_FALSE, kFailed}));
+  EXPECT_EQ(std::vector<uint32_t>(got, got + 3), (std::vector<uint32_t>{1, 2, 0}));
   EXPECT_EQ(formats_.references, 0);
   master_.result = S_OK;
-  std::unique_ptr<platform::JolietFormat> joliet;
+  std::unique_ptr<JolietFormat> joliet;
   ASSERT_EQ(master->QueryJoliet(&joliet), S_OK);
 
-  const std::vector<uint8_t> bytes(5000, 0x5A);
-  std::unique_ptr<platform::DiscStorage> storage;
-  std::unique_ptr<platform::DiscStream> writing, reading, copy;
-  ASSERT_EQ(recording_->CreateTemporaryStorage(platform::kStgmCreateReadWriteExclusive, &storage),
-            S_OK);
-  ASSERT_EQ(storage->CreateStream(u"iso", platform::kStgmCreateWriteExclusive, &writing), S_OK);
+  std::unique_ptr<DiscStream> reading, copy;
   uint32_t written = 0;
-  EXPECT_EQ(writing->Write(bytes.data(), 5000, &written), S_OK);
+  EXPECT_EQ(image->Write(std::string(5000, 'Z').data(), 5000, &written), S_OK);
   EXPECT_EQ(written, 5000u);
-  writing.reset();  // an exclusive stream opens again only once it is closed
-  ASSERT_EQ(storage->OpenStream(u"iso", platform::kStgmReadExclusive, &reading), S_OK);
-  ASSERT_EQ(storage->CreateStream(u"copy", platform::kStgmCreateWriteExclusive, &copy), S_OK);
+  image.reset();  // an exclusive stream opens again only once it is closed
+  ASSERT_EQ(storage->OpenStream(u"iso", kStgmReadExclusive, &reading), S_OK);
+  ASSERT_EQ(storage->CreateStream(u"copy", kStgmCreateWriteExclusive, &copy), S_OK);
   EXPECT_EQ(reading->CopyTo(*copy, 4999), S_OK);
   STATSTG copied = {};
-  ASSERT_EQ(platform::Win32StreamInterface(*copy)->Stat(&copied, STATFLAG_NONAME), S_OK);
+  ASSERT_EQ(Win32StreamInterface(*copy)->Stat(&copied, STATFLAG_NONAME), S_OK);
   EXPECT_EQ(copied.cbSize.QuadPart, 4999u);
 
-  fakes::FakeDiscRecording other;
-  std::unique_ptr<platform::Recorder2Object> otherRecorder;
-  std::unique_ptr<platform::DiscStorage> otherStorage;
-  other.CreateRecorder2(&otherRecorder);
-  other.CreateTemporaryStorage(0, &otherStorage);
-  platform::PropertyValue stream = Value(platform::kVtStream, 0);
-  const auto properties = Properties(props_.Unknown());
-  EXPECT_EQ(properties->Write(8, stream, 2), platform::kEPointer);
-  joliet_.calls.clear();
-  otherStorage->CreateStream(u"iso", 0, &stream.stream);
-  for (const HResult result :
-       {writer2->PutRecorder(*otherRecorder), writer2->Write(*stream.stream),
-        joliet->AddData(*otherStorage, 1), reading->CopyTo(*stream.stream, 16),
-        properties->Write(8, stream, 2)}) {
-    EXPECT_EQ(result, platform::kEPointer);
-  }
-  EXPECT_TRUE(writer2_.calls.empty() && joliet_.calls.empty() && props_.args.empty());
   master_.interfaceId = imapi::kIidRedbookDiscMaster;
   EXPECT_EQ(master->QueryJoliet(&joliet), E_NOINTERFACE);
   EXPECT_EQ(joliet, nullptr);
-  EXPECT_EQ(storage->OpenStream(u"bootimg", platform::kStgmReadExclusive, &copy),
-            STG_E_FILENOTFOUND);
+  EXPECT_EQ(storage->OpenStream(u"bootimg", kStgmReadExclusive, &copy), STG_E_FILENOTFOUND);
   EXPECT_EQ(copy, nullptr);
 }
 
-// On the system's own property storage every type the CD job writes comes back as written
-// and is listed with its type; an absent property reads empty; other types are refused.
-TEST_F(Win32DiscRecordingTest, SystemPropertiesComeBackAsWritten) {
-  IStorage* created = nullptr;
-  ASSERT_EQ(StgCreateDocfile(nullptr, platform::kStgmCreateReadWriteExclusive, 0, &created), S_OK);
-  const platform::win32_disc::ComReference<IStorage> storage(created);
-  IPropertySetStorage* sets = nullptr;
-  ASSERT_EQ(storage->QueryInterface(IID_IPropertySetStorage, reinterpret_cast<void**>(&sets)),
-            S_OK);
+// The system's property storage gives every type back as written; a stand-in's streams, as held.
+TEST_F(Win32DiscRecordingTest, PropertiesComeBackAsWrittenAndStreamsKeepTheirOwnReference) {
   IPropertyStorage* system = nullptr;
-  const HRESULT made = sets->Create(imapi::kIidJolietDiscMaster, nullptr, PROPSETFLAG_DEFAULT,
-                                    platform::kStgmCreateReadWriteExclusive, &system);
-  sets->Release();
-  ASSERT_EQ(made, S_OK);
-  const platform::win32_disc::ComReference<IPropertyStorage> held(system);
+  ASSERT_EQ(StgCreatePropStg(reinterpret_cast<IUnknown*>(Win32StreamInterface(*image)),
+                             imapi::kIidJolietDiscMaster, nullptr, PROPSETFLAG_DEFAULT, 0, &system),
+            S_OK);
+  const win32_disc::ComReference<IPropertyStorage> held(system);
   const auto properties = Properties(reinterpret_cast<IUnknown*>(system));
   ASSERT_NE(properties, nullptr);
 
-  const platform::PropertyValue rows[] = {Value(platform::kVtI2, -2),
-                                          Value(platform::kVtBool, -1),
-                                          Value(platform::kVtBstr, 0, u"Tal"),
-                                          Value(platform::kVtUi1, 200),
-                                          Value(platform::kVtUi2, 65535),
-                                          Value(platform::kVtI4, -100000),
-                                          Value(platform::kVtLpwstr, 0, u"VOLUME")};
+  const PropertyValue rows[] = {{kVtI2, -2, {}, {}},          {kVtBool, 1, {}, {}},
+                                {kVtBstr, 0, u"Tal", {}},     {kVtUi1, 200, {}, {}},
+                                {kVtUi2, 65535, {}, {}},      {kVtI4, -100000, {}, {}},
+                                {kVtLpwstr, 0, u"VOLUME", {}}};
   std::vector<std::pair<uint32_t, uint16_t>> expected, listed;
   for (uint32_t id = 0; id < std::size(rows); ++id) {
+    PropertyValue value;
     ASSERT_EQ(properties->Write(id + 3, rows[id], 2), S_OK) << id;
     expected.push_back({id + 3, rows[id].type});
-  }
-  for (uint32_t id = 0; id < std::size(rows); ++id) {
-    platform::PropertyValue value;
     EXPECT_EQ(properties->Read(id + 3, &value), S_OK) << id;
     EXPECT_EQ(std::tie(value.type, value.number, value.text),
               std::tie(rows[id].type, rows[id].number, rows[id].text));
   }
-  std::unique_ptr<platform::PropertyEnumerator> enumerator;
+  std::unique_ptr<PropertyEnumerator> enumerator;
   ASSERT_EQ(properties->Enum(&enumerator), S_OK);
   std::pair<uint32_t, uint16_t> entry;
-  HResult result;
-  while ((result = enumerator->Next(&entry.first, &entry.second)) == S_OK && listed.size() < 20) {
+  while (listed.size() < 20 && enumerator->Next(&entry.first, &entry.second) == S_OK) {
     listed.push_back(entry);
   }
-  EXPECT_EQ(result, S_FALSE);
+  EXPECT_EQ(enumerator->Next(&entry.first, &entry.second), S_FALSE);
   std::sort(listed.begin(), listed.end());
   EXPECT_EQ(listed, expected);
 
-  platform::PropertyValue value = Value(platform::kVtBstr, 9, u"left over");
+  PropertyValue value{kVtBstr, 9, u"left over", {}};
   EXPECT_EQ(properties->Read(77, &value), S_FALSE);
   EXPECT_EQ(std::tie(value.type, value.number, value.text),
-            std::make_tuple(platform::kVtEmpty, int64_t{0}, std::u16string()));
-  EXPECT_EQ(properties->Write(20, Value(VT_R8, 1), 2), DISP_E_BADVARTYPE);
+            std::make_tuple(kVtEmpty, int64_t{0}, std::u16string()));
+  EXPECT_EQ(properties->Write(20, PropertyValue{VT_R8, 1, {}, {}}, 2), DISP_E_BADVARTYPE);
   EXPECT_EQ(properties->Read(20, &value), S_FALSE);
-}
 
-// On a stand-in property storage: the selector and the first new id pass through, values go
-// out as typed, and a stream read as VT_STREAM, or as an unknown asked for its stream, holds
-// one reference of its own and writes back as the same object.
-TEST_F(Win32DiscRecordingTest, StreamPropertiesKeepTheirOwnReference) {
-  const std::unique_ptr<platform::PropertySet> properties = Properties(props_.Unknown());
-  ASSERT_NE(properties, nullptr);
+  // A stand-in: selector and first new id pass through; a stream read holds its own reference.
+  const auto stand = Properties(props_.Unknown());
+  ASSERT_NE(stand, nullptr);
   for (const VARTYPE type : {VT_STREAM, VT_UNKNOWN}) {
-    SCOPED_TRACE(type);
     props_.readAs = type;
     props_.args.clear();
-    platform::PropertyValue value;
-    ASSERT_EQ(properties->Read(8, &value), S_OK);
-    EXPECT_EQ(value.type, type);
-    ASSERT_NE(value.stream, nullptr);
+    PropertyValue read;
+    ASSERT_EQ(stand->Read(8, &read), S_OK);
+    EXPECT_EQ(read.type, type);
+    ASSERT_NE(read.stream, nullptr);
     EXPECT_EQ(stream_.references, 1);  // PropVariantClear took the read's own
-    EXPECT_EQ(platform::Win32StreamInterface(*value.stream), reinterpret_cast<IStream*>(&stream_));
-    ASSERT_EQ(properties->Write(8, value, type), S_OK);
+    EXPECT_EQ(Win32StreamInterface(*read.stream), reinterpret_cast<IStream*>(&stream_));
+    ASSERT_EQ(stand->Write(8, read, type), S_OK);
     EXPECT_EQ(props_.args, (std::vector<int64_t>{1, 1, 8, 1, 1, 8, type}));
     EXPECT_EQ(props_.written.vt, type);
     EXPECT_EQ(props_.written.punkVal, stream_.Unknown());
-    value.stream.reset();
+    read.stream.reset();
     EXPECT_EQ(stream_.references, 0);
   }
   stream_.interfaceId = IID_IStorage;  // an unknown that is no stream fails the read
-  platform::PropertyValue value;
-  EXPECT_EQ(properties->Read(8, &value), E_NOINTERFACE);
+  EXPECT_EQ(stand->Read(8, &value), E_NOINTERFACE);
   EXPECT_EQ(value.stream, nullptr);
-  ASSERT_EQ(properties->Write(4, Value(platform::kVtBool, 1), 2), S_OK);
-  EXPECT_EQ(props_.written.vt, VT_BOOL);
-  EXPECT_EQ(props_.written.boolVal, 1);  // as given, not made VARIANT_TRUE
-  ASSERT_EQ(properties->Write(5, Value(platform::kVtBstr, 0, std::u16string(u"Tal\0vo", 6)), 2),
-            S_OK);
-  EXPECT_EQ(props_.text, std::wstring(L"Tal\0vo", 6));
+  props_.args.clear();
+  ASSERT_EQ(stand->Write(5, PropertyValue{kVtBstr, 0, std::u16string(u"Tal\0vo", 6), {}}, 2), S_OK);
+  EXPECT_EQ(props_.args, (std::vector<int64_t>{1, 1, 5, 'T', 'a', 'l', 0, 'v', 'o', 2}));
 }
 
 }  // namespace
