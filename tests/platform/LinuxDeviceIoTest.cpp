@@ -15,6 +15,7 @@
 #include <tuple>
 #include <utility>
 
+#include "platform/File.h"
 #include "tests/support/TestFiles.h"
 
 namespace {
@@ -29,7 +30,6 @@ constexpr char kDriveA[] = "\\\\.\\A:";
 constexpr size_t kFloppyBytes = 1474560, kCylinderBytes = 18432;
 // One DISK_GEOMETRY: 80 cylinders, media type 2 (3.5" 1.44 MB), 2 heads, 18 x 512 bytes.
 const Bytes k144Record = {80, 0, 0, 0, 0, 0, 0, 0, 2, 0, 0, 0, 2, 0, 0, 0, 18, 0, 0, 0, 0, 2, 0, 0};
-// The flags the floppy writer opens a drive with.
 const platform::DeviceOpenFlags kDriveFlags = {
     platform::kGenericRead | platform::kGenericWrite,
     platform::kFileShareRead | platform::kFileShareWrite, platform::kOpenExisting,
