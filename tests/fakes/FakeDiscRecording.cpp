@@ -17,16 +17,10 @@ using Bytes = std::vector<uint8_t>;
 template <typename Object>
 using Out = std::unique_ptr<Object>*;
 const HResult kInvalidArg = static_cast<HResult>(0x80070057u);
+const auto Narrow = [](const std::u16string& t) { return std::string(t.begin(), t.end()); };
+const auto Number = [](int64_t number) { return " " + std::to_string(number); };
 
-std::string Narrow(const std::u16string& text) {
-  return std::string(text.begin(), text.end());
-}
-std::string Number(int64_t number) {
-  return " " + std::to_string(number);
-}
-
-// The Joliet properties that IMAPI lists: id, type and value of the boot record fields and
-// of one other.
+// IMAPI's Joliet properties: id, type and value of the boot record fields and one other.
 const struct {
   uint32_t id;
   uint16_t type;
@@ -35,35 +29,29 @@ const struct {
 } kJoliet[] = {{4, p::kVtBool, 0, u""}, {5, p::kVtBstr, 0, u"old"}, {6, p::kVtUi1, 9, u""},
                {7, p::kVtUi1, 9, u""},  {8, p::kVtStream, 0, u""},  {9, p::kVtI4, 77, u""}};
 
-// A new fake object as `out`, unless the script fails the call logged as `line`.
-template <typename Object>
-HResult Make(FakeDiscRecording& owner, const std::string& line, Out<Object> out,
-             HResult failure = kEFail, int number = 0);
-
-// One fake object that answers as whichever of the recording's interfaces it was made
-// for: `name` is a recorder's path or a stream's name, `number` a storage's. It counts
-// itself alive until it is released.
-class FakeObject : public p::ShellCdBurnObject,
-                   public p::DiscMasterObject,
-                   public p::RecorderEnumeration,
-                   public p::RecorderObject,
-                   public p::JolietFormat,
-                   public p::PropertySet,
-                   public p::PropertyEnumerator,
-                   public p::DiscStorage,
-                   public p::DiscStream,
-                   public p::DiscMaster2Object,
-                   public p::Recorder2Object,
-                   public p::DataWriter2Object {
+// One object answering as whichever interface it was made for: `name` is a recorder's path
+// or a stream's name, `number` a storage's. It counts itself alive until released.
+template <typename... Interfaces>
+struct AllOf : Interfaces... {};
+class FakeObject : public AllOf<p::ShellCdBurnObject, p::DiscMasterObject, p::RecorderEnumeration,
+                                p::RecorderObject, p::JolietFormat, p::PropertySet,
+                                p::PropertyEnumerator, p::DiscStorage, p::DiscStream,
+                                p::DiscMaster2Object, p::Recorder2Object, p::DataWriter2Object> {
  public:
   FakeObject(FakeDiscRecording& owner, std::string name, int number, std::shared_ptr<Bytes> data)
       : owner_(owner), name_(std::move(name)), number_(number), data_(std::move(data)) {
     owner_.Count(+1);
   }
   ~FakeObject() override { owner_.Count(-1); }
+  // A new object as `out`, unless the script fails the call logged as `line`.
+  template <typename Object>
+  static HResult Make(FakeDiscRecording& owner, const std::string& line, Out<Object> out,
+                      HResult failure = kEFail, int number = 0) {
+    if (owner.Call(line, failure)) return failure;
+    *out = std::make_unique<FakeObject>(owner, "", number, nullptr);
+    return kSOk;
+  }
   HResult Call(const std::string& line) { return owner_.Call(line); }
-
-  // The shell object, IMAPI's disc master, its recorder list and recorders.
   HResult HasRecordableDrive(bool* hasOne) override {
     *hasOne = owner_.hasRecordableDrive;
     return Call("HasRecordableDrive");
@@ -78,8 +66,8 @@ class FakeObject : public p::ShellCdBurnObject,
   }
   HResult SetActiveDiscRecorder(p::RecorderObject* recorder) override {
     auto* fake = dynamic_cast<FakeObject*>(recorder);
-    owner_.activeRecorder = fake ? fake->name_ : std::string();
-    Call("SetActiveDiscRecorder " + owner_.activeRecorder);
+    active_ = fake ? fake->name_ : std::string();
+    Call("SetActiveDiscRecorder " + active_);
     return fake ? kSOk : kInvalidArg;
   }
   HResult QueryJoliet(Out<p::JolietFormat> o) override {
@@ -88,25 +76,22 @@ class FakeObject : public p::ShellCdBurnObject,
   // Without an active recorder the disc write fails by IMAPI's own rule.
   HResult RecordDisc(bool simulate, bool eject) override {
     Call(std::string("RecordDisc ") + (simulate ? "simulate" : "real") + (eject ? " eject" : ""));
-    return owner_.activeRecorder.empty() ? static_cast<HResult>(0xC0040404u) : owner_.recordResult;
+    return active_.empty() ? static_cast<HResult>(0xC0040404u) : owner_.recordResult;
   }
   HResult Close() override {  // the disc master's, or a recorder's (which has a path)
     return Call(name_.empty() ? "CloseMaster" : "CloseRecorder " + name_);
   }
   HResult Next(Out<p::RecorderObject> recorder, uint32_t* fetched) override {
     Call("NextRecorder");
-    *fetched = next_ < owner_.recorderPaths.size() ? 1 : 0;
-    if (*fetched == 1)
-      *recorder = std::make_unique<FakeObject>(owner_, owner_.recorderPaths[next_++], 0, nullptr);
-    return *fetched == 1 ? kSOk : p::kSFalse;
+    if ((*fetched = next_ < owner_.recorderPaths.size() ? 1 : 0) == 0) return p::kSFalse;
+    *recorder = std::make_unique<FakeObject>(owner_, owner_.recorderPaths[next_++], 0, nullptr);
+    return kSOk;
   }
   HResult GetPath(std::u16string* path) override {
     if (Call("GetPath " + name_)) return kEFail;
     path->assign(name_.begin(), name_.end());
     return kSOk;
   }
-
-  // Joliet, its property set and the set's enumerator.
   HResult GetJolietProperties(Out<p::PropertySet> o) override {
     return Make(owner_, "GetJolietProperties", o);
   }
@@ -127,17 +112,14 @@ class FakeObject : public p::ShellCdBurnObject,
   }
   HResult Read(uint32_t id, p::PropertyValue* value) override {
     Call("ReadMultiple" + Number(id));
-    for (const auto& property : kJoliet) {
-      if (property.id != id) continue;
-      value->type = property.type;
-      value->number = property.number;
-      value->text = property.text;
-      if (property.type == p::kVtStream)
-        value->stream =
-            std::make_unique<FakeObject>(owner_, "property", 0, std::make_shared<Bytes>());
-      return kSOk;
-    }
-    return p::kSFalse;
+    const auto* property = std::find_if(std::begin(kJoliet), std::end(kJoliet),
+                                        [id](const auto& known) { return known.id == id; });
+    if (property == std::end(kJoliet)) return p::kSFalse;
+    *value = {property->type, property->number, property->text, nullptr};
+    if (property->type == p::kVtStream)
+      value->stream =
+          std::make_unique<FakeObject>(owner_, "property", 0, std::make_shared<Bytes>());
+    return kSOk;
   }
   // Logged as "WriteMultiple <id> <type> <number> <text> [stream] <first new id>".
   HResult Write(uint32_t id, const p::PropertyValue& value, uint32_t firstNewId) override {
@@ -146,8 +128,7 @@ class FakeObject : public p::ShellCdBurnObject,
     return Call("WriteMultiple" + Number(id) + Number(value.type) + Number(value.number) + " " +
                 Narrow(value.text) + (stream != nullptr ? " stream" : "") + Number(firstNewId));
   }
-
-  // Storages log "CreateStream <name> <storage number> <mode>"; creating replaces a stream.
+  // Storages log "<call> <name> <storage number> <mode>"; creating replaces a stream.
   HResult CreateStream(const std::u16string& name, uint32_t mode, Out<p::DiscStream> o) override {
     return Stream("CreateStream ", Narrow(name), mode, o);
   }
@@ -171,8 +152,6 @@ class FakeObject : public p::ShellCdBurnObject,
     position_ += available;
     return target.Write(data_->data() + position_ - available, uint32_t(available), &written);
   }
-
-  // IMAPI2's disc master, recorder and data writer.
   HResult GetItem(int32_t index, std::u16string* uniqueId) override {
     Call("GetItem" + Number(index));
     if (index < 0 || static_cast<size_t>(index) >= owner_.imapi2Recorders.size())
@@ -210,23 +189,15 @@ class FakeObject : public p::ShellCdBurnObject,
     *stream = std::make_unique<FakeObject>(owner_, name, 0, streams_[name]);
     return kSOk;
   }
-
   FakeDiscRecording& owner_;
   const std::string name_;
   const int number_;
   std::shared_ptr<Bytes> data_;                            // a stream's bytes
   std::map<std::string, std::shared_ptr<Bytes>> streams_;  // a storage's streams
+  std::string active_;                                     // a disc master's active recorder
   uint64_t position_ = 0;
   size_t next_ = 0;
 };
-
-template <typename Object>
-HResult Make(FakeDiscRecording& owner, const std::string& line, Out<Object> out, HResult failure,
-             int number) {
-  if (owner.Call(line, failure)) return failure;
-  *out = std::make_unique<FakeObject>(owner, "", number, nullptr);
-  return kSOk;
-}
 
 }  // namespace
 
@@ -242,40 +213,33 @@ HResult FakeDiscRecording::Call(const std::string& line, HResult failure) {
   std::lock_guard<p::Lock> guard(lock_);
   log_.push_back(stageWatch != nullptr ? std::to_string(stageWatch->load()) + " " + line : line);
   comDepth_ += call == "CoUninitialize" ? -1 : call.rfind("CoInitialize", 0) == 0 ? 1 : 0;
-  const int occurrence = ++occurrences_[call];
   const bool fails = failing.count(call) > 0 ||
-                     failing.count(call + "#" + std::to_string(occurrence)) > 0 ||
+                     failing.count(call + "#" + std::to_string(++occurrences_[call])) > 0 ||
                      (!argument.empty() && failing.count(call + ":" + argument) > 0);
   return fails ? failure : kSOk;
 }
 
-HResult FakeDiscRecording::CreateShellCdBurn(Out<p::ShellCdBurnObject> o) {
-  return Make(*this, "CreateShellCdBurn", o, p::kClassNotRegistered);
-}
-HResult FakeDiscRecording::CreateDiscMaster(Out<p::DiscMasterObject> o) {
-  return Make(*this, "CreateDiscMaster", o, p::kClassNotRegistered);
-}
-HResult FakeDiscRecording::CreateDiscMaster2(Out<p::DiscMaster2Object> o) {
-  return Make(*this, "CreateDiscMaster2", o, p::kClassNotRegistered);
-}
-HResult FakeDiscRecording::CreateRecorder2(Out<p::Recorder2Object> o) {
-  return Make(*this, "CreateRecorder2", o, p::kClassNotRegistered);
-}
-HResult FakeDiscRecording::CreateDataWriter2(Out<p::DataWriter2Object> o) {
-  return Make(*this, "CreateDataWriter2", o, p::kClassNotRegistered);
-}
+#define FAKE_CREATE(Name, Object)                                     \
+  HResult FakeDiscRecording::Name(Out<p::Object> o) {                 \
+    return FakeObject::Make(*this, #Name, o, p::kClassNotRegistered); \
+  }
+FAKE_CREATE(CreateShellCdBurn, ShellCdBurnObject)
+FAKE_CREATE(CreateDiscMaster, DiscMasterObject)
+FAKE_CREATE(CreateDiscMaster2, DiscMaster2Object)
+FAKE_CREATE(CreateRecorder2, Recorder2Object)
+FAKE_CREATE(CreateDataWriter2, DataWriter2Object)
 HResult FakeDiscRecording::CreateTemporaryStorage(uint32_t mode, Out<p::DiscStorage> o) {
   char line[48];
   std::snprintf(line, sizeof line, "CreateTemporaryStorage 0x%X", mode);
-  return Make(*this, line, o, kEFail, ++storages_);
+  return FakeObject::Make(*this, line, o, kEFail, ++storages_);
 }
 
 // Too small a buffer fails the call; the targets end with two zeros.
 uint32_t FakeDiscRecording::QueryDosDevice(const std::string& name, char* buffer, uint32_t size) {
-  auto it = dosDevices.find(name);
+  const auto it = dosDevices.find(name);
   if (it == dosDevices.end() || it->second.size() + 2 > size) return 0;
-  std::memcpy(buffer, it->second.data(), it->second.size());
-  buffer[it->second.size()] = buffer[it->second.size() + 1] = '\0';
+  std::memcpy(buffer, it->second.c_str(), it->second.size() + 1);
+  buffer[it->second.size() + 1] = '\0';
   return static_cast<uint32_t>(it->second.size() + 2);
 }
 
