@@ -1,6 +1,5 @@
 #!/usr/bin/env bash
-# installer-export refuses devices, FIFO, socket, folder and link to a device unchanged; '-' is
-# a pipe; a closed pipe, a planted OUT.partial link and a full file system are reported.
+# installer-export: devices, FIFO, socket, folder, device link refused; '-'; closed pipe, OUT.partial, full disk.
 . "$(dirname "$0")/lib.sh"
 need mknod mkfifo timeout cmp stat
 dat=$built/install.dat

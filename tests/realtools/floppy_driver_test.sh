@@ -1,6 +1,5 @@
 #!/usr/bin/env bash
-# The floppy job on the kernel's floppy driver in a QEMU guest (Debian's kernel, cached in
-# CACHE_DIR); the host changes the disk in A: through QEMU's monitor when the guest asks.
+# The floppy job on Debian's kernel floppy driver in a QEMU guest; the host swaps disks via the monitor.
 . "$(dirname "$0")/lib.sh"
 need qemu-system-x86_64 qemu-system-i386 busybox gzip ldd fsck.fat mkfs.fat cmp timeout mkfifo
 ! ldd "$(command -v busybox)" >/dev/null 2>&1 || skip "busybox is not the static build (busybox-static)"
@@ -23,7 +22,6 @@ if [ ! -f "$cache/ready" ]; then  # the kernel and the modules the guest loads, 
   echo "$package" >"$cache/ready"
 fi
 
-# The initramfs: busybox, the modules, the installer with its libraries, the sample data file.
 mkdir -p root/{bin,dev,proc,sys,mnt,run}
 cp "$(command -v busybox)" root/bin/ && cp -r "$cache/modules" root/ && cp "$installer" root/installer
 cp "$built/install.dat" root/run/ && install -m 755 "$here/floppy_driver_guest_init.sh" root/init
@@ -72,8 +70,7 @@ boot() {  # NAME FDTEST QEMU-OPTIONS...
   ! grep '^@@ .* failed$' $name.log || fail "the $name guest could not set up a case"
 }
 
-# Case NAME (in NAME.case) exited 0 with success, or with "fail" not 0 without, printing LINE.
-check_case() {  # LOG NAME 0|fail [LINE]
+check_case() {  # LOG NAME 0|fail [LINE]: NAME.case succeeded (0) or failed, printing LINE
   local code
   sed -n "/^@@ begin $2\$/,/^@@ end $2 /p" "$1" >$2.case
   code=$(sed -n "s/^@@ end $2 exit=\([0-9]*\)\$/\1/p" $2.case)

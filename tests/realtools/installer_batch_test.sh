@@ -1,6 +1,5 @@
 #!/usr/bin/env bash
-# Batch mode: both jobs write what installer-export writes; nocd, a locked drive, no data file
-# and bad options are refused.
+# Batch jobs write what installer-export writes; nocd, a locked drive, no data file, bad options refused.
 . "$(dirname "$0")/lib.sh"
 need fsck.fat cmp timeout truncate flock
 mkdir run && cp "$built/install.dat" run/ && truncate -s $floppy_bytes run/{floppy,spare,busy}.img
@@ -8,8 +7,7 @@ mkdir run && cp "$built/install.dat" run/ && truncate -s $floppy_bytes run/{flop
 run() {  # NAME 0|2|fail ARGS...: the installer in run/ (under $wrap), output in NAME.out, NAME.err
   local name=$1 expected=$2 status=0
   shift 2
-  # shellcheck disable=SC2086 # $wrap is a command line
-  (cd run && timeout 45 ${wrap:-} "$installer" "$@") >"$name.out" 2>"$name.err" || status=$?
+  (cd run && timeout 45 ${wrap:-} "$installer" "$@")  # shellcheck disable=SC2086 >"$name.out" 2>"$name.err" || status=$?
   [ $status != 124 ] || fail "installer $* did not end within 45 s"
   if [ "$expected" = fail ]; then [ $status != 0 ]; else [ $status = "$expected" ]; fi ||
     fail "installer $* exited $status: $(cat "$name.out" "$name.err")"

@@ -1,29 +1,21 @@
 #!/usr/bin/env bash
-# The terminal dialog in tmux: f, Escape writes nothing; f, Enter writes A: as the export does;
-# Enter, x leave the terminal in its line mode.
+# The terminal dialog in tmux: f Esc writes nothing, f Enter writes the export, x restores line mode.
 . "$(dirname "$0")/lib.sh"
 need tmux cmp timeout truncate
 tmux_() { tmux -L "installer_tmux_test_$$" "$@"; }  # a server of our own, away from any user's
 on_exit "tmux_ kill-server"
 cp "$built/install.dat" . && truncate -s $floppy_bytes floppy.img
 
-cat >pane.sh <<PANE
-cd '$work'
-stty -a | grep -o -- '-\?icanon' >mode.before
-'$installer' --drive A=floppy.img
-echo \$? >exit.code
-stty -a | grep -o -- '-\?icanon' >mode.after
-sleep 60
-PANE
-tmux_ -f /dev/null new-session -d -x 100 -y 40 "bash '$work/pane.sh'"
+mode="stty -a | grep -o -- '-\\?icanon'"
+tmux_ -f /dev/null new-session -d -x 100 -y 40 \
+  "cd '$work'; $mode >mode.before; '$installer' --drive A=floppy.img; echo \$? >exit.code; $mode >mode.after; sleep 60"
 
 wait_for() {  # [gone] TEXT: up to 20 s until the pane shows TEXT (with "gone", no longer does)
   local shown=1 _
   [ "$1" != gone ] || { shown=0; shift; }
   for _ in $(seq 200); do
     tmux_ capture-pane -p >screen 2>/dev/null || true
-    [ $(($(grep -cF -- "$1" screen) > 0)) = $shown ] && return
-    sleep 0.1
+    [ $(($(grep -cF -- "$1" screen) > 0)) = $shown ] && return || sleep 0.1
   done
   fail "after 20 s the pane $([ $shown = 0 ] && echo still shows || echo does not show) '$1': $(cat screen)"
 }
