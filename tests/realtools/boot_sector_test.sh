@@ -38,13 +38,12 @@ mdel -i "$img" ::KERNEL.MAP
 boots "$line"
 
 for line in "only line, no newline $(random_text 10)" ''; do  # no line ending; an empty file
-  printf '%s' "$line" >README.TXT
-  new_floppy "noeol${#line}" README.TXT
+  printf '%s' "$line" >README.TXT && new_floppy "noeol${#line}" README.TXT
   boots "$line"
 done
 
-new_floppy missing && mmd -i "$img" ::README.TXT  # only a directory of that name
-printf 'not the readme\r\n' >OTHER.TXT && mcopy -i "$img" OTHER.TXT ::OTHER.TXT
+printf 'not the readme\r\n' >OTHER.TXT && new_floppy missing  # README.TXT only as a directory:
+mmd -i "$img" ::README.TXT && mcopy -i "$img" OTHER.TXT ::OTHER.TXT
 boots "README.TXT not found"
 
 printf 'never printed\r\n' >README.TXT && new_floppy diskerror README.TXT

@@ -19,22 +19,18 @@ wait_for() {  # [gone] TEXT: up to 20 s until the pane shows TEXT (with "gone", 
   done
   fail "after 20 s the pane $([ $shown = 0 ] && echo still shows || echo does not show) '$1': $(cat screen)"
 }
+press() { tmux_ send-keys "$1" && shift && wait_for "$@"; }  # KEY [gone] TEXT
 
 wait_for "[f] Create Floppy"
 grep -qF "[picture " screen || fail "no picture placeholder: $(cat screen)"
-tmux_ send-keys f
-wait_for "[Enter] OK   [Esc] Cancel"
+press f "[Enter] OK   [Esc] Cancel"
 grep -qF "Write the boot floppy now?" screen || fail "the confirmation is not the floppy's: $(cat screen)"
-tmux_ send-keys Escape
-wait_for gone "[Esc] Cancel"
+press Escape gone "[Esc] Cancel"
 is_zeros floppy.img $floppy_bytes || fail "the floppy was written after Escape"
-tmux_ send-keys f
-wait_for "[Enter] OK   [Esc] Cancel"
-tmux_ send-keys Enter
-wait_for "has been written to the floppy disk in drive A:"
+press f "[Enter] OK   [Esc] Cancel"
+press Enter "has been written to the floppy disk in drive A:"
 grep -qF "(f) Create Floppy - disabled" screen || fail "Create Floppy is not disabled while its message shows"
-tmux_ send-keys Enter
-wait_for "[f] Create Floppy"
+press Enter "[f] Create Floppy"
 wait_for gone "[Enter] OK"
 tmux_ send-keys x
 for _ in $(seq 100); do [ -s mode.after ] && break; sleep 0.1; done

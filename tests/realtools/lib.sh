@@ -58,12 +58,9 @@ boot_prints() {  # NAME LINE QEMU-OPTIONS...: once COM1 ends a line, it holds LI
   timeout 90 qemu-system-i386 -accel tcg -display none -monitor none -no-reboot -serial "file:$log" "$@" 2>"$log.err" &
   pid=$!
   for _ in $(seq 600); do
-    [ "$(tail -c 2 "$log" | od -An -tx1 | tr -d ' \n')" != 0d0a ] && kill -0 $pid 2>/dev/null || break
-    sleep 0.1
+    [ "$(tail -c 2 "$log" | od -An -tx1 | tr -d ' \n')" != 0d0a ] && kill -0 $pid 2>/dev/null && sleep 0.1 || break
   done
-  sleep 0.3  # anything printed after the line shows up
-  kill $pid 2>/dev/null || true
-  wait $pid 2>/dev/null || true
+  { sleep 0.3; kill $pid; wait $pid; } 2>/dev/null || true  # anything printed after the line shows up
   cmp -s "$log" <(printf '%s\r\n' "$line") || fail "$log is not '$line' alone: $(od -c "$log" | head) $(cat "$log.err")"
 }
 boot_floppy() { boot_prints "$1" "$2" -drive "file=$3,if=floppy,format=raw" -boot a; }  # NAME LINE IMG

@@ -1,7 +1,6 @@
 // GoogleTest's thread signal as a polled flag: MinGW's win32 threads lack std::mutex and
 // std::condition_variable. Included ahead of every Windows test source.
 #pragma once
-
 #include <atomic>
 #include <thread>
 

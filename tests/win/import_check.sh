@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
-# PROGRAMs load on Windows 95 and NT 4.0: imports all in imports/allowed-imports.txt (its KERNEL32
-# names in Windows 95's export list, where that list is at hand), OS and subsystem version <= 4.0.
-# Usage: import_check.sh PROGRAM.exe...
+# import_check.sh PROGRAM...: they load on Windows 95 and NT 4.0 (imports in imports/allowed-imports.txt,
+# its KERNEL32 names in Windows 95's export list where at hand; OS and subsystem versions <= 4.0).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 list=$here/imports/allowed-imports.txt
@@ -13,11 +12,8 @@ trap 'rm -rf "$work"' EXIT
 bad=$(awk '!/^#/ && NF && toupper($1) != "MSVCRT.DLL" && $2 != "95"' "$list")
 [ -z "$bad" ] || { printf 'allowed-imports.txt: entries not in Windows 95:\n%s\n' "$bad" >&2; exit 1; }
 awk '!/^#/ && NF { for (i = 3; i <= NF; i++) print toupper($1), $i }' "$list" | sort -u >"$work/allowed"
-if [ -f "$reference" ]; then
-  missing=$(awk '$1 == "KERNEL32.DLL" { print $2 }' "$work/allowed" |
-    comm -23 - <(grep -v '^#' "$reference" | sort -u))
-  [ -z "$missing" ] || { printf 'allowed-imports.txt: KERNEL32 entries that Windows 95 lacks:\n%s\n' "$missing" >&2; exit 1; }
-fi
+missing=$([ ! -f "$reference" ] || awk '$1 == "KERNEL32.DLL" { print $2 }' "$work/allowed" | comm -23 - <(grep -v '^#' "$reference" | sort -u))
+[ -z "$missing" ] || { printf 'allowed-imports.txt: KERNEL32 entries that Windows 95 lacks:\n%s\n' "$missing" >&2; exit 1; }
 
 failed=0
 for program in "$@"; do

@@ -1,10 +1,8 @@
 #!/usr/bin/env bash
-# installer.exe under Wine on Xvfb: without install.dat the "Error" box, then on each Windows
-# version the dialog, its lists, its floppy/recorder probes and Exit; a win7 screenshot is kept.
-# Usage: tests/win/installer_gui_test.sh BUILD_WIN_DIR SAMPLE_DATA_FILE ARTEFACT_DIR (77: skipped)
+# installer.exe under Wine on Xvfb: without install.dat the Error box; per Windows version the dialog, its
+# lists, floppy/recorder probes, Exit; a win7 screenshot. Args: BUILD_WIN_DIR SAMPLE_DATA_FILE ARTEFACT_DIR
 set -euo pipefail
 fail() { echo "FAIL: $*" >&2; exit 1; }
-[ $# -eq 3 ] || { echo "usage: $0 BUILD_WIN_DIR SAMPLE_DATA_FILE ARTEFACT_DIR" >&2; exit 2; }
 for tool in wine wineserver xvfb-run; do
   command -v "$tool" >/dev/null 2>&1 || { echo "SKIP: $tool is not installed"; exit 77; }
 done
@@ -14,9 +12,6 @@ command -v xdotool >/dev/null && command -v import >/dev/null || fail "xdotool o
 
 texts=$(cd "$(dirname "$0")/../../sample/texts" && pwd)/en.txt
 build_dir=$(cd "$1" && pwd) && mkdir -p "$3" && artefacts=$(cd "$3" && pwd)
-for file in "$build_dir/installer.exe" "$build_dir/tests/installer_tests.exe" "$2" "$texts"; do
-  [ -f "$file" ] || fail "$file is missing"
-done
 text() { sed -n "s/^$1 text //p" "$texts"; }
 title=$(text 1000) && [ -n "$title" ] || fail "$texts has no text 1000"
 
@@ -28,11 +23,11 @@ wait_for_window() {  # REGEX SECONDS PID: the first visible window so named whil
   done
   return 1
 }
-expect_exit_0() {  # PID SECONDS WHEN
+expect_exit_0() {  # PID WHEN: it ends within 10 s, with 0
   local code=0
-  timeout "$2" tail --pid="$1" -f /dev/null || fail "$3: the installer did not end"
+  timeout 10 tail --pid="$1" -f /dev/null || fail "$2: the installer did not end"
   wait "$1" || code=$?
-  [ "$code" -eq 0 ] || fail "$3: the installer ended with exit code $code, not 0"
+  [ "$code" -eq 0 ] || fail "$2: the installer ended with exit code $code, not 0"
 }
 # Exit sits at 92,217 (65x15 units) in the 250x239-unit dialog; a unit is 6/4 x 13/8 pixels.
 px() { echo $((($1 * $2 * 2 + $3) / ($3 * 2))); }
@@ -59,15 +54,15 @@ wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/
   wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
     >/dev/null 2>&1 || fail "the Wine registry could not be set"
 mkdir "$scratch/empty" "$scratch/sample"
-cp "$build_dir/installer.exe" "$scratch/empty/" && cp "$build_dir/installer.exe" "$scratch/sample/"
 cp "$2" "$scratch/sample/install.dat"
+for dir in empty sample; do cp "$build_dir/installer.exe" "$scratch/$dir/"; done
 
 start "$scratch/empty" "$scratch/empty.log" 40 -all,trace+win  # the trace names the box's text
 box=$(wait_for_window '^Error$' 40 "$pid") || fail "no window titled Error appeared"
 grep -qF '"Could not load Image and Resource file."' "$scratch/empty.log" ||
   fail "the Error box does not say that the data file could not be loaded"
 xdotool windowfocus --sync "$box" key Return
-expect_exit_0 "$pid" 10 "after its Error box"
+expect_exit_0 "$pid" "after its Error box"
 
 # Version, its paths, the CD list's item, and whether VWIN32, volume handles and the shell's
 # CD burning object are probed (seen in Wine's traces).
@@ -80,25 +75,16 @@ for row in "win95 9x 1050 100" "win98 9x 1050 100" "nt40 nt4 1050 010" "win2k im
   start "$scratch/sample" "$log" 90 -all,trace+listbox,trace+vxd,warn+file,trace+ole
   dialog=$(wait_for_window "^$(printf '%s' "$title" | sed 's/[][\.*^$+?(){}|/]/\\&/g')\$" 60 "$pid") ||
     fail "$version: no window titled \"$title\" appeared"
-  if [ "$version" = win7 ]; then
-    sleep 1  # time to paint the controls and the picture
-    import -window root "$artefacts/installer.png" && [ -s "$artefacts/installer.png" ] ||
-      fail "the screenshot was not written"
-  fi
+  [ "$version" != win7 ] || { sleep 1 && import -window root "$artefacts/installer.png" &&
+    [ -s "$artefacts/installer.png" ] || fail "the screenshot was not written"; }  # painted after 1 s
   click_exit "$dialog"
-  expect_exit_0 "$pid" 10 "$version: after the click on Exit"
+  expect_exit_0 "$pid" "$version: after the click on Exit"
   items=$(grep -o 'added item [0-9]* L"[^"]*"' "$log" | sed 's/.*L"\(.*\)"$/\1/' | paste -sd '|')
-  expected="$(text 1049)|$(text "$cd_item")|$(text 1051)"
-  [ "$items" = "$expected" ] || fail "$version: the lists hold \"$items\", not \"$expected\""
-  probes=""
-  for probe in VWIN32_DIOC_DOS_IOCTL 'Unable to create file L"\\\\.\\A:"' \
-    'CoCreateInstance {fbeb8a05-beee-4442-804e-409d6c4515e9}'; do
-    probes+=$(grep -qiF "$probe" "$log" && echo 1 || echo 0)
-  done
+  [ "$items" = "$(text 1049)|$(text "$cd_item")|$(text 1051)" ] || fail "$version: the lists hold \"$items\""
+  probes=$(for probe in VWIN32_DIOC_DOS_IOCTL 'Unable to create file L"\\\\.\\A:"' \
+    'CoCreateInstance {fbeb8a05-beee-4442-804e-409d6c4515e9}'; do grep -qiF "$probe" "$log" && echo 1 || echo 0; done | tr -d '\n')
   [ "$probes" = "$want" ] || fail "$version: VWIN32, volume and recorder probes were $probes, not $want"
-  INSTALLER_EXPECTED_PATHS=$paths wine "$build_dir/tests/installer_tests.exe" \
-    --gtest_filter='Win32VersionPathTest.*' >"$log.paths" 2>&1 &&
-    grep -q '^\[  PASSED  \] 1 test' "$log.paths" ||
+  INSTALLER_EXPECTED_PATHS=$paths wine "$build_dir/tests/installer_tests.exe" --gtest_filter='Win32VersionPathTest.*' \
+    >"$log.paths" 2>&1 && grep -q '^\[  PASSED  \] 1 test' "$log.paths" ||
     { cat "$log.paths" >&2; fail "$version: the version record does not choose the $paths paths"; }
-  echo "ok: $version took the $paths paths and listed \"$items\""
 done
