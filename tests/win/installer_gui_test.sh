@@ -3,9 +3,7 @@
 # lists, floppy/recorder probes, Exit; a win7 screenshot. Args: BUILD_WIN_DIR SAMPLE_DATA_FILE ARTEFACT_DIR
 set -euo pipefail
 fail() { echo "FAIL: $*" >&2; exit 1; }
-for tool in wine wineserver xvfb-run; do
-  command -v "$tool" >/dev/null 2>&1 || { echo "SKIP: $tool is not installed"; exit 77; }
-done
+for tool in wine wineserver xvfb-run; do command -v "$tool" >/dev/null || { echo "SKIP: no $tool"; exit 77; }; done
 command -v xdotool >/dev/null && command -v import >/dev/null || fail "xdotool or import is missing"
 [ -n "${INSTALLER_GUI_TEST_ON_XVFB:-}" ] ||  # one 24-bit X server for the whole script
   exec xvfb-run -a -s "-screen 0 1024x768x24" env INSTALLER_GUI_TEST_ON_XVFB=1 bash "$0" "$@"
@@ -18,8 +16,7 @@ title=$(text 1000) && [ -n "$title" ] || fail "$texts has no text 1000"
 wait_for_window() {  # REGEX SECONDS PID: the first visible window so named while PID runs
   for ((end = SECONDS + $2; SECONDS < end; )); do
     kill -0 "$3" 2>/dev/null || return 1
-    xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1 | grep . && return 0
-    sleep 0.2
+    xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1 | grep . && return 0 || sleep 0.2
   done
   return 1
 }
