@@ -7,8 +7,7 @@ random_text() { head -c 8192 /dev/urandom | LC_ALL=C tr -dc 'A-Za-z0-9 .,:-' | c
 
 nasm -f bin -o base.img "$source/boot/bootsector.asm"
 [ "$(stat -c %s base.img)" = $((33 * 512)) ] || fail "the base image is not 33 sectors"
-# Jump, NOP; BPB (512, 1, 1, 2 FATs, 224 entries, 2880, F0, 9, 18, 2 heads); drive 0, 29h;
-# "FAT12   "; the signature; the FAT's media entry.
+# Jump, NOP; BPB (512,1,1,2 FATs,224,2880,F0,9,18,2 heads); drive 0, 29h; "FAT12"; signature; media.
 for field in 0:eb 2:90 11:000201010002e000400bf00900120002000000000000000000 36:00 38:29 \
   54:4641543132202020 510:55aa 512:f0ffff; do
   at=${field%:*} value=${field#*:}
@@ -28,14 +27,8 @@ new_floppy() {  # NAME FILE...: the base, its data area filled with 'Z', then FI
 }
 boots() { check_fsck "$img" && boot_floppy "$img" "$1" "$img"; }  # LINE
 
-head -c 1000 /dev/urandom >KERNEL.MAP
-line="Hello from the sample floppy $(random_text 12)"
-printf '%s\r\nsecond line\r\n' "$line" >README.TXT
-new_floppy basic KERNEL.MAP README.TXT
-boots "$line"
-
 # A 1500-byte line, its chain jumping two freed clusters, behind a deleted root entry.
-for file in ONE.BIN TWO.BIN THREE.BIN; do head -c 512 /dev/urandom >$file; done
+head -c 1000 /dev/urandom >KERNEL.MAP && for file in ONE.BIN TWO.BIN THREE.BIN; do head -c 512 /dev/urandom >$file; done
 new_floppy long KERNEL.MAP ONE.BIN TWO.BIN THREE.BIN
 mdel -i "$img" ::ONE.BIN ::TWO.BIN
 line=$(random_text 1500) && printf '%s\nsecond line\n' "$line" >README.TXT
@@ -45,13 +38,12 @@ mdel -i "$img" ::KERNEL.MAP
 boots "$line"
 
 for line in "only line, no newline $(random_text 10)" ''; do  # no line ending; an empty file
-  printf '%s' "$line" >README.TXT
-  new_floppy "noeol${#line}" README.TXT
+  printf '%s' "$line" >README.TXT && new_floppy "noeol${#line}" README.TXT
   boots "$line"
 done
 
-new_floppy missing && mmd -i "$img" ::README.TXT  # only a directory of that name
-printf 'not the readme\r\n' >OTHER.TXT && mcopy -i "$img" OTHER.TXT ::OTHER.TXT
+printf 'not the readme\r\n' >OTHER.TXT && new_floppy missing  # README.TXT only as a directory:
+mmd -i "$img" ::README.TXT && mcopy -i "$img" OTHER.TXT ::OTHER.TXT
 boots "README.TXT not found"
 
 printf 'never printed\r\n' >README.TXT && new_floppy diskerror README.TXT

@@ -1,6 +1,5 @@
 #!/usr/bin/env bash
-# installer-export refuses devices, FIFO, socket, folder and link to a device unchanged; '-' is
-# a pipe; a closed pipe, a planted OUT.partial link and a full file system are reported.
+# installer-export: devices, FIFO, socket, folder, device link refused; '-'; closed pipe, OUT.partial, full disk.
 . "$(dirname "$0")/lib.sh"
 need mknod mkfifo timeout cmp stat
 dat=$built/install.dat
@@ -11,12 +10,9 @@ mkfifo fifo && mkdir folder && ln -s chardev link-to-device
 kinds="chardev fifo folder link-to-device"
 ! python3 -c 'import socket,sys; socket.socket(socket.AF_UNIX).bind(sys.argv[1])' sock 2>/dev/null || kinds+=" sock"
 head -c 1048576 /dev/zero >backing
-loop=$(losetup -f --show backing 2>/dev/null) || echo "  no loop device here: the block device case is skipped"
-if [ -n "$loop" ]; then
-  on_exit "losetup -d '$loop'"
-  mknod blockdev b $((0x$(stat -c %t "$loop"))) $((0x$(stat -c %T "$loop")))
-  kinds+=" blockdev"
-fi
+if loop=$(losetup -f --show backing 2>/dev/null); then
+  on_exit "losetup -d '$loop'"; mknod blockdev b $((0x$(stat -c %t "$loop"))) $((0x$(stat -c %T "$loop"))); kinds+=" blockdev"
+else echo "  no loop device here: the block device case is skipped"; fi
 
 for kind in $kinds; do
   before=$(stat -L -c '%F %t:%T %s' $kind)

@@ -1,14 +1,13 @@
 #!/bin/busybox sh
 # shellcheck shell=dash
-# /init of floppy_driver_test.sh's guest: the floppy job in the cases "fdtest=" names; host
-# lines start with "@@", the job's own come between "@@ begin NAME" and "@@ end NAME exit=CODE".
+# /init of floppy_driver_test.sh's guest: the "fdtest=" cases, host lines "@@", job output in "@@ begin/end".
 /bin/busybox --install -s /bin
 export PATH=/bin
 mount -t devtmpfs dev /dev; mount -t proc proc /proc; mount -t sysfs sys /sys
-while read -r module; do insmod "/modules/$module.ko" || echo "@@ insmod $module failed"; done </modules/order
-echo "@@ $(dmesg -c | sed -n 's/^\[[ 0-9.]*\] //; s/^\(Floppy drive(s): .*\)/\1/p')"  # e.g. "fd0 is 1.44M"
+for module in floppy fat msdos nls_cp437; do insmod "/modules/$module.ko" || echo "@@ insmod $module failed"; done
+echo "@@ $(dmesg -c | sed -n 's/^\[[ 0-9.]*\] //; s/^\(Floppy drive(s): .*\)/\1/p')"
 
-job() {  # NAME [INSTALLER OPTIONS...]: the floppy job, then what the driver logged meanwhile
+job() {  # NAME [INSTALLER OPTIONS...]: the floppy job, then what the driver logged
   name=$1 && shift
   echo "@@ begin $name"
   (cd /run && /installer "$@" --batch create-floppy </dev/null 2>&1)

@@ -1,48 +1,36 @@
 #!/usr/bin/env bash
-# The terminal dialog in tmux: f, Escape writes nothing; f, Enter writes A: as the export does;
-# Enter, x leave the terminal in its line mode.
+# The terminal dialog in tmux: f Esc writes nothing, f Enter writes the export, x restores line mode.
 . "$(dirname "$0")/lib.sh"
 need tmux cmp timeout truncate
 tmux_() { tmux -L "installer_tmux_test_$$" "$@"; }  # a server of our own, away from any user's
 on_exit "tmux_ kill-server"
 cp "$built/install.dat" . && truncate -s $floppy_bytes floppy.img
 
-cat >pane.sh <<PANE
-cd '$work'
-stty -a | grep -o -- '-\?icanon' >mode.before
-'$installer' --drive A=floppy.img
-echo \$? >exit.code
-stty -a | grep -o -- '-\?icanon' >mode.after
-sleep 60
-PANE
-tmux_ -f /dev/null new-session -d -x 100 -y 40 "bash '$work/pane.sh'"
+mode="stty -a | grep -o -- '-\\?icanon'"
+tmux_ -f /dev/null new-session -d -x 100 -y 40 \
+  "cd '$work'; $mode >mode.before; '$installer' --drive A=floppy.img; echo \$? >exit.code; $mode >mode.after; sleep 60"
 
 wait_for() {  # [gone] TEXT: up to 20 s until the pane shows TEXT (with "gone", no longer does)
   local shown=1 _
   [ "$1" != gone ] || { shown=0; shift; }
   for _ in $(seq 200); do
     tmux_ capture-pane -p >screen 2>/dev/null || true
-    [ $(($(grep -cF -- "$1" screen) > 0)) = $shown ] && return
-    sleep 0.1
+    [ $(($(grep -cF -- "$1" screen) > 0)) = $shown ] && return || sleep 0.1
   done
   fail "after 20 s the pane $([ $shown = 0 ] && echo still shows || echo does not show) '$1': $(cat screen)"
 }
+press() { tmux_ send-keys "$1" && shift && wait_for "$@"; }  # KEY [gone] TEXT
 
 wait_for "[f] Create Floppy"
 grep -qF "[picture " screen || fail "no picture placeholder: $(cat screen)"
-tmux_ send-keys f
-wait_for "[Enter] OK   [Esc] Cancel"
+press f "[Enter] OK   [Esc] Cancel"
 grep -qF "Write the boot floppy now?" screen || fail "the confirmation is not the floppy's: $(cat screen)"
-tmux_ send-keys Escape
-wait_for gone "[Esc] Cancel"
+press Escape gone "[Esc] Cancel"
 is_zeros floppy.img $floppy_bytes || fail "the floppy was written after Escape"
-tmux_ send-keys f
-wait_for "[Enter] OK   [Esc] Cancel"
-tmux_ send-keys Enter
-wait_for "has been written to the floppy disk in drive A:"
+press f "[Enter] OK   [Esc] Cancel"
+press Enter "has been written to the floppy disk in drive A:"
 grep -qF "(f) Create Floppy - disabled" screen || fail "Create Floppy is not disabled while its message shows"
-tmux_ send-keys Enter
-wait_for "[f] Create Floppy"
+press Enter "[f] Create Floppy"
 wait_for gone "[Enter] OK"
 tmux_ send-keys x
 for _ in $(seq 100); do [ -s mode.after ] && break; sleep 0.1; done

@@ -7,15 +7,12 @@ listing() {  # ISO [-J]: the file records as "extent<TAB>size<TAB>name" lines, i
   isoinfo ${2:+"$2"} -l -i "$1" >isoinfo.out 2>&1 || fail "isoinfo ${2:-} -l: $(cat isoinfo.out)"
   sed -nE 's/^-[-rwx]{9} +[0-9]+ +[0-9]+ +[0-9]+ +([0-9]+) [^[]*\[ *([0-9]+) +[0-9]+\]  (.*) $/\2\t\1\t\3/p' isoinfo.out
 }
-# Any libisofs WARNING or worse fails, but that of the boot image that no file record sizes.
-check_messages() {  # LOG
+check_messages() {  # LOG: no libisofs WARNING or worse but the unsized boot image's
   ! grep -E '(WARNING|MISHAP|SORRY|FAILURE|FATAL|ABORT) *:' "$1" |
     grep -vF 'Found hidden El-Torito image. Its size could not be figured out' || fail "$1 has the lines above"
 }
 
-# DAT's ISO (messages in ISO.err) holds LIST's files ("name<TAB>path") from sector 747 in both
-# trees, its El Torito catalog, and DAT's floppy in sectors 27-746.
-check_iso() {  # DAT ISO LIST
+check_iso() {  # DAT ISO LIST: LIST's "name<TAB>path" files from sector 747 in both trees, El Torito, floppy at 27
   local iso=$2 name path size extent=747
   export_iso "$1" "$iso"
   while IFS=$'\t' read -r name path; do
@@ -45,8 +42,7 @@ check_iso() {  # DAT ISO LIST
   cmp <(dd if="$iso" bs=2048 skip=27 count=720 status=none) floppy.img || fail "$iso: sectors 27-746 are not the floppy"
 }
 
-# The sample's floppy and LIST's files on the CD (file 0 or README as README.TXT too).
-make_cd_dat() {  # OUT LIST README
+make_cd_dat() {  # OUT LIST README: the sample floppy, LIST's files (file 0 or README as README.TXT)
   { floppy_entries "$source/files/KERNEL.MAP"
     awk -F '\t' '{ printf "%d text %s\n%d file %s\n", 4999 + NR, $1, 5099 + NR, $2 }' "$2"
     [ -s "$2" ] || printf '5100 file %s\n' "${3:-}"
@@ -68,7 +64,6 @@ for i in $(seq 0 99); do
   head -c "${sizes[i]:-$((i * 733 % 7000))}" /dev/urandom >files/$i
   printf '%s%02d.%s\t%s\n' "${stem:0:$((6 + i * 7 % 20))}" "$i" "${exts[i % 5]}" "$work/files/$i"
 done >many.list
-# Records from byte 68 (after "." and "..") up to the sector's end.
 kept=$(awk -F '\t' '{ fill += 33 + 2 * length($1); if (68 + fill > 2048) { print NR - 1; exit } }' many.list)
 [ -n "$kept" ] && [ "$kept" -ge 7 ] || fail "the names should not all fit, and files 0-6 should (kept: '$kept')"
 make_cd_dat many.dat many.list

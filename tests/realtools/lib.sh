@@ -1,6 +1,5 @@
 # shellcheck shell=bash disable=SC2034
-# Sourced by each real-tool check: INSTALLER EXPORTER MKINSTALLDAT SAMPLE_BUILD_DIR
-# SAMPLE_SOURCE_DIR CACHE_DIR, a work folder (KEEP_WORK=1 keeps it), exit 77 on a missing tool.
+# Each real-tool check: INSTALLER EXPORTER MKINSTALLDAT SAMPLE_BUILD SAMPLE_SOURCE CACHE; KEEP_WORK=1 keeps $work.
 set -euo pipefail
 export SOURCE_DATE_EPOCH=1796589348 MTOOLS_SKIP_CHECK=1 MTOOLS_NO_VFAT=1
 here=$(cd "$(dirname "$0")" && pwd)
@@ -42,9 +41,7 @@ has_line() { grep -qxF -- "$2" "$1" || fail "$1 lacks '$2': $(cat "$1")"; }  # F
 is_zeros() { cmp -s "$1" <(head -c "$2" /dev/zero); }                        # FILE BYTES
 check_fsck() { fsck.fat -n "$1" >"$1.fsck" 2>&1 || fail "fsck.fat on $1: $(cat "$1.fsck")"; }
 
-# A floppy the job wrote: EXPORT over the cylinders written (up to the first one holding only
-# the 0xF6 filler), zeros after, fsck clean. Sets $used, the cylinders written.
-check_written() {  # IMG EXPORT
+check_written() {  # IMG EXPORT: EXPORT up to its first all-0xF6 cylinder ($used), zeros after, fsck clean
   used=1
   while [ $used -lt 80 ] && ! cmp -s <(dd if="$2" bs=$cylinder_bytes skip=$used count=1 status=none) \
     <(head -c $cylinder_bytes /dev/zero | tr '\0' '\366'); do used=$((used + 1)); done
@@ -61,12 +58,9 @@ boot_prints() {  # NAME LINE QEMU-OPTIONS...: once COM1 ends a line, it holds LI
   timeout 90 qemu-system-i386 -accel tcg -display none -monitor none -no-reboot -serial "file:$log" "$@" 2>"$log.err" &
   pid=$!
   for _ in $(seq 600); do
-    [ "$(tail -c 2 "$log" | od -An -tx1 | tr -d ' \n')" != 0d0a ] && kill -0 $pid 2>/dev/null || break
-    sleep 0.1
+    [ "$(tail -c 2 "$log" | od -An -tx1 | tr -d ' \n')" != 0d0a ] && kill -0 $pid 2>/dev/null && sleep 0.1 || break
   done
-  sleep 0.3  # anything printed after the line shows up
-  kill $pid 2>/dev/null || true
-  wait $pid 2>/dev/null || true
+  { sleep 0.3; kill $pid; wait $pid; } 2>/dev/null || true  # anything printed after the line shows up
   cmp -s "$log" <(printf '%s\r\n' "$line") || fail "$log is not '$line' alone: $(od -c "$log" | head) $(cat "$log.err")"
 }
 boot_floppy() { boot_prints "$1" "$2" -drive "file=$3,if=floppy,format=raw" -boot a; }  # NAME LINE IMG

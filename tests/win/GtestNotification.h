@@ -1,8 +1,6 @@
-// GoogleTest's one-shot thread signal for MinGW's win32 thread model, which has no std::mutex
-// or std::condition_variable to build GoogleTest's own. The Windows test build includes it
-// ahead of every source file; GoogleTest only starts its threads with it: a polled flag will do.
+// GoogleTest's thread signal as a polled flag: MinGW's win32 threads lack std::mutex and
+// std::condition_variable. Included ahead of every Windows test source.
 #pragma once
-
 #include <atomic>
 #include <thread>
 

@@ -1,55 +1,32 @@
 #!/usr/bin/env bash
-# The Windows installer under Wine on a virtual X screen: (a) without install.dat it shows
-# the "Error" box saying so and ends with 0 once it is closed; (b) beside the sample
-# install.dat, on every Windows it is for (the prefix's Version value), it shows the dialog
-# titled with text 1000 (a screenshot is kept), lists what that version's paths find under
-# Wine, probes the floppy through VWIN32 (9x) or volume handles (NT) and the recorders
-# through the shell's CD burning object (2000 on) without a crash, and ends with 0 on a click
-# on Exit; Win32VersionPathTest sees the version record choose those paths. The expected
-# texts come from the sample's English text list.
-# Usage: tests/win/installer_gui_test.sh BUILD_WIN_DIR SAMPLE_DATA_FILE ARTEFACT_DIR
-# Exit codes: 0 passed, 1 failed, 77 skipped (no Wine or no xvfb-run).
+# installer.exe under Wine on Xvfb: without install.dat the Error box; per Windows version the dialog, its
+# lists, floppy/recorder probes, Exit; a win7 screenshot. Args: BUILD_WIN_DIR SAMPLE_DATA_FILE ARTEFACT_DIR
 set -euo pipefail
 fail() { echo "FAIL: $*" >&2; exit 1; }
-[ $# -eq 3 ] || { echo "usage: $0 BUILD_WIN_DIR SAMPLE_DATA_FILE ARTEFACT_DIR" >&2; exit 2; }
-for tool in wine wineserver xvfb-run; do
-  command -v "$tool" >/dev/null 2>&1 || { echo "SKIP: $tool is not installed"; exit 77; }
-done
+for tool in wine wineserver xvfb-run; do command -v "$tool" >/dev/null || { echo "SKIP: no $tool"; exit 77; }; done
 command -v xdotool >/dev/null && command -v import >/dev/null || fail "xdotool or import is missing"
-# One X server for the whole script, in 24-bit colour for a true screenshot.
-[ -n "${INSTALLER_GUI_TEST_ON_XVFB:-}" ] ||
+[ -n "${INSTALLER_GUI_TEST_ON_XVFB:-}" ] ||  # one 24-bit X server for the whole script
   exec xvfb-run -a -s "-screen 0 1024x768x24" env INSTALLER_GUI_TEST_ON_XVFB=1 bash "$0" "$@"
 
 texts=$(cd "$(dirname "$0")/../../sample/texts" && pwd)/en.txt
-build_dir=$(cd "$1" && pwd)
-mkdir -p "$3"
-artefacts=$(cd "$3" && pwd)
-for file in "$build_dir/installer.exe" "$build_dir/tests/installer_tests.exe" "$2" "$texts"; do
-  [ -f "$file" ] || fail "$file is missing"
-done
-started=$SECONDS
+build_dir=$(cd "$1" && pwd) && mkdir -p "$3" && artefacts=$(cd "$3" && pwd)
 text() { sed -n "s/^$1 text //p" "$texts"; }
-title=$(text 1000)
-[ -n "$title" ] || fail "$texts has no text 1000"
+title=$(text 1000) && [ -n "$title" ] || fail "$texts has no text 1000"
 
-# Prints the first visible window named by regular expression $1, within $2 s while $3 runs.
-wait_for_window() {
+wait_for_window() {  # REGEX SECONDS PID: the first visible window so named while PID runs
   for ((end = SECONDS + $2; SECONDS < end; )); do
     kill -0 "$3" 2>/dev/null || return 1
-    xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1 | grep . && return 0
-    sleep 0.2
+    xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1 | grep . && return 0 || sleep 0.2
   done
   return 1
 }
-# Process $1 must end within $2 s, with 0; $3 says when.
-expect_exit_0() {
+expect_exit_0() {  # PID WHEN: it ends within 10 s, with 0
   local code=0
-  timeout "$2" tail --pid="$1" -f /dev/null || fail "$3: the installer did not end"
+  timeout 10 tail --pid="$1" -f /dev/null || fail "$2: the installer did not end"
   wait "$1" || code=$?
-  [ "$code" -eq 0 ] || fail "$3: the installer ended with exit code $code, not 0"
+  [ "$code" -eq 0 ] || fail "$2: the installer ended with exit code $code, not 0"
 }
-# Clicks the middle of Exit (92,217, 65 by 15 dialog units of 250 by 239) in dialog $1: a unit
-# is 6/4 by 13/8 pixels in MS Sans Serif 8; Wine's frame is as thick left, right and below.
+# Exit sits at 92,217 (65x15 units) in the 250x239-unit dialog; a unit is 6/4 x 13/8 pixels.
 px() { echo $((($1 * $2 * 2 + $3) / ($3 * 2))); }
 click_exit() {
   local X Y WIDTH HEIGHT SCREEN WINDOW frame
@@ -58,8 +35,12 @@ click_exit() {
   xdotool mousemove --sync $((X + frame + $(px 92 6 4) + $(px 65 6 4) / 2)) \
     $((Y + HEIGHT - frame - $(px 239 13 8) + $(px 217 13 8) + $(px 15 13 8) / 2)) click 1
 }
+start() {  # DIR LOG SECONDS WINEDEBUG: installer.exe in DIR, its pid in $pid
+  (cd "$1" && WINEDEBUG=$4 exec timeout -k 5 "$3" wine installer.exe) >"$2" 2>&1 &
+  pid=$!
+}
 
-# A prefix of its own, made anew: Wine's fonts, Wine-drawn frames, no crash dialog.
+# A fresh prefix: Wine's fonts, Wine-drawn frames, no crash dialog.
 export WINEPREFIX="$build_dir/gui-test-wineprefix" WINEARCH=win32 WINEDEBUG=-all
 rm -rf "$WINEPREFIX"
 scratch=$(mktemp -d)
@@ -70,55 +51,37 @@ wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/
   wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
     >/dev/null 2>&1 || fail "the Wine registry could not be set"
 mkdir "$scratch/empty" "$scratch/sample"
-cp "$build_dir/installer.exe" "$scratch/empty/"
-cp "$build_dir/installer.exe" "$scratch/sample/"
 cp "$2" "$scratch/sample/install.dat"
+for dir in empty sample; do cp "$build_dir/installer.exe" "$scratch/$dir/"; done
 
-# Wine's window trace names every window text as it is set: the box's message from outside.
-(cd "$scratch/empty" && WINEDEBUG=-all,trace+win exec timeout -k 5 40 wine installer.exe) \
-  >"$scratch/empty.log" 2>&1 &
-pid=$!
+start "$scratch/empty" "$scratch/empty.log" 40 -all,trace+win  # the trace names the box's text
 box=$(wait_for_window '^Error$' 40 "$pid") || fail "no window titled Error appeared"
 grep -qF '"Could not load Image and Resource file."' "$scratch/empty.log" ||
   fail "the Error box does not say that the data file could not be loaded"
 xdotool windowfocus --sync "$box" key Return
-expect_exit_0 "$pid" 10 "after its Error box"
+expect_exit_0 "$pid" "after its Error box"
 
-# (b) Per version: its paths, the text of the CD list's only item, and whether it probes through
-# VWIN32, volume handles and the shell's CD burning object. Wine's traces name each list item
-# added, each VWIN32 call, each failed open and each COM object asked for.
+# Version, its paths, the CD list's item, and whether VWIN32, volume handles and the shell's
+# CD burning object are probed (seen in Wine's traces).
 for row in "win95 9x 1050 100" "win98 9x 1050 100" "nt40 nt4 1050 010" "win2k imapi 1039 011" \
   "winxp imapi 1039 011" "vista imapi2 1039 011" "win7 imapi2 1039 011"; do
   read -r version paths cd_item want <<<"$row"
-  echo "== (b) installer.exe on $version"
   wine reg add 'HKCU\Software\Wine' /v Version /t REG_SZ /d "$version" /f >/dev/null 2>&1 ||
     fail "the Wine version could not be set to $version"
   log="$scratch/$version.log"
-  (cd "$scratch/sample" && WINEDEBUG=-all,trace+listbox,trace+vxd,warn+file,trace+ole \
-    exec timeout -k 5 90 wine installer.exe) >"$log" 2>&1 &
-  pid=$!
+  start "$scratch/sample" "$log" 90 -all,trace+listbox,trace+vxd,warn+file,trace+ole
   dialog=$(wait_for_window "^$(printf '%s' "$title" | sed 's/[][\.*^$+?(){}|/]/\\&/g')\$" 60 "$pid") ||
     fail "$version: no window titled \"$title\" appeared"
-  if [ "$version" = win7 ]; then
-    sleep 1  # time to paint the controls and the picture
-    import -window root "$artefacts/installer.png" && [ -s "$artefacts/installer.png" ] ||
-      fail "the screenshot was not written"
-  fi
+  [ "$version" != win7 ] || { sleep 1 && import -window root "$artefacts/installer.png" &&
+    [ -s "$artefacts/installer.png" ] || fail "the screenshot was not written"; }  # painted after 1 s
   click_exit "$dialog"
-  expect_exit_0 "$pid" 10 "$version: after the click on Exit"
+  expect_exit_0 "$pid" "$version: after the click on Exit"
   items=$(grep -o 'added item [0-9]* L"[^"]*"' "$log" | sed 's/.*L"\(.*\)"$/\1/' | paste -sd '|')
-  expected="$(text 1049)|$(text "$cd_item")|$(text 1051)"
-  [ "$items" = "$expected" ] || fail "$version: the lists hold \"$items\", not \"$expected\""
-  probes=""
-  for probe in VWIN32_DIOC_DOS_IOCTL 'Unable to create file L"\\\\.\\A:"' \
-    'CoCreateInstance {fbeb8a05-beee-4442-804e-409d6c4515e9}'; do
-    probes+=$(grep -qiF "$probe" "$log" && echo 1 || echo 0)
-  done
+  [ "$items" = "$(text 1049)|$(text "$cd_item")|$(text 1051)" ] || fail "$version: the lists hold \"$items\""
+  probes=$(for probe in VWIN32_DIOC_DOS_IOCTL 'Unable to create file L"\\\\.\\A:"' \
+    'CoCreateInstance {fbeb8a05-beee-4442-804e-409d6c4515e9}'; do grep -qiF "$probe" "$log" && echo 1 || echo 0; done | tr -d '\n')
   [ "$probes" = "$want" ] || fail "$version: VWIN32, volume and recorder probes were $probes, not $want"
-  INSTALLER_EXPECTED_PATHS=$paths wine "$build_dir/tests/installer_tests.exe" \
-    --gtest_filter='Win32VersionPathTest.*' >"$log.paths" 2>&1 &&
-    grep -q '^\[  PASSED  \] 1 test' "$log.paths" ||
+  INSTALLER_EXPECTED_PATHS=$paths wine "$build_dir/tests/installer_tests.exe" --gtest_filter='Win32VersionPathTest.*' \
+    >"$log.paths" 2>&1 && grep -q '^\[  PASSED  \] 1 test' "$log.paths" ||
     { cat "$log.paths" >&2; fail "$version: the version record does not choose the $paths paths"; }
-  echo "ok: $version started, took the $paths paths, listed \"$items\" and ended with 0"
 done
-echo "installer GUI test passed in $((SECONDS - started)) s"
