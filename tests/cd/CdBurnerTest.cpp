@@ -160,9 +160,8 @@ TEST(RecorderListTest, RecordersTakeTheLetterWhoseTargetIsTheirDevicePath) {
     for (int i = -1; i <= last; ++i) atPositions.push_back(list.LetterAt(i));
     return atPositions;
   };
-  recording.recorderPaths.clear();
-  for (int i = 0; i < 30; ++i)
-    recording.recorderPaths.push_back("\\Device\\CdRom" + std::to_string(i));
+  recording.recorderPaths.assign(30, "\\Device\\CdRom");
+  for (size_t i = 0; i < 30; ++i) recording.recorderPaths[i] += std::to_string(i);
   // G: is a second letter for CdRom2, H: differs only in case, I: is over 20 bytes.
   recording.dosDevices = {
       {"C:", "\\Device\\HarddiskVolume1"}, {"E:", std::string("\\Device\\CdRom0\0x", 16)},

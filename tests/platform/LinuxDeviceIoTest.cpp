@@ -14,6 +14,7 @@
 #include <thread>
 #include <tuple>
 
+#include "platform/File.h"
 #include "tests/support/TestFiles.h"
 
 namespace {
