@@ -8,7 +8,6 @@
 
 namespace fakes {
 namespace {
-
 namespace p = platform;
 using p::HResult;
 using p::kEFail;
@@ -19,7 +18,6 @@ using Out = std::unique_ptr<Object>*;
 const HResult kInvalidArg = static_cast<HResult>(0x80070057u);
 const auto Narrow = [](const std::u16string& t) { return std::string(t.begin(), t.end()); };
 const auto Number = [](int64_t number) { return " " + std::to_string(number); };
-
 // IMAPI's Joliet properties: id, type and value of the boot record fields and one other.
 const struct {
   uint32_t id;
@@ -28,9 +26,7 @@ const struct {
   const char16_t* text;
 } kJoliet[] = {{4, p::kVtBool, 0, u""}, {5, p::kVtBstr, 0, u"old"}, {6, p::kVtUi1, 9, u""},
                {7, p::kVtUi1, 9, u""},  {8, p::kVtStream, 0, u""},  {9, p::kVtI4, 77, u""}};
-
-// One object answering as whichever interface it was made for: `name` is a recorder's path
-// or a stream's name, `number` a storage's. It counts itself alive until released.
+// One object for every interface: `name` a recorder's path or stream's, `number` a storage's.
 template <typename... Interfaces>
 struct AllOf : Interfaces... {};
 class FakeObject : public AllOf<p::ShellCdBurnObject, p::DiscMasterObject, p::RecorderEnumeration,
@@ -198,14 +194,17 @@ class FakeObject : public AllOf<p::ShellCdBurnObject, p::DiscMasterObject, p::Re
   uint64_t position_ = 0;
   size_t next_ = 0;
 };
-
 }  // namespace
-
 void FakeDiscRecording::Reset() {
   std::lock_guard<p::Lock> guard(lock_);
   static_cast<FakeDiscScript&>(*this) = FakeDiscScript();
 }
-
+std::vector<std::string> FakeDiscRecording::Lines(const std::string& call) const {
+  std::vector<std::string> lines;
+  for (const std::string& line : Log())
+    if (line.find(call) != std::string::npos) lines.push_back(line);
+  return lines;
+}
 HResult FakeDiscRecording::Call(const std::string& line, HResult failure) {
   const std::string call = line.substr(0, line.find(' '));
   const size_t start = std::min(line.size(), call.size() + 1);
@@ -218,7 +217,6 @@ HResult FakeDiscRecording::Call(const std::string& line, HResult failure) {
                      (!argument.empty() && failing.count(call + ":" + argument) > 0);
   return fails ? failure : kSOk;
 }
-
 #define FAKE_CREATE(Name, Object)                                     \
   HResult FakeDiscRecording::Name(Out<p::Object> o) {                 \
     return FakeObject::Make(*this, #Name, o, p::kClassNotRegistered); \
@@ -233,14 +231,11 @@ HResult FakeDiscRecording::CreateTemporaryStorage(uint32_t mode, Out<p::DiscStor
   std::snprintf(line, sizeof line, "CreateTemporaryStorage 0x%X", mode);
   return FakeObject::Make(*this, line, o, kEFail, ++storages_);
 }
-
 // Too small a buffer fails the call; the targets end with two zeros.
 uint32_t FakeDiscRecording::QueryDosDevice(const std::string& name, char* buffer, uint32_t size) {
   const auto it = dosDevices.find(name);
   if (it == dosDevices.end() || it->second.size() + 2 > size) return 0;
-  std::memcpy(buffer, it->second.c_str(), it->second.size() + 1);
-  buffer[it->second.size() + 1] = '\0';
+  std::memcpy(buffer, (it->second + '\0').c_str(), it->second.size() + 2);
   return static_cast<uint32_t>(it->second.size() + 2);
 }
-
 }  // namespace fakes

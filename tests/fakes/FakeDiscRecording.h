@@ -1,5 +1,4 @@
-// Scriptable disc recording, both IMAPI generations: any call fails by name, every call is
-// logged, every object is counted until released.
+// Scriptable disc recording (both IMAPIs): calls fail by name and are logged; objects counted.
 #pragma once
 
 #include <atomic>
@@ -13,7 +12,6 @@
 #include "platform/Threads.h"
 
 namespace fakes {
-
 /// What the fake is told to do, and what it saw happen; Reset returns to these values.
 struct FakeDiscScript {
   /// Failing calls: "Open", "CreateTemporaryStorage#2" (2nd call), "CreateStream:bootimg".
@@ -30,7 +28,6 @@ struct FakeDiscScript {
   std::map<std::string, int> occurrences_;
   int comDepth_ = 0, storages_ = 0;
 };
-
 class FakeDiscRecording : public platform::DiscRecording, public FakeDiscScript {
  public:
   void Reset();  ///< back to a fresh script and no history; the stage watch stays
@@ -49,13 +46,13 @@ class FakeDiscRecording : public platform::DiscRecording, public FakeDiscScript 
   uint32_t QueryDosDevice(const std::string& name, char* buffer, uint32_t size) override;
   /// The calls made, each as "<stage> <call>" while `stageWatch` is set.
   std::vector<std::string> Log() const { return Guarded(log_); }
+  std::vector<std::string> Lines(const std::string& call) const;  ///< the log lines naming `call`
   const std::atomic<int32_t>* stageWatch = nullptr;
   int LiveObjects() const { return live_; }
   int ComDepth() const { return Guarded(comDepth_); }
   // For the fake objects: logs `line`, gives `failure` if scripted to fail, else S_OK.
   platform::HResult Call(const std::string& line, platform::HResult failure = platform::kEFail);
   void Count(int alive) { live_ += alive; }  ///< +1 for an object made, -1 for one gone
-
  private:
   template <typename T>
   T Guarded(const T& value) const {
@@ -65,5 +62,4 @@ class FakeDiscRecording : public platform::DiscRecording, public FakeDiscScript 
   mutable platform::Lock lock_;
   std::atomic<int> live_{0};
 };
-
 }  // namespace fakes

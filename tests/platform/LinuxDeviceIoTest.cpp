@@ -13,15 +13,12 @@
 #include <set>
 #include <thread>
 #include <tuple>
-#include <utility>
 
 #include "platform/File.h"
 #include "tests/support/TestFiles.h"
 
 namespace {
-using platform::DeviceHandle;
-using platform::kInvalidDevice;
-using platform::LinuxDeviceIo;
+using namespace platform;
 using Bytes = std::vector<uint8_t>;
 // The Windows control codes, written out independently of the code under test.
 constexpr uint32_t kGetMediaTypes = 0x00070C00u, kLock = 0x00090018u, kUnlock = 0x0009001Cu,
@@ -30,11 +27,9 @@ constexpr char kDriveA[] = "\\\\.\\A:";
 constexpr size_t kFloppyBytes = 1474560, kCylinderBytes = 18432;
 // One DISK_GEOMETRY: 80 cylinders, media type 2 (3.5" 1.44 MB), 2 heads, 18 x 512 bytes.
 const Bytes k144Record = {80, 0, 0, 0, 0, 0, 0, 0, 2, 0, 0, 0, 2, 0, 0, 0, 18, 0, 0, 0, 0, 2, 0, 0};
-const platform::DeviceOpenFlags kDriveFlags = {
-    platform::kGenericRead | platform::kGenericWrite,
-    platform::kFileShareRead | platform::kFileShareWrite, platform::kOpenExisting,
-    platform::kFileFlagNoBuffering | platform::kFileFlagSequentialScan |
-        platform::kFileAttributeSystem};
+const DeviceOpenFlags kDriveFlags = {
+    kGenericRead | kGenericWrite, kFileShareRead | kFileShareWrite, kOpenExisting,
+    kFileFlagNoBuffering | kFileFlagSequentialScan | kFileAttributeSystem};
 bool Control(LinuxDeviceIo& io, DeviceHandle handle, uint32_t code) {
   uint32_t returned = 0;
   uint8_t block[28] = {};
@@ -53,12 +48,10 @@ Bytes MediaTypes(LinuxDeviceIo& io, DeviceHandle handle, uint32_t offered = 240)
 }
 bool WriteAll(LinuxDeviceIo& io, DeviceHandle handle, const Bytes& data) {
   uint32_t written = 0xFFFFFFFFu;
-  const bool succeeded =
-      io.Write(handle, data.data(), static_cast<uint32_t>(data.size()), &written);
+  const bool succeeded = io.Write(handle, data.data(), uint32_t(data.size()), &written);
   EXPECT_EQ(written, succeeded ? data.size() : 0u);
   return succeeded;
 }
-
 // A floppy image that drive A: of a fresh back end leads to.
 class ImageDrive : public ::testing::Test {
  protected:
@@ -67,9 +60,7 @@ class ImageDrive : public ::testing::Test {
     testsupport::WriteBytes(image_, Bytes(bytes, 0));
     io_.MapDrive('A', image_);
   }
-  DeviceHandle Open(const platform::DeviceOpenFlags& flags = kDriveFlags) {
-    return io_.Open(kDriveA, flags);
-  }
+  DeviceHandle Open(const DeviceOpenFlags& flags = kDriveFlags) { return io_.Open(kDriveA, flags); }
   // Three cylinders of patterns from `seed` on, then Dismount: the image must hold them.
   void WriteThreeCylinders(DeviceHandle handle, uint8_t seed) {
     Bytes image(kFloppyBytes, 0);
@@ -85,9 +76,7 @@ class ImageDrive : public ::testing::Test {
   std::string image_ = dir_.Path("floppy.img");
   LinuxDeviceIo io_;
 };
-
-// The 1.44 MB format is listed only for an image of exactly that size, into a buffer that
-// holds a whole record; only an existing image or block device mapped to A: or B: opens.
+// 1.44 MB is listed only for an exact-size image and a whole record; only mapped files open.
 TEST_F(ImageDrive, OnlyAnExistingFloppySizedImageOnAOrBListsThe144MbFormat) {
   using Case = std::tuple<size_t, const char*, uint32_t>;  // image bytes, path, bytes offered
   for (const auto& [bytes, path, offered] :
@@ -110,10 +99,23 @@ TEST_F(ImageDrive, OnlyAnExistingFloppySizedImageOnAOrBListsThe144MbFormat) {
   EXPECT_EQ(Open(), kInvalidDevice);
   EXPECT_FALSE(std::filesystem::exists(dir_.Path("absent.img")));
 }
-
-// One lock at a time across handles and instances, until Unlock, Close or destruction;
-// Dismount shows the writes to another reader. Closed, invalid and never issued handles fail.
-TEST_F(ImageDrive, OneLockAtATimeAcrossHandlesAndInstances) {
+// Two threads open and close at once: handles stay distinct and usable (TSan runs these).
+TEST_F(ImageDrive, HandlesOpenFromTwoThreadsAndLockOneAtATime) {
+  std::vector<DeviceHandle> handles[2];
+  const auto openQueryClose = [this](std::vector<DeviceHandle>* mine) {
+    for (int i = 0; i < 300; ++i) {
+      mine->push_back(Open());
+      if (MediaTypes(io_, mine->back()) != k144Record) ADD_FAILURE() << mine->back();
+      io_.Close(mine->back());
+    }
+  };
+  std::thread monitor(openQueryClose, &handles[1]);
+  openQueryClose(&handles[0]);
+  monitor.join();
+  std::set<DeviceHandle> distinct(handles[0].begin(), handles[0].end());
+  distinct.insert(handles[1].begin(), handles[1].end());
+  EXPECT_EQ(distinct.size(), 600u);
+  // One lock across handles and instances until Unlock/Close/destruction; bad handles fail.
   const DeviceHandle first = Open(), second = Open();
   ASSERT_NE(first, kInvalidDevice);
   ASSERT_NE(second, first);
@@ -145,26 +147,6 @@ TEST_F(ImageDrive, OneLockAtATimeAcrossHandlesAndInstances) {
   other.reset();  // a destroyed back end gives up its locks
   EXPECT_TRUE(Control(io_, first, kLock));
 }
-
-// The monitor thread closes handles while the dialog's opens them: each stays distinct and
-// usable (ThreadSanitizer, run on these tests, catches an unguarded handle table).
-TEST_F(ImageDrive, HandlesOpenAndCloseFromTwoThreadsAtOnce) {
-  std::vector<DeviceHandle> handles[2];
-  const auto openQueryClose = [this](std::vector<DeviceHandle>* mine) {
-    for (int i = 0; i < 300; ++i) {
-      mine->push_back(Open());
-      if (MediaTypes(io_, mine->back()) != k144Record) ADD_FAILURE() << mine->back();
-      io_.Close(mine->back());
-    }
-  };
-  std::thread monitor(openQueryClose, &handles[1]);
-  openQueryClose(&handles[0]);
-  monitor.join();
-  std::set<DeviceHandle> distinct(handles[0].begin(), handles[0].end());
-  distinct.insert(handles[1].begin(), handles[1].end());
-  EXPECT_EQ(distinct.size(), 600u);
-}
-
 // Only the third field of a mountinfo line names a device, whole ("major:minor").
 TEST(MountInfo, DeviceIsTheThirdFieldOfALine) {
   const std::string text =
@@ -173,17 +155,15 @@ TEST(MountInfo, DeviceIsTheThirdFieldOfALine) {
       "40 22 7:12 / /media/floppy rw - vfat /dev/loop12 rw\n";
   using Devices = std::vector<std::pair<unsigned, unsigned>>;
   for (const auto& [major, minor] : Devices{{98, 0}, {7, 12}, {0, 21}})
-    EXPECT_TRUE(platform::MountInfoListsDevice(text, major, minor)) << major << ":" << minor;
+    EXPECT_TRUE(MountInfoListsDevice(text, major, minor)) << major << ":" << minor;
   for (const auto& [major, minor] : Devices{{7, 1}, {9, 80}, {98, 1}, {22, 27}})
-    EXPECT_FALSE(platform::MountInfoListsDevice(text, major, minor)) << major << ":" << minor;
-  EXPECT_FALSE(platform::MountInfoListsDevice("36 35\n", 36, 35));
-  EXPECT_FALSE(platform::MountInfoListsDevice("", 0, 21));
+    EXPECT_FALSE(MountInfoListsDevice(text, major, minor)) << major << ":" << minor;
+  EXPECT_FALSE(MountInfoListsDevice("36 35\n", 36, 35));
+  EXPECT_FALSE(MountInfoListsDevice("", 0, 21));
 }
-
 bool RunQuietly(const std::string& command) {
   return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
 }
-
 // A blank floppy image on a free loop device that drive A: leads to (needs root).
 class LoopDrive : public ImageDrive {
  protected:
@@ -198,19 +178,14 @@ class LoopDrive : public ImageDrive {
   ~LoopDrive() override { RunQuietly("umount '" + mountPoint_ + "'; losetup -d '" + loop_ + "'"); }
   bool OpensExclusively() {
     const int fd = open(loop_.c_str(), O_RDONLY | O_EXCL | O_CLOEXEC);
-    if (fd >= 0) close(fd);
-    return fd >= 0;
+    return fd >= 0 && close(fd) == 0;
   }
   std::string loop_, mountPoint_;
 };
-
-// Locked, the loop device is a 1.44 MB drive nobody else may claim exclusively (as a mount
-// would); buffered writes reach the image at Dismount; Unlock and Close give up the claim.
-// Mounted, both the loop device and the image behind it refuse the lock.
+// Locked: exclusive claim, writes reach the image; Unlock/Close free it; mounted refuses.
 TEST_F(LoopDrive, IsA144MbDriveWrittenUnderAnExclusiveClaimAndRefusedWhenMounted) {
-  const DeviceHandle second = Open(),
-                     handle = Open({platform::kGenericRead | platform::kGenericWrite, 0,
-                                    platform::kOpenExisting, 0});  // buffered
+  const DeviceHandle second = Open();
+  const DeviceHandle handle = Open({kGenericRead | kGenericWrite, 0, kOpenExisting, 0});
   ASSERT_NE(second, kInvalidDevice);
   EXPECT_EQ(MediaTypes(io_, handle), k144Record);
   ASSERT_TRUE(Control(io_, handle, kLock));
@@ -226,7 +201,6 @@ TEST_F(LoopDrive, IsA144MbDriveWrittenUnderAnExclusiveClaimAndRefusedWhenMounted
   io_.Close(handle);
   const std::string point = dir_.Path("mnt");
   std::filesystem::create_directories(point);
-  // FAT where the kernel has vfat, else ext2: only the mount matters.
   for (const std::string mkfs : {"mkfs.fat", "mkfs.ext2 -F -q"}) {
     if (mountPoint_.empty() && RunQuietly(mkfs + " '" + loop_ + "'") &&
         RunQuietly("mount '" + loop_ + "' '" + point + "'"))
@@ -244,5 +218,4 @@ TEST_F(LoopDrive, IsA144MbDriveWrittenUnderAnExclusiveClaimAndRefusedWhenMounted
     }
   }
 }
-
 }  // namespace

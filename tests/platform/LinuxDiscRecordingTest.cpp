@@ -13,34 +13,24 @@
 #include "tests/support/TestFiles.h"
 
 namespace {
-
-using platform::DiscStream;
-using platform::HResult;
-using platform::kSOk;
-using platform::Succeeded;
+using namespace platform;
 using testsupport::Pattern;
 using Bytes = std::vector<uint8_t>;
-
 // Windows values, written out independently of the code under test.
 constexpr HResult kInvalidArg = static_cast<HResult>(0x80070057u);
-constexpr uint32_t kNewStreamMode = 0x1011;   // STGM_CREATE | WRITE | SHARE_EXCLUSIVE
-constexpr uint32_t kReadStreamMode = 0x0010;  // READ | SHARE_EXCLUSIVE
+constexpr uint32_t kNewStreamMode = 0x1011, kReadStreamMode = 0x0010;  // STGM_ modes
 constexpr size_t kSector = 2048;
-
 std::u16string Wide(const std::string& text) {
-  std::u16string wide;
-  for (const unsigned char byte : text) wide.push_back(byte);
-  return wide;
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+  return std::u16string(bytes, bytes + text.size());
 }
-
 Bytes Contents(const DiscStream& stream) {
   Bytes bytes;
-  EXPECT_TRUE(platform::ReadAll(stream, &bytes));
+  EXPECT_TRUE(ReadAll(stream, &bytes));
   return bytes;
 }
-
 // A stream created (or, with kReadStreamMode, opened): null exactly when refused.
-std::unique_ptr<DiscStream> Stream(platform::DiscStorage& storage, const std::u16string& name,
+std::unique_ptr<DiscStream> Stream(DiscStorage& storage, const std::u16string& name,
                                    uint32_t mode = kNewStreamMode) {
   std::unique_ptr<DiscStream> stream;
   const HResult result = mode == kReadStreamMode ? storage.OpenStream(name, mode, &stream)
@@ -48,11 +38,10 @@ std::unique_ptr<DiscStream> Stream(platform::DiscStorage& storage, const std::u1
   EXPECT_EQ(Succeeded(result), stream != nullptr);
   return stream;
 }
-
 TEST(LinuxDiscRecordingTest, ListsRecordersOnceInOrderWithLettersFromEToZ) {
-  platform::LinuxDiscRecording recording;
+  LinuxDiscRecording recording;
   const auto hasDrive = [&recording] {
-    std::unique_ptr<platform::ShellCdBurnObject> shell;
+    std::unique_ptr<ShellCdBurnObject> shell;
     bool hasOne = false;
     EXPECT_EQ(kSOk, recording.CreateShellCdBurn(&shell));
     EXPECT_EQ(kSOk, shell->HasRecordableDrive(&hasOne));
@@ -65,17 +54,16 @@ TEST(LinuxDiscRecordingTest, ListsRecordersOnceInOrderWithLettersFromEToZ) {
     recording.AddRecorder(address);
   ASSERT_EQ((std::vector<std::string>{first, "/dev/sr7"}), recording.Recorders());
   EXPECT_TRUE(hasDrive());
-  // Letters E: to Z:, either case, lead to the XP-style objects' short device names, stored
-  // with two NULs, nothing after them touched; the recorder after Z: has none.
+  // E: to Z:, either case, give the device names with two NULs, nothing after; none past Z:.
   char buffer[32];
   for (const char* name : {"", "E", "E:\\", "EE", "E:x", "A:", "C:", "D:", "1:"})
     EXPECT_EQ(0u, recording.QueryDosDevice(name, buffer, sizeof buffer)) << name;
   for (int i = 2; i <= 'Z' - 'E' + 1; ++i) recording.AddRecorder("/dev/sg" + std::to_string(i));
-  std::unique_ptr<platform::DiscMasterObject> master;
-  std::unique_ptr<platform::RecorderEnumeration> recorders;
+  std::unique_ptr<DiscMasterObject> master;
+  std::unique_ptr<RecorderEnumeration> recorders;
   ASSERT_EQ(kSOk, recording.CreateDiscMaster(&master));
   ASSERT_EQ(kSOk, master->EnumDiscRecorders(&recorders));
-  std::unique_ptr<platform::RecorderObject> recorder;
+  std::unique_ptr<RecorderObject> recorder;
   uint32_t fetched = 0;
   std::u16string path;
   for (char letter = 'E'; letter <= 'Z' + 1; ++letter) {
@@ -91,7 +79,7 @@ TEST(LinuxDiscRecordingTest, ListsRecordersOnceInOrderWithLettersFromEToZ) {
     EXPECT_EQ(expected, bytes) << name;
   }
   EXPECT_NE(kSOk, recorders->Next(&recorder, &fetched));
-  std::unique_ptr<platform::DiscMaster2Object> master2;
+  std::unique_ptr<DiscMaster2Object> master2;
   ASSERT_EQ(kSOk, recording.CreateDiscMaster2(&master2));
   std::u16string uniqueId;
   EXPECT_EQ(kSOk, master2->GetItem(0, &uniqueId));
@@ -103,9 +91,7 @@ TEST(LinuxDiscRecordingTest, ListsRecordersOnceInOrderWithLettersFromEToZ) {
     EXPECT_EQ(kInvalidArg, master2->GetItem(index, &uniqueId)) << index;
   EXPECT_EQ(u"unchanged", uniqueId);
 }
-
-// Streams live in unnamed files in TMPDIR, each opening with its own position, until their
-// last user (which may outlive the storage) goes.
+// Streams live in unnamed TMPDIR files, each opening with its own position, until last use.
 TEST(LinuxDiscRecordingTest, StoragesKeepStreamsInUnnamedFilesUntilTheirLastUse) {
   testsupport::TempDir temp;
   const std::string folder = temp.Path("tmp");
@@ -117,10 +103,10 @@ TEST(LinuxDiscRecordingTest, StoragesKeepStreamsInUnnamedFilesUntilTheirLastUse)
     return std::distance(begin(fds), end(fds));
   };
   const auto before = descriptors();
-  platform::LinuxDiscRecording recording;
+  LinuxDiscRecording recording;
   const Bytes pattern = Pattern(300000, 3);
   {
-    std::unique_ptr<platform::DiscStorage> storage;
+    std::unique_ptr<DiscStorage> storage;
     ASSERT_EQ(kSOk, recording.CreateTemporaryStorage(0x1012, &storage));
     uint32_t written = 0;
     {
@@ -134,8 +120,7 @@ TEST(LinuxDiscRecordingTest, StoragesKeepStreamsInUnnamedFilesUntilTheirLastUse)
     EXPECT_FALSE(Succeeded(reading->Write(pattern.data(), 10, &written))) << "opened to read";
     EXPECT_EQ(0u, written);
     EXPECT_TRUE(std::filesystem::is_empty(folder)) << "no file has a name";
-    // Creating replaces a stream, which an open reader does not see; missing and malformed
-    // names are refused.
+    // Creating replaces a stream (an open reader keeps the old); bad names are refused.
     EXPECT_TRUE(Contents(*Stream(*storage, u"bootimg")).empty());
     EXPECT_FALSE(Stream(*storage, u"nothere", kReadStreamMode));
     for (const std::u16string name : {u"", u"a/b", u"a:b", u"a!b", u"a\\b"})
@@ -149,12 +134,10 @@ TEST(LinuxDiscRecordingTest, StoragesKeepStreamsInUnnamedFilesUntilTheirLastUse)
   EXPECT_TRUE(std::filesystem::is_empty(folder));
   saved.empty() ? unsetenv("TMPDIR") : setenv("TMPDIR", saved.c_str(), 1);
 }
-
-// The one real burn, over a longer file, which must then hold the image alone; bad addresses
-// and a grabbed drive are refused; a rescan keeps the list and the grabbed drive working.
+// One real burn over a longer file; bad addresses and a grabbed drive refused; rescans keep.
 TEST(LinuxDiscRecordingTest, BurnsTheImageOverALongerFileExactlyAndRefusesTheRest) {
   fakes::FakeDiscRecording foreign;
-  std::unique_ptr<platform::DiscStorage> images;
+  std::unique_ptr<DiscStorage> images;
   ASSERT_EQ(kSOk, foreign.CreateTemporaryStorage(0, &images));
   const auto image = [&images](const Bytes& bytes) {
     uint32_t written = 0;
@@ -166,16 +149,16 @@ TEST(LinuxDiscRecordingTest, BurnsTheImageOverALongerFileExactlyAndRefusesTheRes
   const std::string path = temp.Path("cd.iso");
   const Bytes old = Pattern(2443 * kSector + 5, 9);
   testsupport::WriteBytes(path, old);
-  platform::LinuxDiscRecording recording;
+  LinuxDiscRecording recording;
   recording.AddRecorder("/dev/no-such-recorder");
   recording.AddRecorder("stdio:" + path);
   recording.ScanDrives();
   const std::vector<std::string> scanned = recording.Recorders();
   ASSERT_GE(scanned.size(), 2u);
   EXPECT_EQ("stdio:" + path, scanned[1]);
-  std::unique_ptr<platform::DiscMaster2Object> master;
-  std::unique_ptr<platform::Recorder2Object> recorder, second;
-  std::unique_ptr<platform::DataWriter2Object> writer;
+  std::unique_ptr<DiscMaster2Object> master;
+  std::unique_ptr<Recorder2Object> recorder, second;
+  std::unique_ptr<DataWriter2Object> writer;
   std::u16string target;
   ASSERT_EQ(kSOk, recording.CreateDiscMaster2(&master));
   ASSERT_EQ(kSOk, master->GetItem(1, &target));
@@ -204,5 +187,4 @@ TEST(LinuxDiscRecordingTest, BurnsTheImageOverALongerFileExactlyAndRefusesTheRes
     EXPECT_FALSE(Succeeded(writer->Write(*image(Pattern(8 * kSector, 4)))));
   }
 }
-
 }  // namespace

@@ -15,7 +15,6 @@
 #include "platform/win32/Win32Bitmap.h"
 
 namespace {
-
 constexpr DWORD V = WS_VISIBLE, T = WS_TABSTOP, kGroup = BS_GROUPBOX, kPush = BS_PUSHBUTTON,
                 kList = CBS_DROPDOWNLIST | CBS_AUTOHSCROLL | WS_VSCROLL;
 // The controls in template order: id, class, style besides WS_CHILD, text, place in dialog units.
@@ -40,13 +39,11 @@ const ControlRow kRows[] = {
     {1023, "COMBOBOX", kList | T, "", 15, 195, 142, 130},
     {1022, "BUTTON", kGroup, "Hard Disks", 7, 186, 236, 27},
 };
-
 std::string Text(HWND window) {
   char text[256] = {};
   GetWindowTextA(window, text, sizeof text);
   return text;
 }
-
 // Reads past a text in a DIALOG template ("#N" for 0xFFFF and an atom N).
 std::string Name(const WORD*& at) {
   if (*at == 0xFFFF) return at += 2, "#" + std::to_string(at[-1]);
@@ -54,35 +51,6 @@ std::string Name(const WORD*& at) {
   while (*at != 0) text.push_back(static_cast<char>(*at++));
   return ++at, text;
 }
-
-TEST(DialogTemplateTest, TheResourceHoldsTheDialogAndEveryControlExactly) {
-  HMODULE module = GetModuleHandleA(nullptr);
-  HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(101), MAKEINTRESOURCEA(5));
-  ASSERT_NE(found, nullptr) << "no dialog 101 in the resources";
-  const auto* dialog = static_cast<const DLGTEMPLATE*>(LockResource(LoadResource(module, found)));
-  EXPECT_EQ(std::vector<int64_t>({dialog->style, dialog->dwExtendedStyle, dialog->x, dialog->y,
-                                  dialog->cx, dialog->cy}),
-            std::vector<int64_t>({DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_SETFONT,
-                                  0, 0, 0, 250, 239}));
-  ASSERT_EQ(dialog->cdit, std::size(kRows));
-  const WORD* at = reinterpret_cast<const WORD*>(dialog + 1);
-  EXPECT_EQ(Name(at) + Name(at) + Name(at), "");  // no menu, the system's class, no caption
-  EXPECT_EQ(*at++, 8);
-  EXPECT_EQ(Name(at), "MS Sans Serif");
-  for (const ControlRow& row : kRows) {  // each item on a 4-byte bound
-    const auto* item = reinterpret_cast<const DLGITEMTEMPLATE*>((uintptr_t(at) + 3) & ~3u);
-    at = reinterpret_cast<const WORD*>(item + 1);
-    const std::string className = Name(at);
-    EXPECT_EQ(ControlRow(short(item->id), className, item->style ^ WS_CHILD, Name(at), item->x,
-                         item->y, item->cx, item->cy),
-              row);
-    EXPECT_EQ(item->dwExtendedStyle, 0u);
-    at += 1 + (*at + 1) / 2;  // the creation data and its size
-  }
-  EXPECT_EQ(reinterpret_cast<const uint8_t*>(at) - reinterpret_cast<const uint8_t*>(dialog),
-            SizeofResource(module, found));
-}
-
 struct ScriptedEvents : platform::DialogEvents {
   bool OnInitDialog() override { return onInit(), true; }
   void OnCommand(int id) override { onCommand(id); }
@@ -92,7 +60,6 @@ struct ScriptedEvents : platform::DialogEvents {
   std::function<bool()> onClose = [] { return true; };
   std::function<void(int)> onCommand = [](int) {};
 };
-
 // The answer and owner of a box of `dialog` that a thread of the test answered with `button`.
 using Box = std::pair<int, HWND>;
 Box Show(platform::Win32Dialog& dialog, const std::string& caption, int button, bool owned) {
@@ -111,15 +78,38 @@ Box Show(platform::Win32Dialog& dialog, const std::string& caption, int button, 
                                  platform::kMbOkCancel | platform::kMbIconError, owned);
   return seen;
 }
-
-// Another thread sets the controls; a box is owned only when asked; closing ends only if agreed.
-TEST(Win32DialogTest, TheDialogFromTheTemplateAnswersItsProgramAndOtherThreads) {
+// The template holds every control; another thread sets them; boxes are owned only when asked.
+TEST(Win32DialogTest, TheTemplateHoldsEveryControlAndItsDialogAnswersOtherThreads) {
+  HMODULE module = GetModuleHandleA(nullptr);
+  HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(101), MAKEINTRESOURCEA(5));
+  ASSERT_NE(found, nullptr) << "no dialog 101 in the resources";
+  const auto* tmpl = static_cast<const DLGTEMPLATE*>(LockResource(LoadResource(module, found)));
+  EXPECT_EQ(std::vector<int64_t>(
+                {tmpl->style, tmpl->dwExtendedStyle, tmpl->x, tmpl->y, tmpl->cx, tmpl->cy}),
+            std::vector<int64_t>({DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_SETFONT,
+                                  0, 0, 0, 250, 239}));
+  ASSERT_EQ(tmpl->cdit, std::size(kRows));
+  const WORD* at = reinterpret_cast<const WORD*>(tmpl + 1);
+  EXPECT_EQ(Name(at) + Name(at) + Name(at), "");  // no menu, the system's class, no caption
+  EXPECT_EQ(*at++, 8);
+  EXPECT_EQ(Name(at), "MS Sans Serif");
+  for (const ControlRow& row : kRows) {  // each item on a 4-byte bound
+    const auto* item = reinterpret_cast<const DLGITEMTEMPLATE*>((uintptr_t(at) + 3) & ~3u);
+    at = reinterpret_cast<const WORD*>(item + 1);
+    const std::string className = Name(at);
+    EXPECT_EQ(ControlRow(short(item->id), className, item->style ^ WS_CHILD, Name(at), item->x,
+                         item->y, item->cx, item->cy),
+              row);
+    EXPECT_EQ(item->dwExtendedStyle, 0u);
+    at += 1 + (*at + 1) / 2;  // the creation data and its size
+  }
+  EXPECT_EQ(reinterpret_cast<const uint8_t*>(at) - reinterpret_cast<const uint8_t*>(tmpl),
+            SizeofResource(module, found));
   HWND probe = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 1, 1, 0, 0, 0, 0);
   if (!probe && std::getenv("INSTALLER_REQUIRE_DESKTOP")) FAIL() << "no desktop";
   if (!probe) GTEST_SKIP() << "no desktop to create windows on";
   DestroyWindow(probe);
   platform::Win32Dialog dialog(GetModuleHandleA(nullptr));
-
   ScriptedEvents events;
   platform::JoinableThread worker;
   HBITMAP picture = nullptr;
@@ -179,5 +169,4 @@ TEST(Win32DialogTest, TheDialogFromTheTemplateAnswersItsProgramAndOtherThreads) 
   EXPECT_EQ(dialog.window(), nullptr);
   EXPECT_EQ(dialog.GetListSelection(1015), platform::kNoSelection);
 }
-
 }  // namespace

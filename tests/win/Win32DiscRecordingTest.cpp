@@ -14,12 +14,10 @@
 #include <tuple>
 #include <vector>
 
-#include "platform/DiscRecording.h"
 #include "platform/win32/ImapiDeclarations.h"
 #include "platform/win32/Win32DiscRecordingInternal.h"
 
 namespace {
-
 using namespace platform;
 using Slot = void (*)();
 constexpr HRESULT kFailed = static_cast<HRESULT>(0x8004020Fu);  // IMAPI_E_MEDIUM_NOTPRESENT
@@ -41,10 +39,7 @@ struct FakeCom {
   }
   static ULONG STDMETHODCALLTYPE AddRef(Self self) { return ++self->references; }
   static ULONG STDMETHODCALLTYPE Release(Self self) { return --self->references; }
-  template <typename T>  // numbers
-  void Take(T n) {
-    args.push_back(int64_t{n});
-  }
+  void Take(int64_t n) { args.push_back(n); }  // numbers
   void Take(void* pointer) { args.push_back(reinterpret_cast<intptr_t>(pointer)); }
   void Take(BSTR given) { args.insert(args.end(), given, given + SysStringLen(given)); }
   void Take(BSTR* out) { *out = SysAllocString(answer.c_str()); }  // even on failure
@@ -75,7 +70,6 @@ struct FakeCom {
   }
   std::vector<IID>& List(IID*) { return formats; }
   std::vector<IUnknown*>& List(IUnknown**) { return recorders; }
-
   const Slot* vtable = table.data();  // first, as in a COM object
   std::array<Slot, 44> table;         // IDiscFormat2Data's slots, the most
   LONG references = 0;
@@ -91,25 +85,20 @@ struct FakeCom {
   VARTYPE readAs = VT_STREAM;  // every property reads as this, child 3 (pStream shares punkVal)
   PROPVARIANT written = {};
 };
-
 template <size_t S, typename... A>  // a method at slot S with arguments A
 const std::pair<size_t, Slot> At{S, reinterpret_cast<Slot>(&FakeCom::Method<S, A...>)};
-
 std::string GuidText(const GUID& guid) {
   wchar_t wide[40] = {};
   StringFromGUID2(guid, wide, 40);
   return std::string(wide, wide + std::wcslen(wide));
 }
-
 /// The GUID that the reference of the Windows CD interfaces gives `name`.
 std::string ReferenceGuid(const std::string& name) {
   std::ifstream reference(INSTALLER_CD_INTERFACES);
-  for (std::string line; std::getline(reference, line);) {
+  for (std::string line; std::getline(reference, line);)
     if (line.rfind("| " + name + " | {", 0) == 0) return line.substr(name.size() + 5, 38);
-  }
   return "";
 }
-
 class Win32DiscRecordingTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -145,9 +134,8 @@ class Win32DiscRecordingTest : public ::testing::Test {
     master.reset(), shell.reset(), master2.reset(), recorder2.reset(), writer2.reset();
     image.reset(), storage.reset();
     for (const FakeCom* fake : {&master_, &formats_, &recorders_, &recorder_, &second_, &joliet_,
-                                &props_, &stream_, &shell_, &master2_, &recorder2_, &writer2_}) {
+                                &props_, &stream_, &shell_, &master2_, &recorder2_, &writer2_})
       EXPECT_EQ(fake->references, 0) << "stand-in " << fake - &master_;
-    }
     CoUninitialize();
   }
   /// The property set that the disc master's Joliet format hands out from `source`.
@@ -159,7 +147,6 @@ class Win32DiscRecordingTest : public ::testing::Test {
     EXPECT_EQ(joliet ? joliet->GetJolietProperties(&properties) : kFailed, S_OK);
     return properties;
   }
-
   FakeCom master_, formats_, recorders_, recorder_, second_, joliet_, props_, stream_;
   FakeCom shell_, master2_, recorder2_, writer2_;
   std::vector<IUnknown*> created_;  // handed out in turn
@@ -174,33 +161,6 @@ class Win32DiscRecordingTest : public ::testing::Test {
   std::unique_ptr<DiscStorage> storage;  // the system's, a temporary compound file
   std::unique_ptr<DiscStream> image;     // "iso" in it, open for writing
 };
-
-// Objects are asked for by the reference's class and interface ids and by context (5 or 23).
-TEST_F(Win32DiscRecordingTest, EachObjectIsCreatedByItsIdsAndFailsCleanly) {
-  const bool reference = std::ifstream(INSTALLER_CD_INTERFACES).good();
-  std::istringstream made(
-      "CLSID_MSDiscMasterObj IID_IDiscMaster 5 CLSID_CDBurn IID_ICDBurn 5 CLSID_MsftDiscMaster2 "
-      "IID_IDiscMaster2 23 CLSID_MsftDiscRecorder2 IID_IDiscRecorder2 23 "
-      "CLSID_MsftDiscFormat2Data IID_IDiscFormat2Data 23 IID_IJolietDiscMaster "
-      "IID_IJolietDiscMaster QI");
-  const std::string joliet = GuidText(imapi::kIidJolietDiscMaster);
-  requests_.push_back(joliet + joliet + "QI");  // what QueryJoliet asks for
-  std::vector<std::string> expected;
-  for (std::string c, i, context; made >> c >> i >> context;) {
-    expected.push_back(reference ? ReferenceGuid(c) + ReferenceGuid(i) + context : context);
-  }
-  for (std::string& request : requests_) request.erase(0, reference ? 0 : 76);
-  EXPECT_EQ(requests_, expected);
-  // The creation that every object shares: failures and a success without an object.
-  master.reset();
-  createResult_ = kClassNotRegistered;
-  EXPECT_EQ(recording_->CreateDiscMaster(&master), kClassNotRegistered);
-  EXPECT_EQ(master, nullptr);
-  createResult_ = S_OK;  // and nothing left to hand out
-  EXPECT_EQ(recording_->CreateDataWriter2(&writer2), kEPointer);
-  EXPECT_EQ(writer2, nullptr);
-}
-
 // Each call reaches its slot with its arguments and gives its result; a failure hands out nothing.
 TEST_F(Win32DiscRecordingTest, EachCallReachesItsSlotWithItsArgumentsAndResult) {
   // The recorders come one by one, with their paths, until the enumeration says S_FALSE.
@@ -222,7 +182,6 @@ TEST_F(Win32DiscRecordingTest, EachCallReachesItsSlotWithItsArgumentsAndResult) 
   EXPECT_EQ(recorders_.args, (std::vector<int64_t>{1, 1, 1}));
   ASSERT_NE(found[0], nullptr);
   RecorderObject* const r = found[0].get();
-
   IStorage* const storageI = static_cast<win32_disc::Win32DiscStorage&>(*storage).Interface();
   IStream* const streamI = Win32StreamInterface(*image);
   const std::unique_ptr<PropertySet> p = Properties(props_.Unknown());
@@ -274,43 +233,7 @@ TEST_F(Win32DiscRecordingTest, EachCallReachesItsSlotWithItsArgumentsAndResult) 
   EXPECT_TRUE(has);
   EXPECT_EQ(master2->GetItem(0, &text), S_OK);
   EXPECT_EQ(text, u"{a1b2}");
-}
-
-// Formats are counted, their enumerator released; Joliet only when offered; system streams copy.
-TEST_F(Win32DiscRecordingTest, FormatsJolietAndStreams) {
-  formats_.formats = {imapi::kIidRedbookDiscMaster, imapi::kIidJolietDiscMaster, IID_IUnknown};
-  uint32_t got[3] = {99, 99, 99};
-  const HResult results[] = {master->EnumFormats(1, &got[0]), master->EnumFormats(10, &got[1]),
-                             (master_.result = kFailed, master->EnumFormats(10, &got[2]))};
-  EXPECT_EQ(std::vector<HResult>(results, results + 3),
-            (std::vector<HResult>{S_OK, S_FALSE, kFailed}));
-  EXPECT_EQ(std::vector<uint32_t>(got, got + 3), (std::vector<uint32_t>{1, 2, 0}));
-  EXPECT_EQ(formats_.references, 0);
-  master_.result = S_OK;
-  std::unique_ptr<JolietFormat> joliet;
-  ASSERT_EQ(master->QueryJoliet(&joliet), S_OK);
-
-  std::unique_ptr<DiscStream> reading, copy;
-  uint32_t written = 0;
-  EXPECT_EQ(image->Write(std::string(5000, 'Z').data(), 5000, &written), S_OK);
-  EXPECT_EQ(written, 5000u);
-  image.reset();  // an exclusive stream opens again only once it is closed
-  ASSERT_EQ(storage->OpenStream(u"iso", kStgmReadExclusive, &reading), S_OK);
-  ASSERT_EQ(storage->CreateStream(u"copy", kStgmCreateWriteExclusive, &copy), S_OK);
-  EXPECT_EQ(reading->CopyTo(*copy, 4999), S_OK);
-  STATSTG copied = {};
-  ASSERT_EQ(Win32StreamInterface(*copy)->Stat(&copied, STATFLAG_NONAME), S_OK);
-  EXPECT_EQ(copied.cbSize.QuadPart, 4999u);
-
-  master_.interfaceId = imapi::kIidRedbookDiscMaster;
-  EXPECT_EQ(master->QueryJoliet(&joliet), E_NOINTERFACE);
-  EXPECT_EQ(joliet, nullptr);
-  EXPECT_EQ(storage->OpenStream(u"bootimg", kStgmReadExclusive, &copy), STG_E_FILENOTFOUND);
-  EXPECT_EQ(copy, nullptr);
-}
-
-// The system's property storage gives every type back as written; a stand-in's streams, as held.
-TEST_F(Win32DiscRecordingTest, PropertiesComeBackAsWrittenAndStreamsKeepTheirOwnReference) {
+  // The system's property storage gives every type back as written; a stand-in's, as held.
   IPropertyStorage* system = nullptr;
   ASSERT_EQ(StgCreatePropStg(reinterpret_cast<IUnknown*>(Win32StreamInterface(*image)),
                              imapi::kIidJolietDiscMaster, nullptr, PROPSETFLAG_DEFAULT, 0, &system),
@@ -318,37 +241,33 @@ TEST_F(Win32DiscRecordingTest, PropertiesComeBackAsWrittenAndStreamsKeepTheirOwn
   const win32_disc::ComReference<IPropertyStorage> held(system);
   const auto properties = Properties(reinterpret_cast<IUnknown*>(system));
   ASSERT_NE(properties, nullptr);
-
-  const PropertyValue rows[] = {{kVtI2, -2, {}, {}},          {kVtBool, 1, {}, {}},
-                                {kVtBstr, 0, u"Tal", {}},     {kVtUi1, 200, {}, {}},
-                                {kVtUi2, 65535, {}, {}},      {kVtI4, -100000, {}, {}},
-                                {kVtLpwstr, 0, u"VOLUME", {}}};
+  const PropertyValue values[] = {{kVtI2, -2, {}, {}},          {kVtBool, 1, {}, {}},
+                                  {kVtBstr, 0, u"Tal", {}},     {kVtUi1, 200, {}, {}},
+                                  {kVtUi2, 65535, {}, {}},      {kVtI4, -100000, {}, {}},
+                                  {kVtLpwstr, 0, u"VOLUME", {}}};
   std::vector<std::pair<uint32_t, uint16_t>> expected, listed;
-  for (uint32_t id = 0; id < std::size(rows); ++id) {
+  for (uint32_t id = 0; id < std::size(values); ++id) {
     PropertyValue value;
-    ASSERT_EQ(properties->Write(id + 3, rows[id], 2), S_OK) << id;
-    expected.push_back({id + 3, rows[id].type});
+    ASSERT_EQ(properties->Write(id + 3, values[id], 2), S_OK) << id;
+    expected.push_back({id + 3, values[id].type});
     EXPECT_EQ(properties->Read(id + 3, &value), S_OK) << id;
     EXPECT_EQ(std::tie(value.type, value.number, value.text),
-              std::tie(rows[id].type, rows[id].number, rows[id].text));
+              std::tie(values[id].type, values[id].number, values[id].text));
   }
   std::unique_ptr<PropertyEnumerator> enumerator;
   ASSERT_EQ(properties->Enum(&enumerator), S_OK);
   std::pair<uint32_t, uint16_t> entry;
-  while (listed.size() < 20 && enumerator->Next(&entry.first, &entry.second) == S_OK) {
+  while (listed.size() < 20 && enumerator->Next(&entry.first, &entry.second) == S_OK)
     listed.push_back(entry);
-  }
   EXPECT_EQ(enumerator->Next(&entry.first, &entry.second), S_FALSE);
   std::sort(listed.begin(), listed.end());
   EXPECT_EQ(listed, expected);
-
   PropertyValue value{kVtBstr, 9, u"left over", {}};
   EXPECT_EQ(properties->Read(77, &value), S_FALSE);
   EXPECT_EQ(std::tie(value.type, value.number, value.text),
             std::make_tuple(kVtEmpty, int64_t{0}, std::u16string()));
   EXPECT_EQ(properties->Write(20, PropertyValue{VT_R8, 1, {}, {}}, 2), DISP_E_BADVARTYPE);
   EXPECT_EQ(properties->Read(20, &value), S_FALSE);
-
   // A stand-in: selector and first new id pass through; a stream read holds its own reference.
   const auto stand = Properties(props_.Unknown());
   ASSERT_NE(stand, nullptr);
@@ -375,5 +294,56 @@ TEST_F(Win32DiscRecordingTest, PropertiesComeBackAsWrittenAndStreamsKeepTheirOwn
   ASSERT_EQ(stand->Write(5, PropertyValue{kVtBstr, 0, std::u16string(u"Tal\0vo", 6), {}}, 2), S_OK);
   EXPECT_EQ(props_.args, (std::vector<int64_t>{1, 1, 5, 'T', 'a', 'l', 0, 'v', 'o', 2}));
 }
-
+// Formats counted, enumerator released; Joliet if offered; streams copy; objects made by their ids.
+TEST_F(Win32DiscRecordingTest, FormatsJolietStreamsAndObjectCreation) {
+  formats_.formats = {imapi::kIidRedbookDiscMaster, imapi::kIidJolietDiscMaster, IID_IUnknown};
+  uint32_t got[3] = {99, 99, 99};
+  const HResult results[] = {master->EnumFormats(1, &got[0]), master->EnumFormats(10, &got[1]),
+                             (master_.result = kFailed, master->EnumFormats(10, &got[2]))};
+  EXPECT_EQ(std::vector<HResult>(results, results + 3),
+            (std::vector<HResult>{S_OK, S_FALSE, kFailed}));
+  EXPECT_EQ(std::vector<uint32_t>(got, got + 3), (std::vector<uint32_t>{1, 2, 0}));
+  EXPECT_EQ(formats_.references, 0);
+  master_.result = S_OK;
+  std::unique_ptr<JolietFormat> joliet;
+  ASSERT_EQ(master->QueryJoliet(&joliet), S_OK);
+  std::unique_ptr<DiscStream> reading, copy;
+  uint32_t written = 0;
+  EXPECT_EQ(image->Write(std::string(5000, 'Z').data(), 5000, &written), S_OK);
+  EXPECT_EQ(written, 5000u);
+  image.reset();  // an exclusive stream opens again only once it is closed
+  ASSERT_EQ(storage->OpenStream(u"iso", kStgmReadExclusive, &reading), S_OK);
+  ASSERT_EQ(storage->CreateStream(u"copy", kStgmCreateWriteExclusive, &copy), S_OK);
+  EXPECT_EQ(reading->CopyTo(*copy, 4999), S_OK);
+  STATSTG copied = {};
+  ASSERT_EQ(Win32StreamInterface(*copy)->Stat(&copied, STATFLAG_NONAME), S_OK);
+  EXPECT_EQ(copied.cbSize.QuadPart, 4999u);
+  master_.interfaceId = imapi::kIidRedbookDiscMaster;
+  EXPECT_EQ(master->QueryJoliet(&joliet), E_NOINTERFACE);
+  EXPECT_EQ(joliet, nullptr);
+  EXPECT_EQ(storage->OpenStream(u"bootimg", kStgmReadExclusive, &copy), STG_E_FILENOTFOUND);
+  EXPECT_EQ(copy, nullptr);
+  // Objects are asked for by the reference's class and interface ids and context (5 or 23).
+  const bool reference = std::ifstream(INSTALLER_CD_INTERFACES).good();
+  std::istringstream made(
+      "CLSID_MSDiscMasterObj IID_IDiscMaster 5 CLSID_CDBurn IID_ICDBurn 5 CLSID_MsftDiscMaster2 "
+      "IID_IDiscMaster2 23 CLSID_MsftDiscRecorder2 IID_IDiscRecorder2 23 "
+      "CLSID_MsftDiscFormat2Data IID_IDiscFormat2Data 23 IID_IJolietDiscMaster "
+      "IID_IJolietDiscMaster QI");
+  const std::string jolietId = GuidText(imapi::kIidJolietDiscMaster);
+  requests_.push_back(jolietId + jolietId + "QI");  // what QueryJoliet asks for
+  std::vector<std::string> expected;
+  for (std::string c, i, context; made >> c >> i >> context;)
+    expected.push_back(reference ? ReferenceGuid(c) + ReferenceGuid(i) + context : context);
+  for (std::string& request : requests_) request.erase(0, reference ? 0 : 76);
+  EXPECT_EQ(requests_, expected);
+  // The creation that every object shares: failures and a success without an object.
+  master.reset();
+  createResult_ = kClassNotRegistered;
+  EXPECT_EQ(recording_->CreateDiscMaster(&master), kClassNotRegistered);
+  EXPECT_EQ(master, nullptr);
+  createResult_ = S_OK;  // and nothing left to hand out
+  EXPECT_EQ(recording_->CreateDataWriter2(&writer2), kEPointer);
+  EXPECT_EQ(writer2, nullptr);
+}
 }  // namespace

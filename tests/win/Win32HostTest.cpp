@@ -15,32 +15,28 @@
 #include "tests/support/TestFiles.h"
 
 namespace {
-
+using namespace platform;
 // The real devices, but with the 1.44 MB media type that Wine's volume devices do not report.
-struct SuppliedGeometryDevices : platform::DeviceIo {
-  using Handle = platform::DeviceHandle;
-  Handle Open(const std::string& path, const platform::DeviceOpenFlags& flags) override {
+struct SuppliedGeometryDevices : DeviceIo {
+  DeviceHandle Open(const std::string& path, const DeviceOpenFlags& flags) override {
     return real->Open(path, flags);
   }
-  bool Control(Handle device, uint32_t code, void* in, uint32_t inBytes, void* out,
+  bool Control(DeviceHandle device, uint32_t code, void* in, uint32_t inBytes, void* out,
                uint32_t outBytes, uint32_t* bytesReturned) override {
-    const platform::DiskGeometry geometry{floppy::kImageCylinders, platform::kMediaF3_1Pt44_512, 2,
-                                          18, image::kSectorBytes};
-    if (code != platform::kIoctlDiskGetMediaTypes || outBytes < sizeof geometry) {
+    const DiskGeometry geometry{floppy::kImageCylinders, kMediaF3_1Pt44_512, 2, 18,
+                                image::kSectorBytes};
+    if (code != kIoctlDiskGetMediaTypes || outBytes < sizeof geometry)
       return real->Control(device, code, in, inBytes, out, outBytes, bytesReturned);
-    }
     return std::memcpy(out, &geometry, *bytesReturned = sizeof geometry), true;
   }
-  bool Write(Handle device, const void* data, uint32_t bytes, uint32_t* written) override {
+  bool Write(DeviceHandle device, const void* data, uint32_t bytes, uint32_t* written) override {
     return real->Write(device, data, bytes, written);
   }
-  void Close(Handle device) override { real->Close(device); }
+  void Close(DeviceHandle device) override { real->Close(device); }
   uint32_t FlatAddress(void* block) override { return real->FlatAddress(block); }
-  std::unique_ptr<platform::DeviceIo> real = platform::MakeHostDeviceIo();
+  std::unique_ptr<DeviceIo> real = MakeHostDeviceIo();
 };
-
 using Win32FloppyDeviceTest = testsupport::JobFixture;
-
 // The NT writer puts the exported floppy on the loop device mapped as A: (an image of zeros).
 TEST_F(Win32FloppyDeviceTest, TheNtWriterPutsTheExportedFloppyOnTheDevice) {
   const char* data = std::getenv("INSTALLER_LOOP_DATA");
@@ -53,7 +49,7 @@ TEST_F(Win32FloppyDeviceTest, TheNtWriterPutsTheExportedFloppyOnTheDevice) {
   ASSERT_NE(dataFile = datafile::OpenDataFile(services, "install.dat"), nullptr) << data;
   job.dataFile = dataFile.get();
   job.isNtFamily = 1;
-  system.now = platform::MakeHostSystem()->UtcNow();  // as the exporter stamped its files
+  system.now = MakeHostSystem()->UtcNow();  // as the exporter stamped its files
   SuppliedGeometryDevices realDevices;
   target = std::make_unique<floppy::FloppyTarget>(job, realDevices, dialog);
   job.floppyTarget = target.get();
@@ -64,9 +60,7 @@ TEST_F(Win32FloppyDeviceTest, TheNtWriterPutsTheExportedFloppyOnTheDevice) {
   floppy::WriteFloppyThread(writer);
   for (const auto& box : dialog.Boxes()) ADD_FAILURE() << "the writer said: " << box.text;
   job::CloseFloppyDevice(job, realDevices);
-
-  const std::vector<uint8_t> disk = testsupport::ReadBytes(image);
-  const std::vector<uint8_t> expected = testsupport::ReadBytes(exported);
+  const auto disk = testsupport::ReadBytes(image), expected = testsupport::ReadBytes(exported);
   const auto written = static_cast<long>(job.progressTotal * image::kCylinderBytes);
   ASSERT_EQ(disk.size() + expected.size(), 2 * image::kFloppyImageBytes);
   ASSERT_GT(written, 0);
@@ -74,13 +68,12 @@ TEST_F(Win32FloppyDeviceTest, TheNtWriterPutsTheExportedFloppyOnTheDevice) {
   EXPECT_TRUE(std::all_of(disk.begin() + written, disk.end(), [](uint8_t b) { return b == 0; }))
       << "nothing past the used cylinders is written";
 }
-
 // The real version record (Wine: the prefix's) chooses the paths INSTALLER_EXPECTED_PATHS names.
 TEST(Win32VersionPathTest, TheRunningWindowsChoosesItsFloppyAndCdPaths) {
   const char* expected = std::getenv("INSTALLER_EXPECTED_PATHS");
   if (expected == nullptr) GTEST_SKIP() << "INSTALLER_EXPECTED_PATHS names no Windows version";
   job::InstallJob job;
-  const std::unique_ptr<platform::System> system = platform::MakeHostSystem();
+  const std::unique_ptr<System> system = MakeHostSystem();
   fakes::FakeDialogWindow window;
   fakes::FakeDiscRecording recording;
   app::InstallServices services;
@@ -88,11 +81,7 @@ TEST(Win32VersionPathTest, TheRunningWindowsChoosesItsFloppyAndCdPaths) {
   services.window = &window, services.recording = &recording;
   ASSERT_TRUE(app::CInstallDlg(services).started());
   const char* const paths[] = {"9x", "nt4", "imapi", "imapi2"};
-  EXPECT_EQ(paths[!job.isNtFamily             ? 0
-                  : !job.cdRecordingSupported ? 1
-                  : job.useImapi2             ? 3
-                                              : 2],
-            std::string(expected));
+  const int path = !job.isNtFamily ? 0 : !job.cdRecordingSupported ? 1 : job.useImapi2 ? 3 : 2;
+  EXPECT_EQ(paths[path], std::string(expected));
 }
-
 }  // namespace
