@@ -12,11 +12,13 @@
 #include "tests/support/TestFiles.h"
 
 namespace {
+
 using platform::kSFalse;
 using platform::kSOk;
 using testsupport::Bytes;
 using testsupport::Pattern;
 using Strings = std::vector<std::string>;
+
 class CdBurnerTest : public testsupport::JobFixture {
  protected:
   // Texts and 100 files (the most; big.bin > the image buffer); list 2: last lacks data; 0: none.
@@ -65,6 +67,7 @@ class CdBurnerTest : public testsupport::JobFixture {
   }
   fakes::FakeDiscRecording recording;
 };
+
 // IMAPI stages the files and the boot image; IMAPI2 builds the image and writes it whole.
 TEST_F(CdBurnerTest, EachBurnerWritesTheDiscOrStopsAtTheFailedStage) {
   EXPECT_EQ(RunJob(false), Strings());
@@ -147,6 +150,7 @@ TEST_F(CdBurnerTest, EachBurnerWritesTheDiscOrStopsAtTheFailedStage) {
               *trace != '\0');
   }
 }
+
 // Letters go to the exact first target; searches release all, close all, restore COM.
 TEST(RecorderListTest, RecordersTakeTheLetterWhoseTargetIsTheirDevicePath) {
   fakes::FakeDiscRecording recording;

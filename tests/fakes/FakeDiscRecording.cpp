@@ -7,7 +7,9 @@
 #include <memory>
 
 namespace fakes {
+
 namespace {
+
 namespace p = platform;
 using p::HResult;
 using p::kEFail;
@@ -18,6 +20,7 @@ using Out = std::unique_ptr<Object>*;
 const HResult kInvalidArg = static_cast<HResult>(0x80070057u);
 const auto Narrow = [](const std::u16string& t) { return std::string(t.begin(), t.end()); };
 const auto Number = [](int64_t number) { return " " + std::to_string(number); };
+
 // IMAPI's Joliet properties: id, type and value of the boot record fields and one other.
 const struct {
   uint32_t id;
@@ -195,16 +198,19 @@ class FakeObject : public AllOf<p::ShellCdBurnObject, p::DiscMasterObject, p::Re
   size_t next_ = 0;
 };
 }  // namespace
+
 void FakeDiscRecording::Reset() {
   std::lock_guard<p::Lock> guard(lock_);
   static_cast<FakeDiscScript&>(*this) = FakeDiscScript();
 }
+
 std::vector<std::string> FakeDiscRecording::Lines(const std::string& call) const {
   std::vector<std::string> lines;
   for (const std::string& line : Log())
     if (line.find(call) != std::string::npos) lines.push_back(line);
   return lines;
 }
+
 HResult FakeDiscRecording::Call(const std::string& line, HResult failure) {
   const std::string call = line.substr(0, line.find(' '));
   const size_t start = std::min(line.size(), call.size() + 1);
@@ -231,6 +237,7 @@ HResult FakeDiscRecording::CreateTemporaryStorage(uint32_t mode, Out<p::DiscStor
   std::snprintf(line, sizeof line, "CreateTemporaryStorage 0x%X", mode);
   return FakeObject::Make(*this, line, o, kEFail, ++storages_);
 }
+
 // Too small a buffer fails the call; the targets end with two zeros.
 uint32_t FakeDiscRecording::QueryDosDevice(const std::string& name, char* buffer, uint32_t size) {
   const auto it = dosDevices.find(name);

@@ -12,6 +12,7 @@
 #include "platform/Threads.h"
 
 namespace fakes {
+
 /// What the fake is told to do, and what it saw happen; Reset returns to these values.
 struct FakeDiscScript {
   /// Failing calls: "Open", "CreateTemporaryStorage#2" (2nd call), "CreateStream:bootimg".
@@ -28,6 +29,7 @@ struct FakeDiscScript {
   std::map<std::string, int> occurrences_;
   int comDepth_ = 0, storages_ = 0;
 };
+
 class FakeDiscRecording : public platform::DiscRecording, public FakeDiscScript {
  public:
   void Reset();  ///< back to a fresh script and no history; the stage watch stays

@@ -18,13 +18,16 @@
 #include "tests/support/TestFiles.h"
 
 namespace {
+
 using namespace platform;
 using Bytes = std::vector<uint8_t>;
+
 // The Windows control codes, written out independently of the code under test.
 constexpr uint32_t kGetMediaTypes = 0x00070C00u, kLock = 0x00090018u, kUnlock = 0x0009001Cu,
                    kDismount = 0x00090020u;
 constexpr char kDriveA[] = "\\\\.\\A:";
 constexpr size_t kFloppyBytes = 1474560, kCylinderBytes = 18432;
+
 // One DISK_GEOMETRY: 80 cylinders, media type 2 (3.5" 1.44 MB), 2 heads, 18 x 512 bytes.
 const Bytes k144Record = {80, 0, 0, 0, 0, 0, 0, 0, 2, 0, 0, 0, 2, 0, 0, 0, 18, 0, 0, 0, 0, 2, 0, 0};
 const DeviceOpenFlags kDriveFlags = {
@@ -35,6 +38,7 @@ bool Control(LinuxDeviceIo& io, DeviceHandle handle, uint32_t code) {
   uint8_t block[28] = {};
   return io.Control(handle, code, block, sizeof block, block, sizeof block, &returned);
 }
+
 // The media types put in `offered` of 240 canaries; nothing past the reply is touched.
 Bytes MediaTypes(LinuxDeviceIo& io, DeviceHandle handle, uint32_t offered = 240) {
   Bytes buffer(240, 0xCC);
@@ -46,12 +50,14 @@ Bytes MediaTypes(LinuxDeviceIo& io, DeviceHandle handle, uint32_t offered = 240)
   EXPECT_EQ(Bytes(buffer.begin() + reply, buffer.end()), Bytes(240 - reply, 0xCC));
   return Bytes(buffer.begin(), buffer.begin() + reply);
 }
+
 bool WriteAll(LinuxDeviceIo& io, DeviceHandle handle, const Bytes& data) {
   uint32_t written = 0xFFFFFFFFu;
   const bool succeeded = io.Write(handle, data.data(), uint32_t(data.size()), &written);
   EXPECT_EQ(written, succeeded ? data.size() : 0u);
   return succeeded;
 }
+
 // A floppy image that drive A: of a fresh back end leads to.
 class ImageDrive : public ::testing::Test {
  protected:
@@ -76,6 +82,7 @@ class ImageDrive : public ::testing::Test {
   std::string image_ = dir_.Path("floppy.img");
   LinuxDeviceIo io_;
 };
+
 // 1.44 MB is listed only for an exact-size image and a whole record; only mapped files open.
 TEST_F(ImageDrive, OnlyAnExistingFloppySizedImageOnAOrBListsThe144MbFormat) {
   using Case = std::tuple<size_t, const char*, uint32_t>;  // image bytes, path, bytes offered
@@ -99,6 +106,7 @@ TEST_F(ImageDrive, OnlyAnExistingFloppySizedImageOnAOrBListsThe144MbFormat) {
   EXPECT_EQ(Open(), kInvalidDevice);
   EXPECT_FALSE(std::filesystem::exists(dir_.Path("absent.img")));
 }
+
 // Two threads open and close at once: handles stay distinct and usable (TSan runs these).
 TEST_F(ImageDrive, HandlesOpenFromTwoThreadsAndLockOneAtATime) {
   std::vector<DeviceHandle> handles[2];
@@ -147,6 +155,7 @@ TEST_F(ImageDrive, HandlesOpenFromTwoThreadsAndLockOneAtATime) {
   other.reset();  // a destroyed back end gives up its locks
   EXPECT_TRUE(Control(io_, first, kLock));
 }
+
 // Only the third field of a mountinfo line names a device, whole ("major:minor").
 TEST(MountInfo, DeviceIsTheThirdFieldOfALine) {
   const std::string text =
@@ -161,9 +170,11 @@ TEST(MountInfo, DeviceIsTheThirdFieldOfALine) {
   EXPECT_FALSE(MountInfoListsDevice("36 35\n", 36, 35));
   EXPECT_FALSE(MountInfoListsDevice("", 0, 21));
 }
+
 bool RunQuietly(const std::string& command) {
   return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
 }
+
 // A blank floppy image on a free loop device that drive A: leads to (needs root).
 class LoopDrive : public ImageDrive {
  protected:
@@ -182,6 +193,7 @@ class LoopDrive : public ImageDrive {
   }
   std::string loop_, mountPoint_;
 };
+
 // Locked: exclusive claim, writes reach the image; Unlock/Close free it; mounted refuses.
 TEST_F(LoopDrive, IsA144MbDriveWrittenUnderAnExclusiveClaimAndRefusedWhenMounted) {
   const DeviceHandle second = Open();

@@ -13,9 +13,11 @@
 #include "tests/support/TestFiles.h"
 
 namespace {
+
 using namespace platform;
 using testsupport::Pattern;
 using Bytes = std::vector<uint8_t>;
+
 // Windows values, written out independently of the code under test.
 constexpr HResult kInvalidArg = static_cast<HResult>(0x80070057u);
 constexpr uint32_t kNewStreamMode = 0x1011, kReadStreamMode = 0x0010;  // STGM_ modes
@@ -24,11 +26,13 @@ std::u16string Wide(const std::string& text) {
   const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
   return std::u16string(bytes, bytes + text.size());
 }
+
 Bytes Contents(const DiscStream& stream) {
   Bytes bytes;
   EXPECT_TRUE(ReadAll(stream, &bytes));
   return bytes;
 }
+
 // A stream created (or, with kReadStreamMode, opened): null exactly when refused.
 std::unique_ptr<DiscStream> Stream(DiscStorage& storage, const std::u16string& name,
                                    uint32_t mode = kNewStreamMode) {
@@ -38,6 +42,7 @@ std::unique_ptr<DiscStream> Stream(DiscStorage& storage, const std::u16string& n
   EXPECT_EQ(Succeeded(result), stream != nullptr);
   return stream;
 }
+
 TEST(LinuxDiscRecordingTest, ListsRecordersOnceInOrderWithLettersFromEToZ) {
   LinuxDiscRecording recording;
   const auto hasDrive = [&recording] {
@@ -91,6 +96,7 @@ TEST(LinuxDiscRecordingTest, ListsRecordersOnceInOrderWithLettersFromEToZ) {
     EXPECT_EQ(kInvalidArg, master2->GetItem(index, &uniqueId)) << index;
   EXPECT_EQ(u"unchanged", uniqueId);
 }
+
 // Streams live in unnamed TMPDIR files, each opening with its own position, until last use.
 TEST(LinuxDiscRecordingTest, StoragesKeepStreamsInUnnamedFilesUntilTheirLastUse) {
   testsupport::TempDir temp;
@@ -134,6 +140,7 @@ TEST(LinuxDiscRecordingTest, StoragesKeepStreamsInUnnamedFilesUntilTheirLastUse)
   EXPECT_TRUE(std::filesystem::is_empty(folder));
   saved.empty() ? unsetenv("TMPDIR") : setenv("TMPDIR", saved.c_str(), 1);
 }
+
 // One real burn over a longer file; bad addresses and a grabbed drive refused; rescans keep.
 TEST(LinuxDiscRecordingTest, BurnsTheImageOverALongerFileExactlyAndRefusesTheRest) {
   fakes::FakeDiscRecording foreign;

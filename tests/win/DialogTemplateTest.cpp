@@ -15,6 +15,7 @@
 #include "platform/win32/Win32Bitmap.h"
 
 namespace {
+
 constexpr DWORD V = WS_VISIBLE, T = WS_TABSTOP, kGroup = BS_GROUPBOX, kPush = BS_PUSHBUTTON,
                 kList = CBS_DROPDOWNLIST | CBS_AUTOHSCROLL | WS_VSCROLL;
 // The controls in template order: id, class, style besides WS_CHILD, text, place in dialog units.
@@ -39,11 +40,13 @@ const ControlRow kRows[] = {
     {1023, "COMBOBOX", kList | T, "", 15, 195, 142, 130},
     {1022, "BUTTON", kGroup, "Hard Disks", 7, 186, 236, 27},
 };
+
 std::string Text(HWND window) {
   char text[256] = {};
   GetWindowTextA(window, text, sizeof text);
   return text;
 }
+
 // Reads past a text in a DIALOG template ("#N" for 0xFFFF and an atom N).
 std::string Name(const WORD*& at) {
   if (*at == 0xFFFF) return at += 2, "#" + std::to_string(at[-1]);
@@ -51,6 +54,7 @@ std::string Name(const WORD*& at) {
   while (*at != 0) text.push_back(static_cast<char>(*at++));
   return ++at, text;
 }
+
 struct ScriptedEvents : platform::DialogEvents {
   bool OnInitDialog() override { return onInit(), true; }
   void OnCommand(int id) override { onCommand(id); }
@@ -60,6 +64,7 @@ struct ScriptedEvents : platform::DialogEvents {
   std::function<bool()> onClose = [] { return true; };
   std::function<void(int)> onCommand = [](int) {};
 };
+
 // The answer and owner of a box of `dialog` that a thread of the test answered with `button`.
 using Box = std::pair<int, HWND>;
 Box Show(platform::Win32Dialog& dialog, const std::string& caption, int button, bool owned) {
@@ -78,6 +83,7 @@ Box Show(platform::Win32Dialog& dialog, const std::string& caption, int button, 
                                  platform::kMbOkCancel | platform::kMbIconError, owned);
   return seen;
 }
+
 // The template holds every control; another thread sets them; boxes are owned only when asked.
 TEST(Win32DialogTest, TheTemplateHoldsEveryControlAndItsDialogAnswersOtherThreads) {
   HMODULE module = GetModuleHandleA(nullptr);

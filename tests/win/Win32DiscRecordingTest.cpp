@@ -18,6 +18,7 @@
 #include "platform/win32/Win32DiscRecordingInternal.h"
 
 namespace {
+
 using namespace platform;
 using Slot = void (*)();
 constexpr HRESULT kFailed = static_cast<HRESULT>(0x8004020Fu);  // IMAPI_E_MEDIUM_NOTPRESENT
@@ -85,6 +86,7 @@ struct FakeCom {
   VARTYPE readAs = VT_STREAM;  // every property reads as this, child 3 (pStream shares punkVal)
   PROPVARIANT written = {};
 };
+
 template <size_t S, typename... A>  // a method at slot S with arguments A
 const std::pair<size_t, Slot> At{S, reinterpret_cast<Slot>(&FakeCom::Method<S, A...>)};
 std::string GuidText(const GUID& guid) {
@@ -92,6 +94,7 @@ std::string GuidText(const GUID& guid) {
   StringFromGUID2(guid, wide, 40);
   return std::string(wide, wide + std::wcslen(wide));
 }
+
 /// The GUID that the reference of the Windows CD interfaces gives `name`.
 std::string ReferenceGuid(const std::string& name) {
   std::ifstream reference(INSTALLER_CD_INTERFACES);
@@ -99,6 +102,7 @@ std::string ReferenceGuid(const std::string& name) {
     if (line.rfind("| " + name + " | {", 0) == 0) return line.substr(name.size() + 5, 38);
   return "";
 }
+
 class Win32DiscRecordingTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -161,6 +165,7 @@ class Win32DiscRecordingTest : public ::testing::Test {
   std::unique_ptr<DiscStorage> storage;  // the system's, a temporary compound file
   std::unique_ptr<DiscStream> image;     // "iso" in it, open for writing
 };
+
 // Each call reaches its slot with its arguments and gives its result; a failure hands out nothing.
 TEST_F(Win32DiscRecordingTest, EachCallReachesItsSlotWithItsArgumentsAndResult) {
   // The recorders come one by one, with their paths, until the enumeration says S_FALSE.
@@ -294,6 +299,7 @@ TEST_F(Win32DiscRecordingTest, EachCallReachesItsSlotWithItsArgumentsAndResult) 
   ASSERT_EQ(stand->Write(5, PropertyValue{kVtBstr, 0, std::u16string(u"Tal\0vo", 6), {}}, 2), S_OK);
   EXPECT_EQ(props_.args, (std::vector<int64_t>{1, 1, 5, 'T', 'a', 'l', 0, 'v', 'o', 2}));
 }
+
 // Formats counted, enumerator released; Joliet if offered; streams copy; objects made by their ids.
 TEST_F(Win32DiscRecordingTest, FormatsJolietStreamsAndObjectCreation) {
   formats_.formats = {imapi::kIidRedbookDiscMaster, imapi::kIidJolietDiscMaster, IID_IUnknown};

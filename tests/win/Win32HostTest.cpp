@@ -15,7 +15,9 @@
 #include "tests/support/TestFiles.h"
 
 namespace {
+
 using namespace platform;
+
 // The real devices, but with the 1.44 MB media type that Wine's volume devices do not report.
 struct SuppliedGeometryDevices : DeviceIo {
   DeviceHandle Open(const std::string& path, const DeviceOpenFlags& flags) override {
@@ -36,7 +38,9 @@ struct SuppliedGeometryDevices : DeviceIo {
   uint32_t FlatAddress(void* block) override { return real->FlatAddress(block); }
   std::unique_ptr<DeviceIo> real = MakeHostDeviceIo();
 };
+
 using Win32FloppyDeviceTest = testsupport::JobFixture;
+
 // The NT writer puts the exported floppy on the loop device mapped as A: (an image of zeros).
 TEST_F(Win32FloppyDeviceTest, TheNtWriterPutsTheExportedFloppyOnTheDevice) {
   const char* data = std::getenv("INSTALLER_LOOP_DATA");
@@ -68,6 +72,7 @@ TEST_F(Win32FloppyDeviceTest, TheNtWriterPutsTheExportedFloppyOnTheDevice) {
   EXPECT_TRUE(std::all_of(disk.begin() + written, disk.end(), [](uint8_t b) { return b == 0; }))
       << "nothing past the used cylinders is written";
 }
+
 // The real version record (Wine: the prefix's) chooses the paths INSTALLER_EXPECTED_PATHS names.
 TEST(Win32VersionPathTest, TheRunningWindowsChoosesItsFloppyAndCdPaths) {
   const char* expected = std::getenv("INSTALLER_EXPECTED_PATHS");
