@@ -16,19 +16,17 @@ class MonitorTest : public testsupport::JobFixture {
     JobFixture::SetUp();
     job.busy = job.firstFloppyDrive = job.recorderCount = 1;
     Fresh();
-    // No message box while Create Floppy is back: a box comes before the restore.
+    // A message box comes before Create Floppy is restored.
     dialog.onLog = [this](const std::string& line) {
       EXPECT_TRUE(line.rfind("box", 0) != 0 || !dialog.EnabledOf(kCreateFloppyId));
     };
   }
-  // A dialog as a job's press leaves it.
-  void Fresh() {
+  void Fresh() {  // the dialog as a job's press leaves it
     dialog.Reset();
     for (int id : {kCreateFloppyId, kExitId, kCreateCdId, kMakeBootableId})
       dialog.Enable(id, false);
   }
-  // The rest of each log line that starts with `prefix`, in order.
-  Log Lines(const std::string& prefix) {
+  Log Lines(const std::string& prefix) {  // the rest of each log line starting with it
     Log lines;
     for (const std::string& line : dialog.Log())
       if (line.rfind(prefix, 0) == 0) lines.push_back(line.substr(prefix.size()));
@@ -36,17 +34,16 @@ class MonitorTest : public testsupport::JobFixture {
   }
   void ExpectRestored(const std::string& ready, bool createFloppy) {
     EXPECT_EQ(dialog.PositionOf(kProgressBarId), 0);
-    EXPECT_EQ(dialog.TextOf(kStatusLineId), ready);
-    EXPECT_EQ(dialog.TextOf(kCreateFloppyId), "T1035");
-    EXPECT_EQ(dialog.EnabledOf(kCreateFloppyId), createFloppy);
-    EXPECT_TRUE(dialog.EnabledOf(kExitId) && dialog.EnabledOf(kCreateCdId));
-    EXPECT_FALSE(dialog.EnabledOf(kMakeBootableId)) << "no removable drive";
+    EXPECT_EQ(dialog.TextOf(kStatusLineId) + dialog.TextOf(kCreateFloppyId), ready + "T1035");
+    // Exit, CD and Create Floppy (when a drive is left) back; no removable drive.
+    EXPECT_EQ(std::vector<bool>({dialog.EnabledOf(kCreateFloppyId), dialog.EnabledOf(kExitId),
+                                 dialog.EnabledOf(kCreateCdId), dialog.EnabledOf(kMakeBootableId)}),
+              std::vector<bool>({createFloppy, true, true, false}));
   }
 };
 
-// The writer publishes its total after the first poll, advances a cylinder a poll, then
-// ends one way or another. Every cylinder is shown once, counted from 1, and Exit comes
-// back once two are done.
+// The total comes after the first poll, then a cylinder a poll: each shown once, from 1, and
+// Exit back once two are done.
 TEST_F(MonitorTest, EachFloppyOutcomeShowsEveryCylinderThenItsOneMessageAndRestores) {
   constexpr uint32_t kTotal = 4;
   const std::string total = std::to_string(kTotal);
@@ -107,14 +104,13 @@ TEST_F(MonitorTest, AnEarlyCloseEndsTheProcessSilentlyOnceTwoCylindersAreDone) {
   EXPECT_FALSE(dialog.EnabledOf(kCreateFloppyId)) << "no restore";
 }
 
-// The drive is closed once, before Create Floppy comes back: a click then selects the drive
-// anew, and that handle belongs to the next job.
+// The drive is closed once, before Create Floppy comes back: a click then opens the next job's.
 TEST_F(MonitorTest, EachMonitorReleasesTheDriveOnceAndBeforeCreateFloppyComesBack) {
   job.isNtFamily = job.jobFailed = job.floppyDriveCount = 1;
   devices.ntDrives["\\\\.\\A:"].mediaTypes = {fakes::Geometry144()};
   for (bool click : {false, true}) {
     dialog.onLog = [&](const std::string& line) {
-      if (click && line == "enable 1003") target->Probe(false, 0);
+      if (click && line == "enable 1003 ") target->Probe(false, 0);
     };
     for (auto monitor : {&FloppyMonitorThread, &CdMonitorThread}) {
       target->Probe(false, 0);  // the ending job's drive

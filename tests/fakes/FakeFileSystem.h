@@ -38,15 +38,13 @@ class FakeFileSystem : public platform::FileSystem {
   std::unique_ptr<platform::OutputFile> CreateOutput(const std::string&, std::string* e) override {
     return StandardOutput(e);
   }
-  std::unique_ptr<platform::OutputFile> StandardOutput(std::string* error) override {
-    *error = "the fake writes no files";
-    return nullptr;
+  std::unique_ptr<platform::OutputFile> StandardOutput(std::string* e) override {
+    return *e = "the fake writes no files", nullptr;
   }
 
   FileFaults faults;
   std::vector<OpenCall> opens;
-  int readCalls = 0;
-  int openHandles = 0;
+  int readCalls = 0, openHandles = 0;
   std::map<std::string, std::vector<uint8_t>> files_;
 
  private:

@@ -1,6 +1,5 @@
-// A system on a virtual clock: pauses are recorded instead of slept, the time is set by
-// the test, allocations and thread starts can be refused, threads are kept so that tests
-// can join them, and a process exit is recorded instead of taken.
+// A system on a virtual clock: pauses and exits recorded, not taken; refusable allocations
+// and thread starts; threads kept for tests to join.
 #pragma once
 
 #include <cstdint>
@@ -21,13 +20,11 @@ class FakeSystem : public platform::System {
  public:
   ~FakeSystem() override { JoinThreads(); }
   bool GetVersion(platform::VersionInfo* record) override {
-    *record = versionCallFails ? platform::VersionInfo{0, 0, 0} : version;
-    return !versionCallFails;
+    return *record = versionCallFails ? platform::VersionInfo{0, 0, 0} : version, !versionCallFails;
   }
   uint32_t DriveType(const std::string& root) override {
     Add(driveQueries_, {root});
-    const bool removable = root.size() == 3 && root.substr(1) == ":\\" &&
-                           removableLetters.find(root[0]) != std::string::npos;
+    const bool removable = root.size() == 3 && removableLetters.find(root[0]) != std::string::npos;
     return removable ? platform::kDriveRemovable : platform::kDriveNoRootDirectory;
   }
   void Pause(uint32_t milliseconds) override {
@@ -61,17 +58,12 @@ class FakeSystem : public platform::System {
   bool StartThread(std::function<void()> body) override {
     return Locked([&] {
       if (++threadStarts == refuseThreadNumber) return false;
-      if (holdThreads) {
-        held_.push_back(std::move(body));
-      } else {
-        threads_.emplace_back(std::move(body));
-      }
+      holdThreads ? held_.push_back(std::move(body)) : void(threads_.emplace_back(std::move(body)));
       return true;
     });
   }
   void ExitProcess(uint32_t code) override { Add(exits_, {code}); }
 
-  /// Waits for every thread started so far (and any they start).
   void JoinThreads() {
     for (;;) {
       std::vector<platform::JoinableThread> running;
@@ -80,7 +72,6 @@ class FakeSystem : public platform::System {
       for (platform::JoinableThread& thread : running) thread.join();
     }
   }
-  /// Starts the threads that holdThreads kept back, in the order they were asked for.
   void ReleaseThreads() {
     Locked([&] {
       holdThreads = false;
@@ -100,21 +91,17 @@ class FakeSystem : public platform::System {
   }
 
   platform::UtcTime now;
-  /// The version record; with versionCallFails the call fails and the record reads zero.
   platform::VersionInfo version{2, 6, 6000};
   bool versionCallFails = false;
   std::string removableLetters;
-  /// Refused: the n-th allocation (from 1; 0: none), any larger than largestAllocation,
-  /// any of exactly refusedAllocationSize bytes (0: none), every page block.
+  /// Refused: the n-th allocation (from 1), larger ones, one size, every page block.
   int refuseAllocationNumber = 0, allocations = 0;
   size_t largestAllocation = SIZE_MAX, refusedAllocationSize = 0;
   bool refusePages = false;
-  /// The n-th thread start (from 1) is refused; 0: none.
-  int refuseThreadNumber = 0, threadStarts = 0;
-  /// Thread starts succeed but their bodies wait for ReleaseThreads; bodies never released
-  /// are dropped unrun, as a process that ended would drop them.
+  int refuseThreadNumber = 0, threadStarts = 0;  ///< the n-th start (from 1) is refused
+  /// Bodies wait for ReleaseThreads; those never released are dropped, as by a process end.
   bool holdThreads = false;
-  /// Called after each pause is recorded, with its length: tests move a job on with it.
+  /// Called after each pause is recorded: tests move a job on with it.
   std::function<void(uint32_t)> onPause;
 
  private:

@@ -1,9 +1,7 @@
-// Every fault the fakes can inject, one at a time, against the floppy writer on both
-// Windows families and both CD burners, as one table. Each job ends (busy 0, or the process
-// ended), with at most one message (exactly one when it failed, unowned, under the error
-// caption), every handle, page block and COM object released, and the target holding
-// nothing, the cylinders reported or the whole image: never other bytes. A row may pin its
-// outcome: flags, cylinders, NT volume calls and message. The test prints the table.
+// Every fault the fakes inject, one per job, on both floppy writers and both CD burners: each
+// job ends with at most one (failure: exactly one, unowned) error message, everything
+// released, and on the target nothing, the cylinders reported or the whole image. A row may
+// pin its outcome (cylinders, NT volume calls, message). The test prints the table.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -60,13 +58,9 @@ class FaultMatrixTest : public testsupport::JobFixture {
       job.selectedRecorder = job.cdStage = 0;
       fault.inject();
       cd::CdBurnThread({&job, &system, &recording, &dialog});
-      EXPECT_EQ(job.busy, 0);
-      EXPECT_EQ(recording.LiveObjects(), 0);
-      EXPECT_EQ(recording.ComDepth(), 0);
+      EXPECT_EQ(job.busy + recording.LiveObjects() + recording.ComDepth(), 0);
       if (whole.empty()) whole = recording.burnedImage;
-      if (!recording.burnedImage.empty()) {
-        EXPECT_EQ(recording.burnedImage, whole) << "the disc gets the whole image or nothing";
-      }
+      EXPECT_TRUE(recording.burnedImage.empty() || recording.burnedImage == whole);
       outcome = job.jobFailed ? "failed at stage " + std::to_string(job.cdStage.load()) : "written";
     }
     const auto boxes = dialog.Boxes();
@@ -98,12 +92,9 @@ class FaultMatrixTest : public testsupport::JobFixture {
     std::vector<uint8_t> disk = nt ? devices.ntDrives[kA].contents : devices.dosDisk;
     if (!nt) {  // DOS writes land in place: what was written is the cylinders not blank
       size_t written = 0;
-      while (written < kAllBytes &&
-             std::any_of(disk.begin() + static_cast<long>(written),
-                         disk.begin() + static_cast<long>(written + kCylinder),
-                         [](uint8_t b) { return b != 0; })) {
+      while (written < kAllBytes && std::any_of(&disk[written], &disk[written] + kCylinder,
+                                                [](uint8_t b) { return b != 0; }))
         written += kCylinder;
-      }
       disk.resize(written);
       const auto writes = devices.DosWrites();
       for (size_t i = dosWrites; i < writes.size(); ++i) {  // to A:, Int 26h counting from 0
@@ -124,9 +115,7 @@ class FaultMatrixTest : public testsupport::JobFixture {
     job::CloseFloppyDevice(job, devices);
     const platform::DeviceHandle vwin32 = job.vwin32Device.exchange(platform::kInvalidDevice);
     if (vwin32 != platform::kInvalidDevice) devices.Close(vwin32);
-    EXPECT_EQ(devices.OpenHandles(), 0);
-    EXPECT_EQ(devices.BadCloses(), 0);
-    EXPECT_EQ(system.LivePageBlocks(), 0u);
+    EXPECT_EQ(devices.OpenHandles() + devices.BadCloses() + system.LivePageBlocks(), 0u);
     std::string outcome = exited               ? "process ended"
                           : job.busy           ? "not started"
                           : job.jobFailed      ? "failed"
@@ -213,10 +202,9 @@ TEST_F(FaultMatrixTest, EveryFaultOnEveryPathEndsCleanly) {
     }
   }
   const uint64_t size = mkinstalldat::BuildDataFile(Entries()).size();
-  for (uint64_t cut : {size - 1, size - 600, size / 2, uint64_t{200}}) {
+  for (uint64_t cut : {size - 1, size - 600, size / 2, uint64_t{200}})
     faults.push_back({kNt, "data file ends at byte " + std::to_string(cut),
                       [this, cut] { files.faults.shortReadsBeyond = cut; }, ""});
-  }
   const std::vector<std::string> steps[] = {
       {"CreateShellCdBurn", "HasRecordableDrive", "CreateDiscMaster", "Open", "EnumDiscRecorders",
        "QueryJoliet", "CreateTemporaryStorage#1", "CreateStream:readme.txt",
@@ -225,23 +213,20 @@ TEST_F(FaultMatrixTest, EveryFaultOnEveryPathEndsCleanly) {
       {"CreateDiscMaster2", "CreateRecorder2", "InitializeDiscRecorder", "CreateDataWriter2",
        "PutClientName", "CreateTemporaryStorage", "CreateStream:iso", "Write:iso",
        "OpenStream:iso"}};
-  for (Path path : {kImapi, kImapi2}) {
+  for (Path path : {kImapi, kImapi2})
     for (const std::string& step : steps[path == kImapi2])
       faults.push_back({path, step + " fails", [this, step] { recording.failing = {step}; }, ""});
-  }
   // Every allocation and (some) reads of the data file, counted in a clean job on each path.
   for (Path path : {kNt, kImapi, kImapi2}) {
     Run({path, "none", [] {}, ""});
     EXPECT_EQ(whole.empty(), path != kImapi2) << "only IMAPI2 burns one image";
     const int allocations = system.allocations, reads = files.readCalls, step = path == kNt ? 1 : 2;
-    for (int n = 1; n <= allocations; n += step) {
+    for (int n = 1; n <= allocations; n += step)
       faults.push_back({path, "allocation " + std::to_string(n) + " refused",
                         [this, n] { system.refuseAllocationNumber = n; }, ""});
-    }
-    for (int n = 1; n <= reads; n += path == kNt ? 3 : 7) {
+    for (int n = 1; n <= reads; n += path == kNt ? 3 : 7)
       faults.push_back({path, "data file read " + std::to_string(n) + " fails",
                         [this, n] { files.faults.failReadNumber = n; }, ""});
-    }
   }
   for (const Fault& fault : faults) Run(fault);
   std::printf("\n%-9s %-40s %s\n", "job", "fault", "outcome");

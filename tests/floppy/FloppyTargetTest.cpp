@@ -12,8 +12,7 @@ constexpr char kB[] = "\\\\.\\B:";
 
 class ProbeTest : public testsupport::JobFixture {};
 
-// Media type lists of a drive, 144 standing for the 1.44 MB record (5.25-inch 1.2 MB is
-// 1, 2.88 MB is 10).
+// A drive's media types: 144 for the 1.44 MB record, else the type (1: 5.25" 1.2 MB, 10: 2.88).
 std::vector<platform::DiskGeometry> Media(std::initializer_list<uint32_t> types) {
   std::vector<platform::DiskGeometry> media(types.size(), fakes::Geometry144());
   for (size_t i = 0; i < media.size(); ++i) {
@@ -51,8 +50,7 @@ TEST_F(ProbeTest, NtCountsTheDrivesAndSelectsTheOneAtItsListPosition) {
     EXPECT_EQ(devices.OpenHandles(), 0);
     if (c.count == 0) continue;
     EXPECT_EQ(job.floppyGeometryIndex, c.geometryIndex);
-    // The last drive listed: its list position, plus the first drive, less one. A
-    // selection left open (a declined job) is closed by the next one.
+    // The last drive listed, twice: a selection left open is closed by the next.
     for (int twice = 0; twice < 2; ++twice)
       EXPECT_EQ(target->Probe(false, c.count - 1 + c.firstDrive - 1), 1u);
     EXPECT_EQ(devices.OpenHandles(), 1);
@@ -68,8 +66,7 @@ TEST_F(ProbeTest, NtCountsTheDrivesAndSelectsTheOneAtItsListPosition) {
   EXPECT_EQ(job.firstFloppyDrive, 2u);
   job::CloseFloppyDevice(job, devices);
   job::CloseFloppyDevice(job, devices);
-  EXPECT_EQ(devices.OpenHandles(), 0);
-  EXPECT_EQ(devices.BadCloses(), 0);
+  EXPECT_EQ(devices.OpenHandles() + devices.BadCloses(), 0);
   EXPECT_TRUE(dialog.Boxes().empty());
 }
 
@@ -99,14 +96,14 @@ TEST_F(ProbeTest, NineXOffersTheFirst144DriveThroughVwin32AndWritesByEitherDosCa
   }
   const auto writes = devices.DosWrites();
   ASSERT_EQ(writes.size(), 2u);
-  // Int 26h (code 3) counts drives from 0; Int 21h 7305h (code 6) from 1.
-  const uint32_t expected[2][5] = {{3, 0, 0xFFFF, 0, 0}, {6, 0x7305, 0xFFFFFFFF, 1, 0x6001}};
+  // Int 26h (code 3) counts drives from 0; Int 21h 7305h (code 6) from 1; sectors 36 to 71.
+  const uint32_t expected[2][7] = {{3, 0, 0xFFFF, 0, 0, 36, 36},
+                                   {6, 0x7305, 0xFFFFFFFF, 1, 0x6001, 36, 36}};
   for (size_t i = 0; i < 2; ++i) {
     const auto& r = writes[i].registers;
-    EXPECT_EQ((std::vector<uint32_t>{writes[i].code, r.eax, r.ecx, r.edx, r.esi}),
-              std::vector<uint32_t>(expected[i], expected[i] + 5));
-    EXPECT_EQ(writes[i].firstSector, 36u);
-    EXPECT_EQ(writes[i].sectorCount, 36);
+    EXPECT_EQ((std::vector<uint32_t>{writes[i].code, r.eax, r.ecx, r.edx, r.esi,
+                                     writes[i].firstSector, writes[i].sectorCount}),
+              std::vector<uint32_t>(expected[i], expected[i] + 7));
   }
   EXPECT_EQ(devices.dosDisk[36 * 512], 0x42);
   devices.dosWriteCarryNumber = 2;
