@@ -46,7 +46,6 @@ class MonitorTest : public testsupport::JobFixture {
 // Exit back once two are done.
 TEST_F(MonitorTest, EachFloppyOutcomeShowsEveryCylinderThenItsOneMessageAndRestores) {
   constexpr uint32_t kTotal = 4;
-  const std::string total = std::to_string(kTotal);
   const struct {
     const char* name;
     uint8_t aborted, failed;
@@ -57,8 +56,7 @@ TEST_F(MonitorTest, EachFloppyOutcomeShowsEveryCylinderThenItsOneMessageAndResto
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
     Fresh();
-    job.busy = 1;
-    job.progressTotal = job.progressDone = job.abortRequested = job.jobFailed = 0;
+    job.busy = 1, job.progressTotal = job.progressDone = job.abortRequested = job.jobFailed = 0;
     system.onPause = [&](uint32_t milliseconds) {
       if (milliseconds != kMonitorPollMs || !job.busy) return;
       EXPECT_EQ(dialog.EnabledOf(kExitId), job.progressDone > 1) << job.progressDone;
@@ -68,17 +66,14 @@ TEST_F(MonitorTest, EachFloppyOutcomeShowsEveryCylinderThenItsOneMessageAndResto
       job.busy = 0, job.progressDone = 0;
     };
     FloppyMonitorThread(Controls());
-    Log lines = {"cylinder 1 of 0"}, positions = {"0", "0"};
-    for (uint32_t k = 2; k <= kTotal; ++k)
-      lines.push_back("cylinder " + std::to_string(k) + " of " + total);
-    for (uint32_t k = 1; k < kTotal; ++k) positions.push_back(std::to_string(k));
-    if (!c.aborted && !c.failed) lines.push_back(lines.back()), positions.push_back(total);
-    positions.push_back("0");
-    lines.push_back("ready A:");
+    Log lines = {"cylinder 1 of 0", "cylinder 2 of 4", "cylinder 3 of 4", "cylinder 4 of 4"},
+        positions = {"0", "0", "1", "2", "3"};
+    if (!c.aborted && !c.failed) lines.push_back(lines.back()), positions.push_back("4");
+    lines.push_back("ready A:"), positions.push_back("0");
     EXPECT_EQ(Lines("text 1002 "), lines);
     EXPECT_EQ(Lines("pos 1001 "), positions);
-    EXPECT_EQ(Lines("range 1001 ").front(), "0");
-    EXPECT_EQ(Lines("range 1001 ").back(), total);
+    const Log ranges = Lines("range 1001 ");
+    EXPECT_EQ(ranges.front() + ranges.back(), "04");
     EXPECT_EQ(Lines("box "), c.boxes);
     EXPECT_EQ(dialog.TextOf(kExitId), "T1004");
     ExpectRestored("ready A:", true);
@@ -88,8 +83,7 @@ TEST_F(MonitorTest, EachFloppyOutcomeShowsEveryCylinderThenItsOneMessageAndResto
 }
 
 TEST_F(MonitorTest, AnEarlyCloseEndsTheProcessSilentlyOnceTwoCylindersAreDone) {
-  job.progressTotal = 10;
-  job.closeRequested = 1;
+  job.progressTotal = 10, job.closeRequested = 1;
   system.onPause = [this](uint32_t milliseconds) {
     if (milliseconds == kMonitorPollMs) ++job.progressDone;
   };
@@ -98,10 +92,10 @@ TEST_F(MonitorTest, AnEarlyCloseEndsTheProcessSilentlyOnceTwoCylindersAreDone) {
   FloppyMonitorThread(Controls());
   EXPECT_EQ(system.Exits(), std::vector<uint32_t>{0});
   EXPECT_EQ(job.progressDone, 2u);
-  EXPECT_TRUE(dialog.Boxes().empty());
-  EXPECT_EQ(devices.OpenHandles(), 0) << "VWIN32 closed";
-  EXPECT_EQ(datafile::LoadText(dataFile.get(), 1004), "") << "the data file is closed";
-  EXPECT_FALSE(dialog.EnabledOf(kCreateFloppyId)) << "no restore";
+  // No box, no restore, VWIN32 and the data file closed.
+  EXPECT_TRUE(dialog.Boxes().empty() && !dialog.EnabledOf(kCreateFloppyId));
+  EXPECT_EQ(devices.OpenHandles(), 0);
+  EXPECT_EQ(datafile::LoadText(dataFile.get(), 1004), "");
 }
 
 // The drive is closed once, before Create Floppy comes back: a click then opens the next job's.
@@ -129,11 +123,9 @@ TEST_F(MonitorTest, CdStagesMoveTheStatusAndTheBarThenTheOutcomeAndTheRestore) {
   for (uint8_t failed : {0, 1}) {
     SCOPED_TRACE(failed ? "failed, without stage 2 or a floppy drive" : "written");
     Fresh();
-    const std::vector<int32_t> stages =
-        failed ? std::vector<int32_t>{1, 3, 4, 5, 6} : std::vector<int32_t>{1, 2, 3, 4, 5, 6};
+    const std::vector<int32_t> stages = {1, 2 + failed, 3, 4, 5, 6};  // failed: no stage 2
     size_t next = 0;
-    job.busy = 1;
-    job.cdStage = job.jobFailed = 0;
+    job.busy = 1, job.cdStage = job.jobFailed = 0;
     job.firstFloppyDrive = job.floppyDriveCount = !failed;
     system.onPause = [&](uint32_t) {
       const int32_t shown = job.cdStage;
@@ -141,10 +133,8 @@ TEST_F(MonitorTest, CdStagesMoveTheStatusAndTheBarThenTheOutcomeAndTheRestore) {
       EXPECT_EQ(dialog.PositionOf(kProgressBarId), kBar[shown]) << "stage " << shown;
       EXPECT_FALSE(dialog.EnabledOf(kCreateFloppyId) || dialog.EnabledOf(kExitId) ||
                    dialog.EnabledOf(kCreateCdId) || dialog.EnabledOf(kMakeBootableId));
-      if (next < stages.size())
-        job.cdStage = stages[next++];
-      else
-        job.jobFailed = failed, job.busy = 0;
+      next < stages.size() ? void(job.cdStage = stages[next++])
+                           : void((job.jobFailed = failed, job.busy = 0));
     };
     CdMonitorThread(Controls());
     EXPECT_EQ(Lines("range 1001 "), Log{"10"});

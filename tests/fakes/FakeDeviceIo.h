@@ -2,6 +2,7 @@
 // call (carry set), and a log of every call with its arguments.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -142,13 +143,11 @@ class FakeDeviceIo : public platform::DeviceIo {
     log_.push_back("close " + PathOf(device));
     badCloses_ += open_.erase(device) == 0;
   }
-  uint32_t FlatAddress(void* block) override {
+  uint32_t FlatAddress(void* block) override {  // 0x10000 + 0x1000 * (index of the block)
     Guard guard(lock_);
-    for (const auto& [address, pointer] : addresses_)
-      if (pointer == block) return address;
-    const uint32_t address = 0x10000 + 0x1000 * static_cast<uint32_t>(addresses_.size());
-    addresses_[address] = block;
-    return address;
+    auto at = std::find(blocks_.begin(), blocks_.end(), block);
+    if (at == blocks_.end()) at = blocks_.insert(at, block);
+    return 0x10000 + 0x1000 * static_cast<uint32_t>(at - blocks_.begin());
   }
 
   /// Copies of the log and state, safe while jobs run.
@@ -181,7 +180,8 @@ class FakeDeviceIo : public platform::DeviceIo {
     return open_.count(device) ? open_.at(device) : "closed";
   }
   void* Resolve(uint32_t address) const {
-    return addresses_.count(address) ? addresses_.at(address) : nullptr;
+    const uint32_t index = (address - 0x10000) / 0x1000;
+    return address % 0x1000 == 0 && index < blocks_.size() ? blocks_[index] : nullptr;
   }
 
   mutable platform::Lock lock_;
@@ -189,7 +189,7 @@ class FakeDeviceIo : public platform::DeviceIo {
   std::map<platform::DeviceHandle, std::string> open_;  // handle -> path
   platform::DeviceHandle nextHandle_ = 100;
   int badCloses_ = 0;
-  std::map<uint32_t, void*> addresses_;
+  std::vector<void*> blocks_;
   std::vector<DosWriteCall> dosWrites_;
 };
 

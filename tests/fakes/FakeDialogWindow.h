@@ -38,6 +38,10 @@ class FakeDialogWindow : public platform::DialogWindow {
                  bool owned) override {
     char line[32];
     std::snprintf(line, sizeof line, "box %s 0x%02X ", owned ? "owned" : "free", type);
+    {
+      std::lock_guard<platform::Lock> guard(lock_);
+      boxes_.push_back({text, caption, type, owned});
+    }
     Logged(line + caption + ": " + text);
     std::lock_guard<platform::Lock> guard(lock_);
     const int answer = answers_.empty() ? platform::kIdOk : answers_.front();
@@ -64,16 +68,8 @@ class FakeDialogWindow : public platform::DialogWindow {
     return log_;
   }
   std::vector<FakeMessageBox> Boxes() const {
-    std::vector<FakeMessageBox> boxes;
-    for (const std::string& line : Log()) {
-      if (line.rfind("box ", 0) != 0) continue;
-      const size_t caption = line.find(' ', 11) + 1, text = line.find(": ", caption);
-      boxes.push_back(
-          {line.substr(text + 2), line.substr(caption, text - caption),
-           static_cast<uint32_t>(std::stoul(line.substr(line.find(" 0x")), nullptr, 16)),
-           line[4] == 'o'});
-    }
-    return boxes;
+    std::lock_guard<platform::Lock> guard(lock_);
+    return boxes_;
   }
   /// What the changes of a kind ("text", "pos", "item"...) made to control `id`, in order.
   Strings Values(const std::string& kind, int id) const {
@@ -96,7 +92,7 @@ class FakeDialogWindow : public platform::DialogWindow {
   /// Forgets every change, answer and run.
   void Reset() {
     std::lock_guard<platform::Lock> guard(lock_);
-    log_.clear(), answers_.clear(), title.clear();
+    log_.clear(), answers_.clear(), boxes_.clear(), title.clear();
     hasPicture = ran = false;
     endCode = kStillOpen;
   }
@@ -132,6 +128,7 @@ class FakeDialogWindow : public platform::DialogWindow {
   mutable platform::Lock lock_;
   Strings log_;
   std::deque<int> answers_;
+  std::vector<FakeMessageBox> boxes_;
 };
 
 }  // namespace fakes
