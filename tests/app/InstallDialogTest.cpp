@@ -1,11 +1,8 @@
 // Start-up and commands of the main dialog, through the fakes.
-#include "app/InstallDialog.h"
-
 #include <gtest/gtest.h>
-
 #include <algorithm>
 #include <atomic>
-
+#include "app/InstallDialog.h"
 #include "platform/Host.h"
 #include "tests/fakes/FakeDiscRecording.h"
 #include "tests/support/JobFixture.h"
@@ -20,10 +17,7 @@ constexpr char kA[] = "\\\\.\\A:";
 
 class InstallDialogTest : public testsupport::JobFixture {
  protected:
-  void SetUp() override {
-    JobFixture::SetUp();
-    Fresh();
-  }
+  void SetUp() override { JobFixture::SetUp(), Fresh(); }
   // One drive A:, one recorder on E:, every text the dialog shows and a 1x1 picture.
   void Fresh() {
     datafile::TakeDataFileError();
@@ -35,15 +29,11 @@ class InstallDialogTest : public testsupport::JobFixture {
                    {{1037, Bytes("Drive %c:")}, {100, bmp}, {5000, Bytes("readme.txt")}});
     devices.ntDrives = {{kA, {}}};
     devices.ntDrives[kA].mediaTypes = {fakes::Geometry144()};
-    recording.Reset();
+    recording.Reset(), recording.imapi2Recorders = {u"recorder-0"};
     recording.dosDevices["E:"] = "\\Device\\CdRom0";
-    recording.imapi2Recorders = {u"recorder-0"};
-    system.removableLetters.clear();
-    system.version = {2, 6, 6000};
-    job.installPossible = 1;
-    job.firstFloppyDrive = 0;
-    dialog.Reset();
-    dialog.script = nullptr;
+    system.removableLetters.clear(), system.version = {2, 6, 6000};
+    job.installPossible = 1, job.firstFloppyDrive = 0;
+    dialog.Reset(), dialog.script = nullptr;
   }
   int Run(std::vector<const char*> args = {}) {
     files.Add("install.dat", mkinstalldat::BuildDataFile(entries));
@@ -53,20 +43,17 @@ class InstallDialogTest : public testsupport::JobFixture {
   app::InstallServices Services() {
     return {&job, &system, &files, graphics.get(), &devices, &recording, &dialog};
   }
-  // The message boxes after the first `skip`, as "caption: text".
   Strings BoxTexts(size_t skip = 0) const {
     Strings texts;
     for (const auto& box : dialog.Boxes()) texts.push_back(box.caption + ": " + box.text);
     return Strings(texts.begin() + static_cast<long>(std::min(skip, texts.size())), texts.end());
   }
-
   std::vector<mkinstalldat::DatEntry> entries;
   std::unique_ptr<platform::Graphics> graphics = platform::MakeHostGraphics();
   fakes::FakeDiscRecording recording;
 };
 
-// Each list holds the drives found, or a text and is disabled with its button; with no target
-// both buttons answer with an error.
+// Each list: the drives found, or a text and disabled with its button; no target: errors.
 TEST_F(InstallDialogTest, StartUpShowsEveryTextAndListsTheTargetsFound) {
   const Strings a = {"Drive A:"}, e = {"Drive E:"}, none = {"T1051"}, noCd = {"T1039"};
   const auto noDrives = [&] { devices.ntDrives.clear(), recording.hasRecordableDrive = false; };
@@ -174,22 +161,17 @@ TEST_F(InstallDialogTest, AnUnknownPlatformOrABadDataFileEndsBeforeTheDialog) {
   EXPECT_EQ(system.Exits(), std::vector<uint32_t>{0});
   EXPECT_EQ(files.opens.size(), 1u) << "the fixture's only: the data file is not read";
   EXPECT_TRUE(dialog.Boxes().empty() && !dialog.ran);
-  system.version = {2, 6, 6000};
+  system.version = {2, 6, 6000};  // a bad version (a missing file: installer_batch_test.sh)
   mkinstalldat::DatLayout badVersion;
   badVersion.version = 7;
-  for (auto bytes : {std::vector<uint8_t>(), mkinstalldat::BuildDataFile(entries, badVersion)}) {
-    files.files_.clear();
-    if (!bytes.empty()) files.Add("install.dat", bytes);  // else absent
-    dialog.Reset();
-    const char* args[] = {"installer"};
-    EXPECT_EQ(app::RunInstaller(1, args, Services()), 0);
-    ASSERT_EQ(BoxTexts(), Strings{"Error: Could not load Image and Resource file."});
-    EXPECT_FALSE(dialog.Boxes()[0].type || dialog.Boxes()[0].owned || dialog.ran);
-  }
+  files.Add("install.dat", mkinstalldat::BuildDataFile(entries, badVersion));
+  const char* args[] = {"installer"};
+  EXPECT_EQ(app::RunInstaller(1, args, Services()), 0);
+  ASSERT_EQ(BoxTexts(), Strings{"Error: Could not load Image and Resource file."});
+  EXPECT_FALSE(dialog.Boxes()[0].type || dialog.Boxes()[0].owned || dialog.ran);
 }
 
-// The press takes the buttons away before any job thread runs; Enter then ends the process
-// before the dialog's objects go, threads held at their start or the closing message shown.
+// Buttons go before any job thread runs; Enter ends the process first, threads held or not.
 TEST_F(InstallDialogTest, AJobRunsFromThePressToItsMessageAndEnterEndsTheProcessFirst) {
   const std::unique_ptr<platform::System> host = platform::MakeHostSystem();
   auto waitFor = [&](const std::function<bool()>& done) {
@@ -206,7 +188,6 @@ TEST_F(InstallDialogTest, AJobRunsFromThePressToItsMessageAndEnterEndsTheProcess
     Fresh();
     std::atomic<int> phase{0};  // 1: the monitor shows its closing message; 2: test done
     system.holdThreads = true;
-    // On the virtual clock the monitor's head start lasts until the writer has begun.
     system.onPause = [&](uint32_t milliseconds) {
       if (milliseconds == kMonitorStartDelayMs) waitFor([&] { return job.busy.load() != 0; });
     };
@@ -264,7 +245,6 @@ TEST_F(InstallDialogTest, DuringAJobExitCancelsCloseIsHeldBackEarlyAndEnterEndsT
   Run();
   EXPECT_EQ(dialog.endCode, platform::kIdOkCommand);
   EXPECT_EQ(system.Exits(), std::vector<uint32_t>{0});
-
   Fresh();  // Without a job, Exit ends the program and closes the data file.
   job.busy = 0;
   dialog.script = [&](platform::DialogEvents& events) {
@@ -277,8 +257,7 @@ TEST_F(InstallDialogTest, DuringAJobExitCancelsCloseIsHeldBackEarlyAndEnterEndsT
   EXPECT_EQ(job.dataFile, nullptr) << "the job does not keep a reader that is gone";
 }
 
-// A declined confirmation, a refused thread or monitor record: the dialog as it was, at most
-// one message, nothing written.
+// Declined, or a thread or monitor record refused: the dialog as it was, nothing written.
 TEST_F(InstallDialogTest, ADeclinedOrRefusedJobPutsTheDialogBackWithOneMessageAtMost) {
   const struct {
     int command;

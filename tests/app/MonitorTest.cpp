@@ -1,8 +1,6 @@
 // The monitors against a job moved on by a virtual clock: what each poll and outcome shows.
-#include "app/Monitors.h"
-
 #include <gtest/gtest.h>
-
+#include "app/Monitors.h"
 #include "tests/support/JobFixture.h"
 
 namespace {
@@ -35,15 +33,13 @@ class MonitorTest : public testsupport::JobFixture {
   void ExpectRestored(const std::string& ready, bool createFloppy) {
     EXPECT_EQ(dialog.PositionOf(kProgressBarId), 0);
     EXPECT_EQ(dialog.TextOf(kStatusLineId) + dialog.TextOf(kCreateFloppyId), ready + "T1035");
-    // Exit, CD and Create Floppy (when a drive is left) back; no removable drive.
     EXPECT_EQ(std::vector<bool>({dialog.EnabledOf(kCreateFloppyId), dialog.EnabledOf(kExitId),
                                  dialog.EnabledOf(kCreateCdId), dialog.EnabledOf(kMakeBootableId)}),
               std::vector<bool>({createFloppy, true, true, false}));
   }
 };
 
-// The total comes after the first poll, then a cylinder a poll: each shown once, from 1, and
-// Exit back once two are done.
+// Total after the first poll, a cylinder a poll: each shown once; Exit back after two.
 TEST_F(MonitorTest, EachFloppyOutcomeShowsEveryCylinderThenItsOneMessageAndRestores) {
   constexpr uint32_t kTotal = 4;
   const struct {
@@ -101,6 +97,7 @@ TEST_F(MonitorTest, AnEarlyCloseEndsTheProcessSilentlyOnceTwoCylindersAreDone) {
 // The drive is closed once, before Create Floppy comes back: a click then opens the next job's.
 TEST_F(MonitorTest, EachMonitorReleasesTheDriveOnceAndBeforeCreateFloppyComesBack) {
   job.isNtFamily = job.jobFailed = job.floppyDriveCount = 1;
+  devices.ntDrives = {{"\\\\.\\A:", {}}};
   devices.ntDrives["\\\\.\\A:"].mediaTypes = {fakes::Geometry144()};
   for (bool click : {false, true}) {
     dialog.onLog = [&](const std::string& line) {

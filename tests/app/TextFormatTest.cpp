@@ -1,6 +1,5 @@
-#include "app/TextFormat.h"
-
 #include <gtest/gtest.h>
+#include "app/TextFormat.h"
 
 namespace {
 

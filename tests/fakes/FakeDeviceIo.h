@@ -1,5 +1,4 @@
-// Scriptable NT and 9x floppy drives: media types, lock refusal, a failing write or DOS
-// call (carry set), and a log of every call with its arguments.
+// Scriptable NT and 9x floppy drives with failing calls, and a log of every call.
 #pragma once
 
 #include <algorithm>
@@ -11,7 +10,6 @@
 #include <mutex>
 #include <string>
 #include <vector>
-
 #include "platform/ByteOrder.h"
 #include "platform/DeviceIo.h"
 #include "platform/DriveRecords.h"
@@ -33,7 +31,6 @@ struct FakeDosDrive {
   uint16_t cylinders = 80, bytesPerSector = 512, totalSectors = 2880;
   bool queryCarry = false;
 };
-
 /// One DOS write through VWIN32, decoded.
 struct DosWriteCall {
   uint32_t code = 0;
@@ -41,7 +38,6 @@ struct DosWriteCall {
   uint32_t firstSector = 0;
   uint16_t sectorCount = 0;
 };
-
 /// A 1.44 MB media-type record, as a 3.5-inch drive reports it.
 inline platform::DiskGeometry Geometry144() {
   return {80, platform::kMediaF3_1Pt44_512, 2, 18, 512};
@@ -149,13 +145,11 @@ class FakeDeviceIo : public platform::DeviceIo {
     if (at == blocks_.end()) at = blocks_.insert(at, block);
     return 0x10000 + 0x1000 * static_cast<uint32_t>(at - blocks_.begin());
   }
-
   /// Copies of the log and state, safe while jobs run.
   std::vector<std::string> Log() const { return Locked(log_); }
   std::vector<DosWriteCall> DosWrites() const { return Locked(dosWrites_); }
   int OpenHandles() const { return static_cast<int>(Locked(open_).size()); }
   int BadCloses() const { return Locked(badCloses_); }
-
   std::map<std::string, FakeNtDrive> ntDrives;  ///< by path, "\\.\A:"
   bool vwin32Present = false;
   std::map<uint32_t, FakeDosDrive> dosDrives;  ///< by DOS drive number
@@ -163,7 +157,6 @@ class FakeDeviceIo : public platform::DeviceIo {
   /// Called outside the lock after each good write, NT or DOS, with its number (from 0).
   std::function<void(int)> afterWrite;
   std::vector<uint8_t> dosDisk = std::vector<uint8_t>(1474560, 0);  ///< what DOS writes reached
-
  private:
   using Guard = std::lock_guard<platform::Lock>;
   template <typename T>
@@ -183,7 +176,6 @@ class FakeDeviceIo : public platform::DeviceIo {
     const uint32_t index = (address - 0x10000) / 0x1000;
     return address % 0x1000 == 0 && index < blocks_.size() ? blocks_[index] : nullptr;
   }
-
   mutable platform::Lock lock_;
   std::vector<std::string> log_;
   std::map<platform::DeviceHandle, std::string> open_;  // handle -> path

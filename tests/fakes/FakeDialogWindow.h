@@ -1,5 +1,4 @@
-// The main dialog in memory: every change logged in order and each control's state read back
-// from the log; message boxes answered from a script; a modal run plays the test's script.
+// The main dialog in memory: changes logged and read back, message boxes answered by script.
 #pragma once
 
 #include <algorithm>
@@ -9,7 +8,6 @@
 #include <mutex>
 #include <string>
 #include <vector>
-
 #include "platform/DialogWindow.h"
 #include "platform/Threads.h"
 
@@ -61,7 +59,6 @@ class FakeDialogWindow : public platform::DialogWindow {
     return endCode;
   }
   void EndDialog(int code) override { endCode = endCode == kStillOpen ? code : endCode; }
-
   /// Copies, safe while jobs run.
   Strings Log() const {
     std::lock_guard<platform::Lock> guard(lock_);
@@ -89,7 +86,6 @@ class FakeDialogWindow : public platform::DialogWindow {
   }
   int PositionOf(int id) const { return std::stoi(Last(Values("pos", id), "0")); }
   Strings ListItems(int id) const { return Values("item", id); }
-  /// Forgets every change, answer and run.
   void Reset() {
     std::lock_guard<platform::Lock> guard(lock_);
     log_.clear(), answers_.clear(), boxes_.clear(), title.clear();
@@ -101,9 +97,7 @@ class FakeDialogWindow : public platform::DialogWindow {
     std::lock_guard<platform::Lock> guard(lock_);
     answers_.push_back(button);
   }
-
-  /// Called with each new log line on the changing thread, outside the lock (before a
-  /// message box is answered): tests act at a chosen point with it.
+  /// Called with each log line, outside the lock (before a box is answered), on its thread.
   std::function<void(const std::string&)> onLog;
   std::function<void(platform::DialogEvents&)> script;  ///< run inside RunModal
   std::string title;
@@ -124,7 +118,6 @@ class FakeDialogWindow : public platform::DialogWindow {
     }
     if (onLog) onLog(line);
   }
-
   mutable platform::Lock lock_;
   Strings log_;
   std::deque<int> answers_;

@@ -8,7 +8,6 @@
 #include <memory>
 #include <string>
 #include <vector>
-
 #include "platform/File.h"
 
 namespace fakes {
@@ -25,7 +24,6 @@ class FakeFileSystem : public platform::FileSystem {
     std::string path;
     platform::FileOpenFlags flags;
   };
-
   void Add(const std::string& path, std::vector<uint8_t> bytes) { files_[path] = std::move(bytes); }
   std::unique_ptr<platform::File> Open(const std::string& path,
                                        const platform::FileOpenFlags& flags) override {
@@ -41,7 +39,6 @@ class FakeFileSystem : public platform::FileSystem {
   std::unique_ptr<platform::OutputFile> StandardOutput(std::string* e) override {
     return *e = "the fake writes no files", nullptr;
   }
-
   FileFaults faults;
   std::vector<OpenCall> opens;
   int readCalls = 0, openHandles = 0;

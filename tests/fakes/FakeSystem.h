@@ -1,5 +1,4 @@
-// A system on a virtual clock: pauses and exits recorded, not taken; refusable allocations
-// and thread starts; threads kept for tests to join.
+// A virtual clock: pauses and exits recorded, refusable allocations and threads kept to join.
 #pragma once
 
 #include <cstdint>
@@ -10,7 +9,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
 #include "platform/System.h"
 #include "platform/Threads.h"
 
@@ -41,7 +39,6 @@ class FakeSystem : public platform::System {
   }
   void Trace(const std::string& text) override { Add(trace_, text); }
   void* AllocatePages(size_t bytes) override {
-    // Page-aligned inside a larger block, as VirtualAlloc's memory is.
     auto block = std::make_unique<uint8_t[]>(bytes + 4096);
     void* pages =
         reinterpret_cast<void*>((reinterpret_cast<uintptr_t>(block.get()) + 4095) / 4096 * 4096);
@@ -63,7 +60,6 @@ class FakeSystem : public platform::System {
     });
   }
   void ExitProcess(uint32_t code) override { Add(exits_, {code}); }
-
   void JoinThreads() {
     for (;;) {
       std::vector<platform::JoinableThread> running;
@@ -79,7 +75,6 @@ class FakeSystem : public platform::System {
       held_.clear();
     });
   }
-
   /// Copies, safe while threads run.
   std::vector<uint32_t> Pauses() const { return Copy(pauses_); }
   std::string TraceText() const { return Copy(trace_); }
@@ -89,7 +84,6 @@ class FakeSystem : public platform::System {
   size_t LivePageBlocks() const {
     return Locked([&] { return pages_.size(); });
   }
-
   platform::UtcTime now;
   platform::VersionInfo version{2, 6, 6000};
   bool versionCallFails = false;
@@ -118,7 +112,6 @@ class FakeSystem : public platform::System {
   void Add(T& to, const T& more) {
     Locked([&] { to.insert(to.end(), more.begin(), more.end()); });
   }
-
   mutable platform::Lock lock_;
   std::vector<uint32_t> pauses_, exits_;
   std::string trace_;

@@ -1,13 +1,9 @@
-// Every fault the fakes inject, one per job, on both floppy writers and both CD burners: each
-// job ends with at most one (failure: exactly one, unowned) error message, everything
-// released, and on the target nothing, the cylinders reported or the whole image. A row may
-// pin its outcome (cylinders, NT volume calls, message). The test prints the table.
+// Each injectable fault on both floppy writers and CD burners: one job ends, releasing all,
+// with at most one error message and on the target nothing, the cylinders reported or all.
 #include <gtest/gtest.h>
-
 #include <cstdio>
 #include <functional>
 #include <utility>
-
 #include "cd/CdBurner.h"
 #include "image/FloppyLayout.h"
 #include "tests/fakes/FakeDiscRecording.h"
@@ -31,7 +27,6 @@ struct Fault {
 
 class FaultMatrixTest : public testsupport::JobFixture {
  protected:
-  // One job from a fresh state with the fault injected; its outcome as the table prints it.
   std::string Run(const Fault& fault) {
     SCOPED_TRACE(fault.name);
     const bool nt = fault.path == kNt, floppy = fault.path <= kNineX;
@@ -80,11 +75,8 @@ class FaultMatrixTest : public testsupport::JobFixture {
     table.push_back(row);
     return outcome;
   }
-
   static std::vector<mkinstalldat::DatEntry> Entries() {
     auto entries = testsupport::JobEntries(kCylinders);
-    for (uint16_t id : {1031, 1039, 1041})
-      entries.push_back({id, testsupport::Bytes("T" + std::to_string(id))});
     entries.push_back({5000, testsupport::Bytes("readme.txt")});
     return entries;
   }
@@ -137,7 +129,6 @@ class FaultMatrixTest : public testsupport::JobFixture {
     }
     return outcome;
   }
-
   fakes::FakeDiscRecording recording;
   std::vector<uint8_t> whole;
   size_t priorities = 0;
@@ -175,13 +166,11 @@ TEST_F(FaultMatrixTest, EveryFaultOnEveryPathEndsCleanly) {
   for (Path path : {kNt, kNineX}) {
     const std::string calls = path == kNt ? ", calls L" : "";
     for (uint32_t k = 0; k < kCylinders; ++k) {
-      // A failed write leaves the cylinders before it; a cancel lets the cylinder in
-      // progress finish, with the ones before it counted done, and starts no other.
+      // A cancel finishes the cylinder in progress (those before it counted), starts no other.
       const std::string n = std::to_string(k), ws = std::string(k, 'W');
       faults.push_back({path, "write fails at cylinder " + n,
                         [this, k] {
                           devices.ntDrives[kA].failWriteNumber = static_cast<int>(k);
-                          // The fake numbers DOS writes over its whole life.
                           devices.dosWriteCarryNumber =
                               static_cast<int>(devices.DosWrites().size() + k);
                         },

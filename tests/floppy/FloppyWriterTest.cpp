@@ -1,8 +1,6 @@
 // The writer's outcomes on every path are in the fault matrix; here, how much it writes.
-#include "floppy/FloppyWriter.h"
-
 #include <gtest/gtest.h>
-
+#include "floppy/FloppyWriter.h"
 #include "image/FloppyLayout.h"
 
 namespace {

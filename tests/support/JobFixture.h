@@ -1,11 +1,8 @@
-// A floppy or CD job's whole world in fakes: the job record, a data file with short,
-// recognisable texts and a floppy image, the drives, the dialog and a virtual clock.
+// A floppy or CD job's whole world in fakes, with a data file of short, recognisable texts.
 #pragma once
 
 #include <gtest/gtest.h>
-
 #include <memory>
-
 #include "app/Monitors.h"
 #include "datafile/DataFile.h"
 #include "floppy/FloppyTarget.h"
@@ -21,9 +18,7 @@
 #include "tools/mkinstalldat/DatWriter.h"
 
 namespace testsupport {
-
-/// A floppy whose data fills exactly `cylinders` cylinders (base image 33 sectors, README.TXT
-/// one, KERNEL.MAP the rest), and the jobs' texts: "T<number>", or printf forms.
+/// A floppy filling exactly `cylinders` cylinders; the texts "T<number>", or printf forms.
 inline std::vector<mkinstalldat::DatEntry> JobEntries(uint32_t cylinders) {
   std::vector<mkinstalldat::DatEntry> entries = FloppyEntries(
       FormattedBaseImage(), Pattern((cylinders * 36 - 33 - 1) * 512, 5), Pattern(512, 6));
@@ -52,7 +47,6 @@ class JobFixture : public ::testing::Test {
     system.JoinThreads();
     datafile::TakeDataFileError();
   }
-  /// Reopens the data file with `entries`.
   void UseEntries(const std::vector<mkinstalldat::DatEntry>& entries) {
     files.Add("install.dat", mkinstalldat::BuildDataFile(entries));
     dataFile = datafile::OpenDataFile({&files, &system}, "install.dat");
@@ -74,7 +68,6 @@ class JobFixture : public ::testing::Test {
     EXPECT_TRUE(image::FloppyImageIsComplete(status, report));
     return floppy;
   }
-
   job::InstallJob job;
   fakes::FakeSystem system;
   fakes::FakeDeviceIo devices;
