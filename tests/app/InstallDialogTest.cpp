@@ -1,20 +1,16 @@
 // Start-up and commands of the main dialog, through the fakes.
-#include <gtest/gtest.h>
 #include <algorithm>
 #include <atomic>
 #include "app/InstallDialog.h"
 #include "platform/Host.h"
 #include "tests/fakes/FakeDiscRecording.h"
 #include "tests/support/JobFixture.h"
-#include "tests/support/TestFiles.h"
 
 namespace {
-
 using Strings = std::vector<std::string>;
 using testsupport::Bytes;
 using namespace app;
 constexpr char kA[] = "\\\\.\\A:";
-
 class InstallDialogTest : public testsupport::JobFixture {
  protected:
   void SetUp() override { JobFixture::SetUp(), Fresh(); }
@@ -109,19 +105,16 @@ TEST_F(InstallDialogTest, StartUpShowsEveryTextAndListsTheTargetsFound) {
         {kCreateFloppyId, "T1035"},  {kFloppyGroupId, "T1033"},  {kCdGroupId, "T1034"},
         {kCreateCdId, "T1036"},      {kMakeBootableId, "T1052"}, {kStatusLineId, c.status}};
     for (const auto& [id, text] : texts) EXPECT_EQ(dialog.TextOf(id), text) << id;
-    const struct {
-      int list, button;
-      const Strings& items;
-      int count;
-    } lists[] = {{kFloppyListId, kCreateFloppyId, c.floppies, job.floppyDriveCount},
-                 {kCdListId, kCreateCdId, c.cds, job.recorderCount},
-                 {kHardDiskListId, kMakeBootableId, c.disks, job.removableDriveCount}};
-    for (const auto& list : lists) {
-      const bool drives = list.items[0].rfind("Drive", 0) == 0;
-      EXPECT_EQ(dialog.ListItems(list.list), list.items);
-      EXPECT_EQ(dialog.EnabledOf(list.list) && dialog.EnabledOf(list.button), drives);
-      EXPECT_EQ(list.count, drives ? static_cast<int>(list.items.size()) : 0);
-      EXPECT_EQ(dialog.GetListSelection(list.list), 0);
+    const std::tuple<int, int, const Strings&, int> lists[] = {
+        {kFloppyListId, kCreateFloppyId, c.floppies, job.floppyDriveCount},
+        {kCdListId, kCreateCdId, c.cds, job.recorderCount},
+        {kHardDiskListId, kMakeBootableId, c.disks, job.removableDriveCount}};
+    for (const auto& [list, button, items, count] : lists) {
+      const bool drives = items[0].rfind("Drive", 0) == 0;
+      EXPECT_EQ(dialog.ListItems(list), items);
+      EXPECT_EQ(dialog.EnabledOf(list) && dialog.EnabledOf(button), drives);
+      EXPECT_EQ(count, drives ? static_cast<int>(items.size()) : 0);
+      EXPECT_EQ(dialog.GetListSelection(list), 0);
     }
     EXPECT_EQ(recording.Log().size() > 1, c.search);
     const bool possible = c.status != std::string("T1013");
@@ -291,5 +284,4 @@ TEST_F(InstallDialogTest, ADeclinedOrRefusedJobPutsTheDialogBackWithOneMessageAt
     EXPECT_TRUE(devices.BadCloses() == 0 && (c.refused >= 0 || devices.OpenHandles() == 1));
   }
 }
-
 }  // namespace

@@ -1,13 +1,10 @@
 // The monitors against a job moved on by a virtual clock: what each poll and outcome shows.
-#include <gtest/gtest.h>
 #include "app/Monitors.h"
 #include "tests/support/JobFixture.h"
 
 namespace {
-
 using Log = std::vector<std::string>;
 using namespace app;
-
 class MonitorTest : public testsupport::JobFixture {
  protected:
   void SetUp() override {
@@ -139,5 +136,4 @@ TEST_F(MonitorTest, CdStagesMoveTheStatusAndTheBarThenTheOutcomeAndTheRestore) {
     ExpectRestored(failed ? "ready @:" : "ready A:", !failed);
   }
 }
-
 }  // namespace

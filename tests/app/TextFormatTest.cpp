@@ -2,7 +2,6 @@
 #include "app/TextFormat.h"
 
 namespace {
-
 using app::FormatText;
 using app::TextArg;
 
@@ -27,5 +26,4 @@ TEST(TextFormat, FillsMatchingConversionsAndLeavesEveryOtherAsWritten) {
   };
   for (const auto& [actual, expected] : kCases) EXPECT_EQ(actual, expected);
 }
-
 }  // namespace

@@ -16,7 +16,6 @@
 #include "platform/Threads.h"
 
 namespace fakes {
-
 struct FakeNtDrive {
   std::vector<platform::DiskGeometry> mediaTypes;
   bool mediaQueryFails = false, lockRefused = false;
@@ -25,7 +24,6 @@ struct FakeNtDrive {
   uint64_t position = 0;
   int writes = 0;
 };
-
 struct FakeDosDrive {
   uint8_t deviceType = platform::kDevice35Inch144;
   uint16_t cylinders = 80, bytesPerSector = 512, totalSectors = 2880;
@@ -42,7 +40,6 @@ struct DosWriteCall {
 inline platform::DiskGeometry Geometry144() {
   return {80, platform::kMediaF3_1Pt44_512, 2, 18, 512};
 }
-
 class FakeDeviceIo : public platform::DeviceIo {
  public:
   platform::DeviceHandle Open(const std::string& path,
@@ -184,5 +181,4 @@ class FakeDeviceIo : public platform::DeviceIo {
   std::vector<void*> blocks_;
   std::vector<DosWriteCall> dosWrites_;
 };
-
 }  // namespace fakes

@@ -12,16 +12,13 @@
 #include "platform/Threads.h"
 
 namespace fakes {
-
 constexpr int kStillOpen = -99;
-
 struct FakeMessageBox {
   std::string text;
   std::string caption;
   uint32_t type = 0;
   bool owned = false;
 };
-
 class FakeDialogWindow : public platform::DialogWindow {
  public:
   using Strings = std::vector<std::string>;
@@ -60,14 +57,8 @@ class FakeDialogWindow : public platform::DialogWindow {
   }
   void EndDialog(int code) override { endCode = endCode == kStillOpen ? code : endCode; }
   /// Copies, safe while jobs run.
-  Strings Log() const {
-    std::lock_guard<platform::Lock> guard(lock_);
-    return log_;
-  }
-  std::vector<FakeMessageBox> Boxes() const {
-    std::lock_guard<platform::Lock> guard(lock_);
-    return boxes_;
-  }
+  Strings Log() const { return Locked(log_); }
+  std::vector<FakeMessageBox> Boxes() const { return Locked(boxes_); }
   /// What the changes of a kind ("text", "pos", "item"...) made to control `id`, in order.
   Strings Values(const std::string& kind, int id) const {
     const std::string prefix = kind + " " + std::to_string(id) + " ";
@@ -105,6 +96,11 @@ class FakeDialogWindow : public platform::DialogWindow {
   int endCode = kStillOpen;
 
  private:
+  template <typename T>
+  T Locked(const T& value) const {
+    std::lock_guard<platform::Lock> guard(lock_);
+    return value;
+  }
   static std::string Last(const Strings& values, const std::string& none) {
     return values.empty() ? none : values.back();
   }
@@ -123,5 +119,4 @@ class FakeDialogWindow : public platform::DialogWindow {
   std::deque<int> answers_;
   std::vector<FakeMessageBox> boxes_;
 };
-
 }  // namespace fakes

@@ -11,13 +11,11 @@
 #include "platform/File.h"
 
 namespace fakes {
-
 struct FileFaults {
   int failReadNumber = 0;  ///< the n-th read call (from 1) on any handle fails; 0: none
   /// Reads stop at this many bytes, as if the file ended there; its size stays the same.
   uint64_t shortReadsBeyond = UINT64_MAX;
 };
-
 class FakeFileSystem : public platform::FileSystem {
  public:
   struct OpenCall {
@@ -71,5 +69,4 @@ class FakeFileSystem : public platform::FileSystem {
     uint64_t position_ = 0;
   };
 };
-
 }  // namespace fakes

@@ -13,7 +13,6 @@
 #include "platform/Threads.h"
 
 namespace fakes {
-
 class FakeSystem : public platform::System {
  public:
   ~FakeSystem() override { JoinThreads(); }
@@ -121,5 +120,4 @@ class FakeSystem : public platform::System {
   std::vector<std::function<void()>> held_;
   std::map<void*, std::unique_ptr<uint8_t[]>> pages_;
 };
-
 }  // namespace fakes

@@ -1,30 +1,23 @@
 // Each injectable fault on both floppy writers and CD burners: one job ends, releasing all,
 // with at most one error message and on the target nothing, the cylinders reported or all.
-#include <gtest/gtest.h>
 #include <cstdio>
-#include <functional>
-#include <utility>
+#include <map>
 #include "cd/CdBurner.h"
-#include "image/FloppyLayout.h"
 #include "tests/fakes/FakeDiscRecording.h"
 #include "tests/support/JobFixture.h"
-#include "tests/support/TestFiles.h"
 
 namespace {
-
 constexpr char kA[] = "\\\\.\\A:";
 constexpr uint32_t kCylinders = 5;
 constexpr size_t kCylinder = image::kCylinderBytes, kAllBytes = kCylinders * kCylinder;
 enum Path { kNt, kNineX, kImapi, kImapi2 };
 const char* const kPathNames[] = {"floppy", "floppy9x", "cd-imapi", "cd-imapi2"};
-
 struct Fault {
   Path path;
   std::string name;
   std::function<void()> inject;
   std::string outcome;  // pinned; empty: any that keeps the rules above
 };
-
 class FaultMatrixTest : public testsupport::JobFixture {
  protected:
   std::string Run(const Fault& fault) {
@@ -119,13 +112,12 @@ class FaultMatrixTest : public testsupport::JobFixture {
     // The volume's lock (L), writes (W), dismount (D) and unlock (U), in order.
     outcome += ", calls ";
     const auto log = devices.Log();
-    for (size_t i = calls; i < log.size(); ++i) {
-      const std::string& line = log[i];
-      if (line.rfind("write", 0) == 0) outcome += 'W';
-      if (line.rfind("control", 0) != 0) continue;
-      if (line.find(" 0x90018") != std::string::npos) outcome += 'L';
-      if (line.find(" 0x90020") != std::string::npos) outcome += 'D';
-      if (line.find(" 0x9001C") != std::string::npos) outcome += 'U';
+    const std::map<std::string, char> kLetters = {
+        {"0x90018", 'L'}, {"0x90020", 'D'}, {"0x9001C", 'U'}};
+    for (auto line = log.begin() + static_cast<long>(calls); line != log.end(); ++line) {
+      const auto code = kLetters.find(line->substr(line->rfind(' ') + 1));
+      if (line->rfind("write", 0) == 0) outcome += 'W';
+      if (line->rfind("control", 0) == 0 && code != kLetters.end()) outcome += code->second;
     }
     return outcome;
   }
@@ -219,5 +211,4 @@ TEST_F(FaultMatrixTest, EveryFaultOnEveryPathEndsCleanly) {
   for (const std::string& row : table) std::printf("%s\n", row.c_str());
   std::printf("%zu faults tried\n", table.size());
 }
-
 }  // namespace

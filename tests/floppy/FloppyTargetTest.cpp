@@ -1,23 +1,17 @@
 // Finding 1.44 MB drives and reaching them raw, on both Windows families.
-#include <gtest/gtest.h>
 #include "floppy/FloppyTarget.h"
 #include "tests/support/JobFixture.h"
 
 namespace {
-
 constexpr char kA[] = "\\\\.\\A:";
 constexpr char kB[] = "\\\\.\\B:";
-
 class ProbeTest : public testsupport::JobFixture {};
-
 // A drive's media types: 144 for the 1.44 MB record, else the type (1: 5.25" 1.2 MB, 10: 2.88).
 std::vector<platform::DiskGeometry> Media(std::initializer_list<uint32_t> types) {
-  std::vector<platform::DiskGeometry> media(types.size(), fakes::Geometry144());
-  for (size_t i = 0; i < media.size(); ++i) {
-    if (types.begin()[i] == 144) continue;
-    media[i].mediaType = types.begin()[i];
-    media[i].sectorsPerTrack = types.begin()[i] == 10 ? 36 : 15;
-  }
+  std::vector<platform::DiskGeometry> media;
+  for (uint32_t type : types)
+    media.push_back(type == 144 ? fakes::Geometry144()
+                                : platform::DiskGeometry{80, type, 2, type == 10 ? 36u : 15u, 512});
   return media;
 }
 
@@ -104,5 +98,4 @@ TEST_F(ProbeTest, NineXOffersTheFirst144DriveThroughVwin32AndWritesByEitherDosCa
   devices.dosWriteCarryNumber = 2;
   EXPECT_FALSE(target->WriteSectors9x(0, 36, 1, cylinder.data())) << "carry set means failed";
 }
-
 }  // namespace

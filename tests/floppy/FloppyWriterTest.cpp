@@ -4,7 +4,6 @@
 #include "image/FloppyLayout.h"
 
 namespace {
-
 TEST(UsedCylinders, CountUpToTheFirstCylinderOfFillerOnly) {
   constexpr uint32_t kCylinder = image::kCylinderBytes;
   std::vector<uint8_t> floppy(image::kFloppyImageBytes, 0xF6);
@@ -17,5 +16,4 @@ TEST(UsedCylinders, CountUpToTheFirstCylinderOfFillerOnly) {
   for (uint32_t cylinder = 5; cylinder < 80; ++cylinder) floppy[cylinder * kCylinder + 7] = 0;
   EXPECT_EQ(floppy::UsedCylindersOf(floppy.data()), 80u) << "a full disk";
 }
-
 }  // namespace

@@ -9,7 +9,6 @@
 #include "tests/support/TestFiles.h"
 
 namespace {
-
 using mkinstalldat::DatEntry;
 using testsupport::Pattern;
 namespace fs = std::filesystem;
@@ -24,7 +23,6 @@ std::vector<DatEntry> WithFiles(const std::string& name, const std::vector<size_
   }
   return entries;
 }
-
 class ExportTest : public ::testing::Test {
  protected:
   void SetUp() override { datafile::TakeDataFileError(); }
@@ -55,9 +53,9 @@ TEST_F(ExportTest, AnswersEachCommandLineWithItsExitCodeAndMessage) {
   orphan.push_back({5001, testsupport::Bytes("orphan.txt")});
   noBase.erase(noBase.begin());
   tooLarge[1].data = Pattern(1474560, 1);
-  const std::string usage = "usage: installer-export make-floppy-image";
-  const std::string version =
-      "installer-export (" INSTALLER_PRODUCT_NAME ") " INSTALLER_VERSION "\n";
+  const std::string usage = "usage: installer-export make-floppy-image",
+                    version =
+                        "installer-export (" INSTALLER_PRODUCT_NAME ") " INSTALLER_VERSION "\n";
   // Exit code; how standard output starts (exit code 0) or what standard error holds.
   const std::tuple<int, std::string, std::vector<std::string>> cases[] = {
       {1, "cannot open the data file", make("make-floppy-image", dir.Path("none.dat"))},
@@ -129,5 +127,4 @@ TEST_F(ExportTest, AnOutputReplacesOnlyARegularFileOrAFreeName) {
   EXPECT_TRUE(fs::is_directory(target));
   EXPECT_FALSE(fs::exists(target + ".partial"));
 }
-
 }  // namespace

@@ -34,7 +34,6 @@ inline std::vector<mkinstalldat::DatEntry> JobEntries(uint32_t cylinders) {
                                  {1032, Bytes("%s is on CD (%c:)")}});
   return entries;
 }
-
 class JobFixture : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -76,5 +75,4 @@ class JobFixture : public ::testing::Test {
   std::unique_ptr<datafile::DataFile> dataFile;
   std::unique_ptr<floppy::FloppyTarget> target;
 };
-
 }  // namespace testsupport
