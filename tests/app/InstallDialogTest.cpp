@@ -1,29 +1,19 @@
 // Start-up and commands of the main dialog, through the fakes.
-#include "app/InstallDialog.h"
-
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <atomic>
-
+#include "app/InstallDialog.h"
 #include "platform/Host.h"
 #include "tests/fakes/FakeDiscRecording.h"
 #include "tests/support/JobFixture.h"
-#include "tests/support/TestFiles.h"
 
 namespace {
-
 using Strings = std::vector<std::string>;
 using testsupport::Bytes;
 using namespace app;
 constexpr char kA[] = "\\\\.\\A:";
-
 class InstallDialogTest : public testsupport::JobFixture {
  protected:
-  void SetUp() override {
-    JobFixture::SetUp();
-    Fresh();
-  }
+  void SetUp() override { JobFixture::SetUp(), Fresh(); }
   // One drive A:, one recorder on E:, every text the dialog shows and a 1x1 picture.
   void Fresh() {
     datafile::TakeDataFileError();
@@ -35,15 +25,11 @@ class InstallDialogTest : public testsupport::JobFixture {
                    {{1037, Bytes("Drive %c:")}, {100, bmp}, {5000, Bytes("readme.txt")}});
     devices.ntDrives = {{kA, {}}};
     devices.ntDrives[kA].mediaTypes = {fakes::Geometry144()};
-    recording.Reset();
+    recording.Reset(), recording.imapi2Recorders = {u"recorder-0"};
     recording.dosDevices["E:"] = "\\Device\\CdRom0";
-    recording.imapi2Recorders = {u"recorder-0"};
-    system.removableLetters.clear();
-    system.version = {2, 6, 6000};
-    job.installPossible = 1;
-    job.firstFloppyDrive = 0;
-    dialog.Reset();
-    dialog.script = nullptr;
+    system.removableLetters.clear(), system.version = {2, 6, 6000};
+    job.installPossible = 1, job.firstFloppyDrive = 0;
+    dialog.Reset(), dialog.script = nullptr;
   }
   int Run(std::vector<const char*> args = {}) {
     files.Add("install.dat", mkinstalldat::BuildDataFile(entries));
@@ -51,36 +37,22 @@ class InstallDialogTest : public testsupport::JobFixture {
     return app::RunInstaller(static_cast<int>(args.size()), args.data(), Services());
   }
   app::InstallServices Services() {
-    app::InstallServices services;
-    services.job = &job;
-    services.system = &system;
-    services.files = &files;
-    services.graphics = graphics.get();
-    services.devices = &devices;
-    services.recording = &recording;
-    services.window = &dialog;
-    return services;
+    return {&job, &system, &files, graphics.get(), &devices, &recording, &dialog};
   }
-  // The message boxes after the first `skip`, as "caption: text".
   Strings BoxTexts(size_t skip = 0) const {
     Strings texts;
     for (const auto& box : dialog.Boxes()) texts.push_back(box.caption + ": " + box.text);
     return Strings(texts.begin() + static_cast<long>(std::min(skip, texts.size())), texts.end());
   }
-
   std::vector<mkinstalldat::DatEntry> entries;
   std::unique_ptr<platform::Graphics> graphics = platform::MakeHostGraphics();
   fakes::FakeDiscRecording recording;
 };
 
-// Each list holds the drives found or a text saying there are none; a list without drives
-// and its button are disabled. Without any target both buttons answer with an error.
+// Each list: the drives found, or a text and disabled with its button; no target: errors.
 TEST_F(InstallDialogTest, StartUpShowsEveryTextAndListsTheTargetsFound) {
   const Strings a = {"Drive A:"}, e = {"Drive E:"}, none = {"T1051"}, noCd = {"T1039"};
-  const auto noDrives = [&] {
-    devices.ntDrives.clear();
-    recording.hasRecordableDrive = false;
-  };
+  const auto noDrives = [&] { devices.ntDrives.clear(), recording.hasRecordableDrive = false; };
   const auto pressBoth = [&] {
     noDrives();
     dialog.script = [](platform::DialogEvents& events) {
@@ -93,6 +65,9 @@ TEST_F(InstallDialogTest, StartUpShowsEveryTextAndListsTheTargetsFound) {
                                  [](const auto& x) { return x.id == 1000 || x.id == 100; }),
                   entries.end());
   };
+  const auto nt4 = [&] { system.version = {2, 4, 1381}; };
+  const auto onlyB = [&] { devices.ntDrives = {{"\\\\.\\B:", devices.ntDrives[kA]}}; };
+  const auto removable = [&] { noDrives(), system.removableLetters = "GK"; };
   const std::function<void()> nothing = [] {};
   const struct {
     const char* name;  // the parameter, for the nocd cases
@@ -108,31 +83,9 @@ TEST_F(InstallDialogTest, StartUpShowsEveryTextAndListsTheTargetsFound) {
       {"-nocd", nothing, a, e, none, "ready A:", true},
       {"nocdx", nothing, a, e, none, "ready A:", true},
       {"nocd", nothing, a, noCd, none, "ready A:", false},
-      {"NT 4",
-       [&] {
-         system.version = {2, 4, 1381};
-       },
-       a,
-       {"T1050"},
-       none,
-       "ready A:",
-       false},
-      {"B: only",
-       [&] {
-         devices.ntDrives = {{"\\\\.\\B:", devices.ntDrives[kA]}};
-       },
-       {"Drive B:"},
-       e,
-       none,
-       "ready B:",
-       true},
-      {"removable only",
-       [&] { noDrives(), system.removableLetters = "GK"; },
-       {"T1049"},
-       noCd,
-       {"Drive G:", "Drive K:"},
-       "ready @:",
-       true},
+      {"NT 4", nt4, a, {"T1050"}, none, "ready A:", false},
+      {"B: only", onlyB, {"Drive B:"}, e, none, "ready B:", true},
+      {"removable only", removable, {"T1049"}, noCd, {"Drive G:", "Drive K:"}, "ready @:", true},
       {"nothing", pressBoth, {"T1049"}, noCd, none, "T1013", true},
       // A missing text reads empty and leaves the next ones as they are.
       {"no title or picture", dropTitle, a, e, none, "ready A:", true},
@@ -152,19 +105,16 @@ TEST_F(InstallDialogTest, StartUpShowsEveryTextAndListsTheTargetsFound) {
         {kCreateFloppyId, "T1035"},  {kFloppyGroupId, "T1033"},  {kCdGroupId, "T1034"},
         {kCreateCdId, "T1036"},      {kMakeBootableId, "T1052"}, {kStatusLineId, c.status}};
     for (const auto& [id, text] : texts) EXPECT_EQ(dialog.TextOf(id), text) << id;
-    const struct {
-      int list, button;
-      const Strings& items;
-      int count;
-    } lists[] = {{kFloppyListId, kCreateFloppyId, c.floppies, job.floppyDriveCount},
-                 {kCdListId, kCreateCdId, c.cds, job.recorderCount},
-                 {kHardDiskListId, kMakeBootableId, c.disks, job.removableDriveCount}};
-    for (const auto& list : lists) {
-      const bool drives = list.items[0].rfind("Drive", 0) == 0;
-      EXPECT_EQ(dialog.ListItems(list.list), list.items);
-      EXPECT_EQ(dialog.EnabledOf(list.list) && dialog.EnabledOf(list.button), drives);
-      EXPECT_EQ(list.count, drives ? static_cast<int>(list.items.size()) : 0);
-      EXPECT_EQ(dialog.GetListSelection(list.list), 0);
+    const std::tuple<int, int, const Strings&, int> lists[] = {
+        {kFloppyListId, kCreateFloppyId, c.floppies, job.floppyDriveCount},
+        {kCdListId, kCreateCdId, c.cds, job.recorderCount},
+        {kHardDiskListId, kMakeBootableId, c.disks, job.removableDriveCount}};
+    for (const auto& [list, button, items, count] : lists) {
+      const bool drives = items[0].rfind("Drive", 0) == 0;
+      EXPECT_EQ(dialog.ListItems(list), items);
+      EXPECT_EQ(dialog.EnabledOf(list) && dialog.EnabledOf(button), drives);
+      EXPECT_EQ(count, drives ? static_cast<int>(items.size()) : 0);
+      EXPECT_EQ(dialog.GetListSelection(list), 0);
     }
     EXPECT_EQ(recording.Log().size() > 1, c.search);
     const bool possible = c.status != std::string("T1013");
@@ -176,29 +126,25 @@ TEST_F(InstallDialogTest, StartUpShowsEveryTextAndListsTheTargetsFound) {
   EXPECT_EQ(system.DriveQueries().size(), 24 * runs) << "C: to Z: each time";
 }
 
+// NT, CD recording, IMAPI2, extended DOS write by version; build 0: the call fails.
 TEST_F(InstallDialogTest, TheWindowsVersionSetsTheJobsFlags) {
-  const struct {
-    platform::VersionInfo version;
-    bool callFails;
-    const char* flags;  // NT, CD recording, IMAPI2, extended DOS write
-  } kCases[] = {{{1, 4, 0x04000000u | 950}, false, "0001"},
-                {{1, 4, 0x04000000u | 1111}, false, "0001"},
-                {{1, 4, 0x04000000u | 1112}, false, "0000"},
-                {{1, 4, 0x040A0000u | 1998}, false, "0000"},
-                {{2, 4, 1381}, false, "1000"},
-                {{2, 5, 2600}, false, "1100"},
-                {{2, 6, 6000}, false, "1110"},
-                {{2, 6, 6000}, true, "0001"}};
-  for (const auto& c : kCases) {
-    system.version = c.version;
-    system.versionCallFails = c.callFails;
-    app::CInstallDlg installer(Services());
-    EXPECT_TRUE(installer.started());
-    std::string flags;
-    for (int flag : {job.isNtFamily.load(), job.cdRecordingSupported.load(), job.useImapi2.load(),
-                     job.useExtendedDosWrite.load()})
-      flags += static_cast<char>('0' + flag);
-    EXPECT_EQ(flags, c.flags) << c.version.build;
+  const std::pair<platform::VersionInfo, const char*> kCases[] = {
+      {{1, 4, 0x04000000u | 950}, "0001"},
+      {{1, 4, 0x04000000u | 1111}, "0001"},
+      {{1, 4, 0x04000000u | 1112}, "0000"},
+      {{1, 4, 0x040A0000u | 1998}, "0000"},
+      {{2, 4, 1381}, "1000"},
+      {{2, 5, 2600}, "1100"},
+      {{2, 6, 6000}, "1110"},
+      {{2, 6, 0}, "0001"}};
+  for (const auto& [version, flags] : kCases) {
+    system.version = version;
+    system.versionCallFails = version.build == 0;
+    EXPECT_TRUE(app::CInstallDlg(Services()).started());
+    EXPECT_EQ(std::to_string(job.isNtFamily) + std::to_string(job.cdRecordingSupported) +
+                  std::to_string(job.useImapi2) + std::to_string(job.useExtendedDosWrite),
+              flags)
+        << version.build;
   }
 }
 
@@ -208,24 +154,17 @@ TEST_F(InstallDialogTest, AnUnknownPlatformOrABadDataFileEndsBeforeTheDialog) {
   EXPECT_EQ(system.Exits(), std::vector<uint32_t>{0});
   EXPECT_EQ(files.opens.size(), 1u) << "the fixture's only: the data file is not read";
   EXPECT_TRUE(dialog.Boxes().empty() && !dialog.ran);
-  system.version = {2, 6, 6000};
+  system.version = {2, 6, 6000};  // a bad version (a missing file: installer_batch_test.sh)
   mkinstalldat::DatLayout badVersion;
   badVersion.version = 7;
-  for (auto bytes : {std::vector<uint8_t>(), mkinstalldat::BuildDataFile(entries, badVersion)}) {
-    files.files_.clear();
-    if (!bytes.empty()) files.Add("install.dat", bytes);  // else absent
-    dialog.Reset();
-    const char* args[] = {"installer"};
-    EXPECT_EQ(app::RunInstaller(1, args, Services()), 0);
-    ASSERT_EQ(BoxTexts(), Strings{"Error: Could not load Image and Resource file."});
-    EXPECT_EQ(dialog.Boxes()[0].type, 0u);
-    EXPECT_FALSE(dialog.Boxes()[0].owned || dialog.ran);
-  }
+  files.Add("install.dat", mkinstalldat::BuildDataFile(entries, badVersion));
+  const char* args[] = {"installer"};
+  EXPECT_EQ(app::RunInstaller(1, args, Services()), 0);
+  ASSERT_EQ(BoxTexts(), Strings{"Error: Could not load Image and Resource file."});
+  EXPECT_FALSE(dialog.Boxes()[0].type || dialog.Boxes()[0].owned || dialog.ran);
 }
 
-// The press takes the buttons away before any job thread runs. Enter then ends the process
-// before the dialog's objects go, whether the threads are still held before their first
-// statement or the monitor is showing its closing message.
+// Buttons go before any job thread runs; Enter ends the process first, threads held or not.
 TEST_F(InstallDialogTest, AJobRunsFromThePressToItsMessageAndEnterEndsTheProcessFirst) {
   const std::unique_ptr<platform::System> host = platform::MakeHostSystem();
   auto waitFor = [&](const std::function<bool()>& done) {
@@ -242,7 +181,6 @@ TEST_F(InstallDialogTest, AJobRunsFromThePressToItsMessageAndEnterEndsTheProcess
     Fresh();
     std::atomic<int> phase{0};  // 1: the monitor shows its closing message; 2: test done
     system.holdThreads = true;
-    // On the virtual clock the monitor's head start lasts until the writer has begun.
     system.onPause = [&](uint32_t milliseconds) {
       if (milliseconds == kMonitorStartDelayMs) waitFor([&] { return job.busy.load() != 0; });
     };
@@ -262,8 +200,7 @@ TEST_F(InstallDialogTest, AJobRunsFromThePressToItsMessageAndEnterEndsTheProcess
       if (c.message) {
         system.ReleaseThreads();
         waitFor([&] { return phase == 1; });
-        EXPECT_EQ(job.busy, 0);
-        EXPECT_EQ(job.jobFailed, 0);
+        EXPECT_EQ(job.busy + job.jobFailed, 0);
       }
       events.OnCommand(platform::kIdOkCommand);
     };
@@ -274,9 +211,9 @@ TEST_F(InstallDialogTest, AJobRunsFromThePressToItsMessageAndEnterEndsTheProcess
     phase = 2;
     system.JoinThreads();
     EXPECT_TRUE(!c.message ||
-                (c.command == kCreateFloppyId ? devices.ntDrives[kA].contents.size() == 5u * 18432
-                                              : !recording.burnedImage.empty()));
-    EXPECT_TRUE(!c.message || devices.OpenHandles() == 0);
+                (devices.OpenHandles() == 0 &&
+                 (c.command == kCreateFloppyId ? devices.ntDrives[kA].contents.size() == 5u * 18432
+                                               : !recording.burnedImage.empty())));
   }
 }
 
@@ -287,11 +224,9 @@ TEST_F(InstallDialogTest, DuringAJobExitCancelsCloseIsHeldBackEarlyAndEnterEndsT
     EXPECT_EQ(job.abortRequested, 1);
     EXPECT_EQ(dialog.TextOf(kExitId), "T1004");
     EXPECT_EQ(dialog.endCode, fakes::kStillOpen);
-    // Closing is held back (and asked of the monitor) until two cylinders are done; a CD
-    // job never advances them.
+    // Closing is held back (and asked of the monitor) until two cylinders are done.
     for (uint32_t done : {0u, 1u, 2u}) {
-      job.progressDone = done;
-      job.closeRequested = 0;
+      job.progressDone = done, job.closeRequested = 0;
       EXPECT_EQ(events.OnClose(), done == 2) << done;
       EXPECT_EQ(job.closeRequested, done < 2);
     }
@@ -303,7 +238,6 @@ TEST_F(InstallDialogTest, DuringAJobExitCancelsCloseIsHeldBackEarlyAndEnterEndsT
   Run();
   EXPECT_EQ(dialog.endCode, platform::kIdOkCommand);
   EXPECT_EQ(system.Exits(), std::vector<uint32_t>{0});
-
   Fresh();  // Without a job, Exit ends the program and closes the data file.
   job.busy = 0;
   dialog.script = [&](platform::DialogEvents& events) {
@@ -316,8 +250,7 @@ TEST_F(InstallDialogTest, DuringAJobExitCancelsCloseIsHeldBackEarlyAndEnterEndsT
   EXPECT_EQ(job.dataFile, nullptr) << "the job does not keep a reader that is gone";
 }
 
-// A declined confirmation, or a thread or monitor record that cannot be had, leaves the
-// dialog as it was with at most one message, and nothing written.
+// Declined, or a thread or monitor record refused: the dialog as it was, nothing written.
 TEST_F(InstallDialogTest, ADeclinedOrRefusedJobPutsTheDialogBackWithOneMessageAtMost) {
   const struct {
     int command;
@@ -331,8 +264,7 @@ TEST_F(InstallDialogTest, ADeclinedOrRefusedJobPutsTheDialogBackWithOneMessageAt
     SCOPED_TRACE(c.command * 10 + c.refused);
     Fresh();
     job.abortRequested = 1;  // left by an earlier, cancelled job
-    system.threadStarts = 0;
-    system.refuseThreadNumber = c.refused;
+    system.threadStarts = 0, system.refuseThreadNumber = c.refused;
     system.refusedAllocationSize = c.refused ? 0 : sizeof(MonitorControls);
     system.holdThreads = true;
     if (c.refused < 0) dialog.Answer(platform::kIdCancel), dialog.Answer(platform::kIdCancel);
@@ -343,17 +275,13 @@ TEST_F(InstallDialogTest, ADeclinedOrRefusedJobPutsTheDialogBackWithOneMessageAt
       system.JoinThreads();
     };
     Run();
-    // The confirmation, then the one failure.
-    EXPECT_EQ(BoxTexts(c.refused < 0 ? 2 : 1),
+    EXPECT_EQ(BoxTexts(c.refused < 0 ? 2 : 1),  // after the confirmations
               c.message ? Strings{std::string("T1006: ") + c.message} : Strings());
-    EXPECT_EQ(dialog.TextOf(kStatusLineId), "ready A:");
-    EXPECT_EQ(job.busy, 0);
-    EXPECT_EQ(dialog.TextOf(kExitId), "T1004");
+    EXPECT_EQ(dialog.TextOf(kStatusLineId) + ", " + dialog.TextOf(kExitId), "ready A:, T1004");
     for (int id : {kExitId, kCreateFloppyId, kCreateCdId}) EXPECT_TRUE(dialog.EnabledOf(id)) << id;
-    EXPECT_TRUE(devices.ntDrives[kA].contents.empty() && recording.burnedImage.empty());
-    EXPECT_TRUE(c.refused >= 0 || devices.OpenHandles() == 1) << "one drive selected";
-    EXPECT_EQ(devices.BadCloses(), 0);
+    EXPECT_TRUE(!job.busy && devices.ntDrives[kA].contents.empty() &&
+                recording.burnedImage.empty());
+    EXPECT_TRUE(devices.BadCloses() == 0 && (c.refused >= 0 || devices.OpenHandles() == 1));
   }
 }
-
 }  // namespace

@@ -1,34 +1,27 @@
 // The monitors against a job moved on by a virtual clock: what each poll and outcome shows.
 #include "app/Monitors.h"
-
-#include <gtest/gtest.h>
-
 #include "tests/support/JobFixture.h"
 
 namespace {
-
 using Log = std::vector<std::string>;
 using namespace app;
-
 class MonitorTest : public testsupport::JobFixture {
  protected:
   void SetUp() override {
     JobFixture::SetUp();
     job.busy = job.firstFloppyDrive = job.recorderCount = 1;
     Fresh();
-    // No message box while Create Floppy is back: a box comes before the restore.
+    // A message box comes before Create Floppy is restored.
     dialog.onLog = [this](const std::string& line) {
       EXPECT_TRUE(line.rfind("box", 0) != 0 || !dialog.EnabledOf(kCreateFloppyId));
     };
   }
-  // A dialog as a job's press leaves it.
-  void Fresh() {
+  void Fresh() {  // the dialog as a job's press leaves it
     dialog.Reset();
     for (int id : {kCreateFloppyId, kExitId, kCreateCdId, kMakeBootableId})
       dialog.Enable(id, false);
   }
-  // The rest of each log line that starts with `prefix`, in order.
-  Log Lines(const std::string& prefix) {
+  Log Lines(const std::string& prefix) {  // the rest of each log line starting with it
     Log lines;
     for (const std::string& line : dialog.Log())
       if (line.rfind(prefix, 0) == 0) lines.push_back(line.substr(prefix.size()));
@@ -36,20 +29,16 @@ class MonitorTest : public testsupport::JobFixture {
   }
   void ExpectRestored(const std::string& ready, bool createFloppy) {
     EXPECT_EQ(dialog.PositionOf(kProgressBarId), 0);
-    EXPECT_EQ(dialog.TextOf(kStatusLineId), ready);
-    EXPECT_EQ(dialog.TextOf(kCreateFloppyId), "T1035");
-    EXPECT_EQ(dialog.EnabledOf(kCreateFloppyId), createFloppy);
-    EXPECT_TRUE(dialog.EnabledOf(kExitId) && dialog.EnabledOf(kCreateCdId));
-    EXPECT_FALSE(dialog.EnabledOf(kMakeBootableId)) << "no removable drive";
+    EXPECT_EQ(dialog.TextOf(kStatusLineId) + dialog.TextOf(kCreateFloppyId), ready + "T1035");
+    EXPECT_EQ(std::vector<bool>({dialog.EnabledOf(kCreateFloppyId), dialog.EnabledOf(kExitId),
+                                 dialog.EnabledOf(kCreateCdId), dialog.EnabledOf(kMakeBootableId)}),
+              std::vector<bool>({createFloppy, true, true, false}));
   }
 };
 
-// The writer publishes its total after the first poll, advances a cylinder a poll, then
-// ends one way or another. Every cylinder is shown once, counted from 1, and Exit comes
-// back once two are done.
+// Total after the first poll, a cylinder a poll: each shown once; Exit back after two.
 TEST_F(MonitorTest, EachFloppyOutcomeShowsEveryCylinderThenItsOneMessageAndRestores) {
   constexpr uint32_t kTotal = 4;
-  const std::string total = std::to_string(kTotal);
   const struct {
     const char* name;
     uint8_t aborted, failed;
@@ -60,8 +49,7 @@ TEST_F(MonitorTest, EachFloppyOutcomeShowsEveryCylinderThenItsOneMessageAndResto
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
     Fresh();
-    job.busy = 1;
-    job.progressTotal = job.progressDone = job.abortRequested = job.jobFailed = 0;
+    job.busy = 1, job.progressTotal = job.progressDone = job.abortRequested = job.jobFailed = 0;
     system.onPause = [&](uint32_t milliseconds) {
       if (milliseconds != kMonitorPollMs || !job.busy) return;
       EXPECT_EQ(dialog.EnabledOf(kExitId), job.progressDone > 1) << job.progressDone;
@@ -71,17 +59,14 @@ TEST_F(MonitorTest, EachFloppyOutcomeShowsEveryCylinderThenItsOneMessageAndResto
       job.busy = 0, job.progressDone = 0;
     };
     FloppyMonitorThread(Controls());
-    Log lines = {"cylinder 1 of 0"}, positions = {"0", "0"};
-    for (uint32_t k = 2; k <= kTotal; ++k)
-      lines.push_back("cylinder " + std::to_string(k) + " of " + total);
-    for (uint32_t k = 1; k < kTotal; ++k) positions.push_back(std::to_string(k));
-    if (!c.aborted && !c.failed) lines.push_back(lines.back()), positions.push_back(total);
-    positions.push_back("0");
-    lines.push_back("ready A:");
+    Log lines = {"cylinder 1 of 0", "cylinder 2 of 4", "cylinder 3 of 4", "cylinder 4 of 4"},
+        positions = {"0", "0", "1", "2", "3"};
+    if (!c.aborted && !c.failed) lines.push_back(lines.back()), positions.push_back("4");
+    lines.push_back("ready A:"), positions.push_back("0");
     EXPECT_EQ(Lines("text 1002 "), lines);
     EXPECT_EQ(Lines("pos 1001 "), positions);
-    EXPECT_EQ(Lines("range 1001 ").front(), "0");
-    EXPECT_EQ(Lines("range 1001 ").back(), total);
+    const Log ranges = Lines("range 1001 ");
+    EXPECT_EQ(ranges.front() + ranges.back(), "04");
     EXPECT_EQ(Lines("box "), c.boxes);
     EXPECT_EQ(dialog.TextOf(kExitId), "T1004");
     ExpectRestored("ready A:", true);
@@ -91,8 +76,7 @@ TEST_F(MonitorTest, EachFloppyOutcomeShowsEveryCylinderThenItsOneMessageAndResto
 }
 
 TEST_F(MonitorTest, AnEarlyCloseEndsTheProcessSilentlyOnceTwoCylindersAreDone) {
-  job.progressTotal = 10;
-  job.closeRequested = 1;
+  job.progressTotal = 10, job.closeRequested = 1;
   system.onPause = [this](uint32_t milliseconds) {
     if (milliseconds == kMonitorPollMs) ++job.progressDone;
   };
@@ -101,20 +85,20 @@ TEST_F(MonitorTest, AnEarlyCloseEndsTheProcessSilentlyOnceTwoCylindersAreDone) {
   FloppyMonitorThread(Controls());
   EXPECT_EQ(system.Exits(), std::vector<uint32_t>{0});
   EXPECT_EQ(job.progressDone, 2u);
-  EXPECT_TRUE(dialog.Boxes().empty());
-  EXPECT_EQ(devices.OpenHandles(), 0) << "VWIN32 closed";
-  EXPECT_EQ(datafile::LoadText(dataFile.get(), 1004), "") << "the data file is closed";
-  EXPECT_FALSE(dialog.EnabledOf(kCreateFloppyId)) << "no restore";
+  // No box, no restore, VWIN32 and the data file closed.
+  EXPECT_TRUE(dialog.Boxes().empty() && !dialog.EnabledOf(kCreateFloppyId));
+  EXPECT_EQ(devices.OpenHandles(), 0);
+  EXPECT_EQ(datafile::LoadText(dataFile.get(), 1004), "");
 }
 
-// The drive is closed once, before Create Floppy comes back: a click then selects the drive
-// anew, and that handle belongs to the next job.
+// The drive is closed once, before Create Floppy comes back: a click then opens the next job's.
 TEST_F(MonitorTest, EachMonitorReleasesTheDriveOnceAndBeforeCreateFloppyComesBack) {
   job.isNtFamily = job.jobFailed = job.floppyDriveCount = 1;
+  devices.ntDrives = {{"\\\\.\\A:", {}}};
   devices.ntDrives["\\\\.\\A:"].mediaTypes = {fakes::Geometry144()};
   for (bool click : {false, true}) {
     dialog.onLog = [&](const std::string& line) {
-      if (click && line == "enable 1003") target->Probe(false, 0);
+      if (click && line == "enable 1003 ") target->Probe(false, 0);
     };
     for (auto monitor : {&FloppyMonitorThread, &CdMonitorThread}) {
       target->Probe(false, 0);  // the ending job's drive
@@ -133,11 +117,9 @@ TEST_F(MonitorTest, CdStagesMoveTheStatusAndTheBarThenTheOutcomeAndTheRestore) {
   for (uint8_t failed : {0, 1}) {
     SCOPED_TRACE(failed ? "failed, without stage 2 or a floppy drive" : "written");
     Fresh();
-    const std::vector<int32_t> stages =
-        failed ? std::vector<int32_t>{1, 3, 4, 5, 6} : std::vector<int32_t>{1, 2, 3, 4, 5, 6};
+    const std::vector<int32_t> stages = {1, 2 + failed, 3, 4, 5, 6};  // failed: no stage 2
     size_t next = 0;
-    job.busy = 1;
-    job.cdStage = job.jobFailed = 0;
+    job.busy = 1, job.cdStage = job.jobFailed = 0;
     job.firstFloppyDrive = job.floppyDriveCount = !failed;
     system.onPause = [&](uint32_t) {
       const int32_t shown = job.cdStage;
@@ -145,10 +127,8 @@ TEST_F(MonitorTest, CdStagesMoveTheStatusAndTheBarThenTheOutcomeAndTheRestore) {
       EXPECT_EQ(dialog.PositionOf(kProgressBarId), kBar[shown]) << "stage " << shown;
       EXPECT_FALSE(dialog.EnabledOf(kCreateFloppyId) || dialog.EnabledOf(kExitId) ||
                    dialog.EnabledOf(kCreateCdId) || dialog.EnabledOf(kMakeBootableId));
-      if (next < stages.size())
-        job.cdStage = stages[next++];
-      else
-        job.jobFailed = failed, job.busy = 0;
+      next < stages.size() ? void(job.cdStage = stages[next++])
+                           : void((job.jobFailed = failed, job.busy = 0));
     };
     CdMonitorThread(Controls());
     EXPECT_EQ(Lines("range 1001 "), Log{"10"});
@@ -156,5 +136,4 @@ TEST_F(MonitorTest, CdStagesMoveTheStatusAndTheBarThenTheOutcomeAndTheRestore) {
     ExpectRestored(failed ? "ready @:" : "ready A:", !failed);
   }
 }
-
 }  // namespace

@@ -1,9 +1,7 @@
+#include <gtest/gtest.h>
 #include "app/TextFormat.h"
 
-#include <gtest/gtest.h>
-
 namespace {
-
 using app::FormatText;
 using app::TextArg;
 
@@ -28,5 +26,4 @@ TEST(TextFormat, FillsMatchingConversionsAndLeavesEveryOtherAsWritten) {
   };
   for (const auto& [actual, expected] : kCases) EXPECT_EQ(actual, expected);
 }
-
 }  // namespace

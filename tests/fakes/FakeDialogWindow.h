@@ -1,60 +1,52 @@
-// The main dialog in memory: every change is logged in order and each control's state read
-// back from the log, message boxes are answered from a script, and a modal run delivers the
-// start-up events and then runs the test's script of presses.
+// The main dialog in memory: changes logged and read back, message boxes answered by script.
 #pragma once
 
+#include <algorithm>
 #include <cstdio>
 #include <deque>
 #include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
-
 #include "platform/DialogWindow.h"
 #include "platform/Threads.h"
 
 namespace fakes {
-
 constexpr int kStillOpen = -99;
-
 struct FakeMessageBox {
   std::string text;
   std::string caption;
   uint32_t type = 0;
   bool owned = false;
 };
-
 class FakeDialogWindow : public platform::DialogWindow {
  public:
   using Strings = std::vector<std::string>;
   void SetText(int id, const std::string& text) override { Logged("text", id, text); }
-  void Enable(int id, bool on) override {
-    Logged((on ? "enable " : "disable ") + std::to_string(id));
-  }
+  void Enable(int id, bool on) override { Logged(on ? "enable" : "disable", id, ""); }
   void SetProgressRange(int id, uint16_t top) override { Logged("range", id, std::to_string(top)); }
-  void SetProgressPos(int id, int position) override {
-    Logged("pos", id, std::to_string(position));
-  }
+  void SetProgressPos(int id, int pos) override { Logged("pos", id, std::to_string(pos)); }
+  void AddListItem(int id, const std::string& item) override { Logged("item", id, item); }
+  void SetListSelection(int id, int index) override { Logged("select", id, std::to_string(index)); }
   /// Logged as "box owned|free 0xTYPE CAPTION: TEXT".
   int MessageBox(const std::string& text, const std::string& caption, uint32_t type,
                  bool owned) override {
     char line[32];
     std::snprintf(line, sizeof line, "box %s 0x%02X ", owned ? "owned" : "free", type);
+    {
+      std::lock_guard<platform::Lock> guard(lock_);
+      boxes_.push_back({text, caption, type, owned});
+    }
     Logged(line + caption + ": " + text);
     std::lock_guard<platform::Lock> guard(lock_);
     const int answer = answers_.empty() ? platform::kIdOk : answers_.front();
     if (!answers_.empty()) answers_.pop_front();
     return answer;
   }
-  void AddListItem(int id, const std::string& item) override { Logged("item", id, item); }
-  void SetListSelection(int id, int index) override { Logged("select", id, std::to_string(index)); }
   int GetListSelection(int id) override {
-    const Strings selections = Values("select", id);
-    return selections.empty() ? platform::kNoSelection : std::stoi(selections.back());
+    return std::stoi(Last(Values("select", id), std::to_string(platform::kNoSelection)));
   }
-  void SetPicture(int, std::unique_ptr<platform::Bitmap> picture) override {
-    hasPicture = picture != nullptr;
-  }
+  void SetPicture(int, std::unique_ptr<platform::Bitmap> bitmap) override { hasPicture = !!bitmap; }
   void SetTitle(const std::string& text) override { title = text; }
   int RunModal(platform::DialogEvents& events) override {
     ran = true;
@@ -63,51 +55,31 @@ class FakeDialogWindow : public platform::DialogWindow {
     if (script) script(events);
     return endCode;
   }
-  void EndDialog(int code) override {
-    if (endCode == kStillOpen) endCode = code;
-  }
-
+  void EndDialog(int code) override { endCode = endCode == kStillOpen ? code : endCode; }
   /// Copies, safe while jobs run.
-  Strings Log() const {
-    std::lock_guard<platform::Lock> guard(lock_);
-    return log_;
-  }
-  std::vector<FakeMessageBox> Boxes() const {
-    std::vector<FakeMessageBox> boxes;
-    for (const std::string& line : Log()) {
-      if (line.rfind("box ", 0) != 0) continue;
-      const size_t type = line.find(" 0x") + 1, caption = line.find(' ', type) + 1,
-                   text = line.find(": ", caption);
-      boxes.push_back({line.substr(text + 2), line.substr(caption, text - caption),
-                       static_cast<uint32_t>(std::stoul(line.substr(type), nullptr, 16)),
-                       line[4] == 'o'});
-    }
-    return boxes;
-  }
-  /// What the changes of a kind made to control `id`, in order ("text", "pos", "item"...).
+  Strings Log() const { return Locked(log_); }
+  std::vector<FakeMessageBox> Boxes() const { return Locked(boxes_); }
+  /// What the changes of a kind ("text", "pos", "item"...) made to control `id`, in order.
   Strings Values(const std::string& kind, int id) const {
     const std::string prefix = kind + " " + std::to_string(id) + " ";
     Strings values;
-    for (const std::string& line : Log()) {
+    for (const std::string& line : Log())
       if (line.rfind(prefix, 0) == 0) values.push_back(line.substr(prefix.size()));
-    }
     return values;
   }
   std::string TextOf(int id) const { return Last(Values("text", id), ""); }
   bool EnabledOf(int id) const {
     const Strings log = Log();
-    const std::string n = std::to_string(id), on = "enable " + n, off = "disable " + n;
-    for (auto line = log.rbegin(); line != log.rend(); ++line) {
-      if (*line == on || *line == off) return *line == on;
-    }
-    return true;
+    const std::string n = std::to_string(id) + " ", on = "enable " + n, off = "disable " + n;
+    const auto last = std::find_if(log.rbegin(), log.rend(),
+                                   [&](const std::string& l) { return l == on || l == off; });
+    return last == log.rend() || *last == on;
   }
   int PositionOf(int id) const { return std::stoi(Last(Values("pos", id), "0")); }
   Strings ListItems(int id) const { return Values("item", id); }
-  /// Forgets every change, answer and run.
   void Reset() {
     std::lock_guard<platform::Lock> guard(lock_);
-    log_.clear(), answers_.clear(), title.clear();
+    log_.clear(), answers_.clear(), boxes_.clear(), title.clear();
     hasPicture = ran = false;
     endCode = kStillOpen;
   }
@@ -116,17 +88,19 @@ class FakeDialogWindow : public platform::DialogWindow {
     std::lock_guard<platform::Lock> guard(lock_);
     answers_.push_back(button);
   }
-
-  /// Called with each new log line on the thread that made the change, outside the lock
-  /// (before a message box is answered): tests use it to act at a chosen point.
+  /// Called with each log line, outside the lock (before a box is answered), on its thread.
   std::function<void(const std::string&)> onLog;
-  /// Run inside RunModal after the start-up events, on the test's thread.
-  std::function<void(platform::DialogEvents&)> script;
+  std::function<void(platform::DialogEvents&)> script;  ///< run inside RunModal
   std::string title;
   bool hasPicture = false, ran = false;
   int endCode = kStillOpen;
 
  private:
+  template <typename T>
+  T Locked(const T& value) const {
+    std::lock_guard<platform::Lock> guard(lock_);
+    return value;
+  }
   static std::string Last(const Strings& values, const std::string& none) {
     return values.empty() ? none : values.back();
   }
@@ -140,10 +114,9 @@ class FakeDialogWindow : public platform::DialogWindow {
     }
     if (onLog) onLog(line);
   }
-
   mutable platform::Lock lock_;
   Strings log_;
   std::deque<int> answers_;
+  std::vector<FakeMessageBox> boxes_;
 };
-
 }  // namespace fakes

@@ -8,24 +8,20 @@
 #include <memory>
 #include <string>
 #include <vector>
-
 #include "platform/File.h"
 
 namespace fakes {
-
 struct FileFaults {
   int failReadNumber = 0;  ///< the n-th read call (from 1) on any handle fails; 0: none
   /// Reads stop at this many bytes, as if the file ended there; its size stays the same.
   uint64_t shortReadsBeyond = UINT64_MAX;
 };
-
 class FakeFileSystem : public platform::FileSystem {
  public:
   struct OpenCall {
     std::string path;
     platform::FileOpenFlags flags;
   };
-
   void Add(const std::string& path, std::vector<uint8_t> bytes) { files_[path] = std::move(bytes); }
   std::unique_ptr<platform::File> Open(const std::string& path,
                                        const platform::FileOpenFlags& flags) override {
@@ -38,15 +34,12 @@ class FakeFileSystem : public platform::FileSystem {
   std::unique_ptr<platform::OutputFile> CreateOutput(const std::string&, std::string* e) override {
     return StandardOutput(e);
   }
-  std::unique_ptr<platform::OutputFile> StandardOutput(std::string* error) override {
-    *error = "the fake writes no files";
-    return nullptr;
+  std::unique_ptr<platform::OutputFile> StandardOutput(std::string* e) override {
+    return *e = "the fake writes no files", nullptr;
   }
-
   FileFaults faults;
   std::vector<OpenCall> opens;
-  int readCalls = 0;
-  int openHandles = 0;
+  int readCalls = 0, openHandles = 0;
   std::map<std::string, std::vector<uint8_t>> files_;
 
  private:
@@ -76,5 +69,4 @@ class FakeFileSystem : public platform::FileSystem {
     uint64_t position_ = 0;
   };
 };
-
 }  // namespace fakes

@@ -1,6 +1,4 @@
-// A system on a virtual clock: pauses are recorded instead of slept, the time is set by
-// the test, allocations and thread starts can be refused, threads are kept so that tests
-// can join them, and a process exit is recorded instead of taken.
+// A virtual clock: pauses and exits recorded, refusable allocations and threads kept to join.
 #pragma once
 
 #include <cstdint>
@@ -11,23 +9,19 @@
 #include <string>
 #include <thread>
 #include <vector>
-
 #include "platform/System.h"
 #include "platform/Threads.h"
 
 namespace fakes {
-
 class FakeSystem : public platform::System {
  public:
   ~FakeSystem() override { JoinThreads(); }
   bool GetVersion(platform::VersionInfo* record) override {
-    *record = versionCallFails ? platform::VersionInfo{0, 0, 0} : version;
-    return !versionCallFails;
+    return *record = versionCallFails ? platform::VersionInfo{0, 0, 0} : version, !versionCallFails;
   }
   uint32_t DriveType(const std::string& root) override {
     Add(driveQueries_, {root});
-    const bool removable = root.size() == 3 && root.substr(1) == ":\\" &&
-                           removableLetters.find(root[0]) != std::string::npos;
+    const bool removable = root.size() == 3 && removableLetters.find(root[0]) != std::string::npos;
     return removable ? platform::kDriveRemovable : platform::kDriveNoRootDirectory;
   }
   void Pause(uint32_t milliseconds) override {
@@ -44,7 +38,6 @@ class FakeSystem : public platform::System {
   }
   void Trace(const std::string& text) override { Add(trace_, text); }
   void* AllocatePages(size_t bytes) override {
-    // Page-aligned inside a larger block, as VirtualAlloc's memory is.
     auto block = std::make_unique<uint8_t[]>(bytes + 4096);
     void* pages =
         reinterpret_cast<void*>((reinterpret_cast<uintptr_t>(block.get()) + 4095) / 4096 * 4096);
@@ -61,17 +54,11 @@ class FakeSystem : public platform::System {
   bool StartThread(std::function<void()> body) override {
     return Locked([&] {
       if (++threadStarts == refuseThreadNumber) return false;
-      if (holdThreads) {
-        held_.push_back(std::move(body));
-      } else {
-        threads_.emplace_back(std::move(body));
-      }
+      holdThreads ? held_.push_back(std::move(body)) : void(threads_.emplace_back(std::move(body)));
       return true;
     });
   }
   void ExitProcess(uint32_t code) override { Add(exits_, {code}); }
-
-  /// Waits for every thread started so far (and any they start).
   void JoinThreads() {
     for (;;) {
       std::vector<platform::JoinableThread> running;
@@ -80,7 +67,6 @@ class FakeSystem : public platform::System {
       for (platform::JoinableThread& thread : running) thread.join();
     }
   }
-  /// Starts the threads that holdThreads kept back, in the order they were asked for.
   void ReleaseThreads() {
     Locked([&] {
       holdThreads = false;
@@ -88,7 +74,6 @@ class FakeSystem : public platform::System {
       held_.clear();
     });
   }
-
   /// Copies, safe while threads run.
   std::vector<uint32_t> Pauses() const { return Copy(pauses_); }
   std::string TraceText() const { return Copy(trace_); }
@@ -98,23 +83,18 @@ class FakeSystem : public platform::System {
   size_t LivePageBlocks() const {
     return Locked([&] { return pages_.size(); });
   }
-
   platform::UtcTime now;
-  /// The version record; with versionCallFails the call fails and the record reads zero.
   platform::VersionInfo version{2, 6, 6000};
   bool versionCallFails = false;
   std::string removableLetters;
-  /// Refused: the n-th allocation (from 1; 0: none), any larger than largestAllocation,
-  /// any of exactly refusedAllocationSize bytes (0: none), every page block.
+  /// Refused: the n-th allocation (from 1), larger ones, one size, every page block.
   int refuseAllocationNumber = 0, allocations = 0;
   size_t largestAllocation = SIZE_MAX, refusedAllocationSize = 0;
   bool refusePages = false;
-  /// The n-th thread start (from 1) is refused; 0: none.
-  int refuseThreadNumber = 0, threadStarts = 0;
-  /// Thread starts succeed but their bodies wait for ReleaseThreads; bodies never released
-  /// are dropped unrun, as a process that ended would drop them.
+  int refuseThreadNumber = 0, threadStarts = 0;  ///< the n-th start (from 1) is refused
+  /// Bodies wait for ReleaseThreads; those never released are dropped, as by a process end.
   bool holdThreads = false;
-  /// Called after each pause is recorded, with its length: tests move a job on with it.
+  /// Called after each pause is recorded: tests move a job on with it.
   std::function<void(uint32_t)> onPause;
 
  private:
@@ -131,7 +111,6 @@ class FakeSystem : public platform::System {
   void Add(T& to, const T& more) {
     Locked([&] { to.insert(to.end(), more.begin(), more.end()); });
   }
-
   mutable platform::Lock lock_;
   std::vector<uint32_t> pauses_, exits_;
   std::string trace_;
@@ -141,5 +120,4 @@ class FakeSystem : public platform::System {
   std::vector<std::function<void()>> held_;
   std::map<void*, std::unique_ptr<uint8_t[]>> pages_;
 };
-
 }  // namespace fakes

@@ -1,26 +1,17 @@
 // Finding 1.44 MB drives and reaching them raw, on both Windows families.
 #include "floppy/FloppyTarget.h"
-
-#include <gtest/gtest.h>
-
 #include "tests/support/JobFixture.h"
 
 namespace {
-
 constexpr char kA[] = "\\\\.\\A:";
 constexpr char kB[] = "\\\\.\\B:";
-
 class ProbeTest : public testsupport::JobFixture {};
-
-// Media type lists of a drive, 144 standing for the 1.44 MB record (5.25-inch 1.2 MB is
-// 1, 2.88 MB is 10).
+// A drive's media types: 144 for the 1.44 MB record, else the type (1: 5.25" 1.2 MB, 10: 2.88).
 std::vector<platform::DiskGeometry> Media(std::initializer_list<uint32_t> types) {
-  std::vector<platform::DiskGeometry> media(types.size(), fakes::Geometry144());
-  for (size_t i = 0; i < media.size(); ++i) {
-    if (types.begin()[i] == 144) continue;
-    media[i].mediaType = types.begin()[i];
-    media[i].sectorsPerTrack = types.begin()[i] == 10 ? 36 : 15;
-  }
+  std::vector<platform::DiskGeometry> media;
+  for (uint32_t type : types)
+    media.push_back(type == 144 ? fakes::Geometry144()
+                                : platform::DiskGeometry{80, type, 2, type == 10 ? 36u : 15u, 512});
   return media;
 }
 
@@ -51,8 +42,7 @@ TEST_F(ProbeTest, NtCountsTheDrivesAndSelectsTheOneAtItsListPosition) {
     EXPECT_EQ(devices.OpenHandles(), 0);
     if (c.count == 0) continue;
     EXPECT_EQ(job.floppyGeometryIndex, c.geometryIndex);
-    // The last drive listed: its list position, plus the first drive, less one. A
-    // selection left open (a declined job) is closed by the next one.
+    // The last drive listed, twice: a selection left open is closed by the next.
     for (int twice = 0; twice < 2; ++twice)
       EXPECT_EQ(target->Probe(false, c.count - 1 + c.firstDrive - 1), 1u);
     EXPECT_EQ(devices.OpenHandles(), 1);
@@ -60,16 +50,14 @@ TEST_F(ProbeTest, NtCountsTheDrivesAndSelectsTheOneAtItsListPosition) {
               std::string("control ") + (c.count + c.firstDrive == 2 ? kA : kB) + " 0x70C00");
   }
   EXPECT_EQ(devices.Log()[0], std::string("open ") + kA + " 0xC0000000 0x3 0x3 0x28000004");
-  // The first drive found is kept for the process's life; closing twice closes once.
+  // The first drive found is kept for the process's life.
   job.firstFloppyDrive = 2;
   devices.ntDrives[kA].mediaQueryFails = false;
   devices.ntDrives[kA].mediaTypes = devices.ntDrives[kB].mediaTypes = Media({144});
   EXPECT_EQ(target->Probe(true, 0), 2u);
   EXPECT_EQ(job.firstFloppyDrive, 2u);
   job::CloseFloppyDevice(job, devices);
-  job::CloseFloppyDevice(job, devices);
-  EXPECT_EQ(devices.OpenHandles(), 0);
-  EXPECT_EQ(devices.BadCloses(), 0);
+  EXPECT_EQ(devices.OpenHandles() + devices.BadCloses(), 0);
   EXPECT_TRUE(dialog.Boxes().empty());
 }
 
@@ -78,7 +66,6 @@ TEST_F(ProbeTest, NineXOffersTheFirst144DriveThroughVwin32AndWritesByEitherDosCa
   EXPECT_EQ(target->Probe(true, 0), 0u);
   EXPECT_EQ(devices.Log()[0], "open \\\\.\\VWIN32 0x0 0x0 0x0 0x88000004");
   ASSERT_EQ(dialog.Log(), std::vector<std::string>{"box free 0x10 T1006: T1024"});
-
   devices.vwin32Present = true;
   devices.dosDrives[1].deviceType = 2;     // 720 KB
   devices.dosDrives[2].queryCarry = true;  // the DOS call fails
@@ -91,7 +78,6 @@ TEST_F(ProbeTest, NineXOffersTheFirst144DriveThroughVwin32AndWritesByEitherDosCa
   EXPECT_EQ(target->Probe(false, 0), 1u);
   EXPECT_EQ((std::vector<int>{job.dosCylinders, job.dosBytesPerSector, job.dosTotalSectors}),
             (std::vector<int>{79, 512, 2844}));
-
   std::vector<uint8_t> cylinder(36 * 512, 0x42);
   for (uint8_t extended : {0, 1}) {
     job.useExtendedDosWrite = extended;
@@ -99,18 +85,17 @@ TEST_F(ProbeTest, NineXOffersTheFirst144DriveThroughVwin32AndWritesByEitherDosCa
   }
   const auto writes = devices.DosWrites();
   ASSERT_EQ(writes.size(), 2u);
-  // Int 26h (code 3) counts drives from 0; Int 21h 7305h (code 6) from 1.
-  const uint32_t expected[2][5] = {{3, 0, 0xFFFF, 0, 0}, {6, 0x7305, 0xFFFFFFFF, 1, 0x6001}};
+  // Int 26h (code 3) counts drives from 0; Int 21h 7305h (code 6) from 1; sectors 36 to 71.
+  const uint32_t expected[2][7] = {{3, 0, 0xFFFF, 0, 0, 36, 36},
+                                   {6, 0x7305, 0xFFFFFFFF, 1, 0x6001, 36, 36}};
   for (size_t i = 0; i < 2; ++i) {
     const auto& r = writes[i].registers;
-    EXPECT_EQ((std::vector<uint32_t>{writes[i].code, r.eax, r.ecx, r.edx, r.esi}),
-              std::vector<uint32_t>(expected[i], expected[i] + 5));
-    EXPECT_EQ(writes[i].firstSector, 36u);
-    EXPECT_EQ(writes[i].sectorCount, 36);
+    EXPECT_EQ((std::vector<uint32_t>{writes[i].code, r.eax, r.ecx, r.edx, r.esi,
+                                     writes[i].firstSector, writes[i].sectorCount}),
+              std::vector<uint32_t>(expected[i], expected[i] + 7));
   }
   EXPECT_EQ(devices.dosDisk[36 * 512], 0x42);
   devices.dosWriteCarryNumber = 2;
   EXPECT_FALSE(target->WriteSectors9x(0, 36, 1, cylinder.data())) << "carry set means failed";
 }
-
 }  // namespace

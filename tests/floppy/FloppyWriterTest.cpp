@@ -1,12 +1,9 @@
 // The writer's outcomes on every path are in the fault matrix; here, how much it writes.
-#include "floppy/FloppyWriter.h"
-
 #include <gtest/gtest.h>
-
+#include "floppy/FloppyWriter.h"
 #include "image/FloppyLayout.h"
 
 namespace {
-
 TEST(UsedCylinders, CountUpToTheFirstCylinderOfFillerOnly) {
   constexpr uint32_t kCylinder = image::kCylinderBytes;
   std::vector<uint8_t> floppy(image::kFloppyImageBytes, 0xF6);
@@ -19,5 +16,4 @@ TEST(UsedCylinders, CountUpToTheFirstCylinderOfFillerOnly) {
   for (uint32_t cylinder = 5; cylinder < 80; ++cylinder) floppy[cylinder * kCylinder + 7] = 0;
   EXPECT_EQ(floppy::UsedCylindersOf(floppy.data()), 80u) << "a full disk";
 }
-
 }  // namespace
