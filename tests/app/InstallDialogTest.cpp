@@ -7,10 +7,12 @@
 #include "tests/support/JobFixture.h"
 
 namespace {
+
 using Strings = std::vector<std::string>;
 using testsupport::Bytes;
 using namespace app;
 constexpr char kA[] = "\\\\.\\A:";
+
 class InstallDialogTest : public testsupport::JobFixture {
  protected:
   void SetUp() override { JobFixture::SetUp(), Fresh(); }

@@ -3,8 +3,10 @@
 #include "tests/support/JobFixture.h"
 
 namespace {
+
 using Log = std::vector<std::string>;
 using namespace app;
+
 class MonitorTest : public testsupport::JobFixture {
  protected:
   void SetUp() override {

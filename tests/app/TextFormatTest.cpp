@@ -2,6 +2,7 @@
 #include "app/TextFormat.h"
 
 namespace {
+
 using app::FormatText;
 using app::TextArg;
 

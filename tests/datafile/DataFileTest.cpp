@@ -31,9 +31,11 @@ using Pixel = std::function<uint32_t(int, int)>;
 uint32_t PaletteColor(uint32_t i) {
   return (i / 2) << 16 | i << 8 | (255 - i);
 }
+
 uint32_t EightBit(int x, int y) {
   return static_cast<uint32_t>((x + 3 * y) % 256);
 }
+
 uint32_t TrueColour(int x, int y) {
   return static_cast<uint32_t>(10 * x << 16 | 20 * y << 8 | 99);
 }
@@ -109,9 +111,11 @@ const std::vector<uint8_t> kGoldenFile = {
     0x00, 0x13, 0x27, 0x00, 0x13, 0x00, 0x00, 0x00, 0x06, 0x00, 0x00, 0x00,  // 10003 at 19, 6
     0x00, 0xE9, 0x03, 0x00, 0x0E, 0x00, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0x7F,  // 1001: too long
 };
+
 // clang-format on
 
 using GoldenBytesTest = DataFileTest;
+
 TEST_F(GoldenBytesTest, HandWrittenFileReadsAsWritten) {
   system.largestAllocation = size_t{1} << 20;
   auto file = Open(kGoldenFile);

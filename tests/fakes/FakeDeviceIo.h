@@ -16,6 +16,7 @@
 #include "platform/Threads.h"
 
 namespace fakes {
+
 struct FakeNtDrive {
   std::vector<platform::DiskGeometry> mediaTypes;
   bool mediaQueryFails = false, lockRefused = false;
@@ -24,11 +25,13 @@ struct FakeNtDrive {
   uint64_t position = 0;
   int writes = 0;
 };
+
 struct FakeDosDrive {
   uint8_t deviceType = platform::kDevice35Inch144;
   uint16_t cylinders = 80, bytesPerSector = 512, totalSectors = 2880;
   bool queryCarry = false;
 };
+
 /// One DOS write through VWIN32, decoded.
 struct DosWriteCall {
   uint32_t code = 0;
@@ -36,10 +39,12 @@ struct DosWriteCall {
   uint32_t firstSector = 0;
   uint16_t sectorCount = 0;
 };
+
 /// A 1.44 MB media-type record, as a 3.5-inch drive reports it.
 inline platform::DiskGeometry Geometry144() {
   return {80, platform::kMediaF3_1Pt44_512, 2, 18, 512};
 }
+
 class FakeDeviceIo : public platform::DeviceIo {
  public:
   platform::DeviceHandle Open(const std::string& path,

@@ -12,13 +12,16 @@
 #include "platform/Threads.h"
 
 namespace fakes {
+
 constexpr int kStillOpen = -99;
+
 struct FakeMessageBox {
   std::string text;
   std::string caption;
   uint32_t type = 0;
   bool owned = false;
 };
+
 class FakeDialogWindow : public platform::DialogWindow {
  public:
   using Strings = std::vector<std::string>;

@@ -11,11 +11,13 @@
 #include "platform/File.h"
 
 namespace fakes {
+
 struct FileFaults {
   int failReadNumber = 0;  ///< the n-th read call (from 1) on any handle fails; 0: none
   /// Reads stop at this many bytes, as if the file ended there; its size stays the same.
   uint64_t shortReadsBeyond = UINT64_MAX;
 };
+
 class FakeFileSystem : public platform::FileSystem {
  public:
   struct OpenCall {

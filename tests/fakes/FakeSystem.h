@@ -13,6 +13,7 @@
 #include "platform/Threads.h"
 
 namespace fakes {
+
 class FakeSystem : public platform::System {
  public:
   ~FakeSystem() override { JoinThreads(); }

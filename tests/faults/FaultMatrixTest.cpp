@@ -7,17 +7,20 @@
 #include "tests/support/JobFixture.h"
 
 namespace {
+
 constexpr char kA[] = "\\\\.\\A:";
 constexpr uint32_t kCylinders = 5;
 constexpr size_t kCylinder = image::kCylinderBytes, kAllBytes = kCylinders * kCylinder;
 enum Path { kNt, kNineX, kImapi, kImapi2 };
 const char* const kPathNames[] = {"floppy", "floppy9x", "cd-imapi", "cd-imapi2"};
+
 struct Fault {
   Path path;
   std::string name;
   std::function<void()> inject;
   std::string outcome;  // pinned; empty: any that keeps the rules above
 };
+
 class FaultMatrixTest : public testsupport::JobFixture {
  protected:
   std::string Run(const Fault& fault) {

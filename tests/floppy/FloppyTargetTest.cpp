@@ -3,8 +3,10 @@
 #include "tests/support/JobFixture.h"
 
 namespace {
+
 constexpr char kA[] = "\\\\.\\A:";
 constexpr char kB[] = "\\\\.\\B:";
+
 class ProbeTest : public testsupport::JobFixture {};
 // A drive's media types: 144 for the 1.44 MB record, else the type (1: 5.25" 1.2 MB, 10: 2.88).
 std::vector<platform::DiskGeometry> Media(std::initializer_list<uint32_t> types) {

@@ -4,6 +4,7 @@
 #include "image/FloppyLayout.h"
 
 namespace {
+
 TEST(UsedCylinders, CountUpToTheFirstCylinderOfFillerOnly) {
   constexpr uint32_t kCylinder = image::kCylinderBytes;
   std::vector<uint8_t> floppy(image::kFloppyImageBytes, 0xF6);

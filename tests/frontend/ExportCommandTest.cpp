@@ -9,6 +9,7 @@
 #include "tests/support/TestFiles.h"
 
 namespace {
+
 using mkinstalldat::DatEntry;
 using testsupport::Pattern;
 namespace fs = std::filesystem;
@@ -23,6 +24,7 @@ std::vector<DatEntry> WithFiles(const std::string& name, const std::vector<size_
   }
   return entries;
 }
+
 class ExportTest : public ::testing::Test {
  protected:
   void SetUp() override { datafile::TakeDataFileError(); }

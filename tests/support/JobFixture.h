@@ -18,6 +18,7 @@
 #include "tools/mkinstalldat/DatWriter.h"
 
 namespace testsupport {
+
 /// A floppy filling exactly `cylinders` cylinders; the texts "T<number>", or printf forms.
 inline std::vector<mkinstalldat::DatEntry> JobEntries(uint32_t cylinders) {
   std::vector<mkinstalldat::DatEntry> entries = FloppyEntries(
@@ -34,6 +35,7 @@ inline std::vector<mkinstalldat::DatEntry> JobEntries(uint32_t cylinders) {
                                  {1032, Bytes("%s is on CD (%c:)")}});
   return entries;
 }
+
 class JobFixture : public ::testing::Test {
  protected:
   void SetUp() override {

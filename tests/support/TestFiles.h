@@ -27,6 +27,7 @@ std::vector<uint8_t> ReadBytes(const std::string& path);
 inline std::vector<uint8_t> Bytes(const std::string& text) {
   return {text.begin(), text.end()};
 }
+
 /// `count` bytes, each derived from its position and `seed`, so misplaced bytes show.
 std::vector<uint8_t> Pattern(size_t count, uint8_t seed);
 inline std::string Le(uint32_t value, int bytes) {
@@ -35,6 +36,7 @@ inline std::string Le(uint32_t value, int bytes) {
 
 /// A freshly formatted 1.44 MB floppy's first 33 sectors, then `extraSectors` of 0xF6.
 std::vector<uint8_t> FormattedBaseImage(uint32_t extraSectors = 0);
+
 /// A data file with the three floppy entries.
 inline std::vector<mkinstalldat::DatEntry> FloppyEntries(const std::vector<uint8_t>& base,
                                                          const std::vector<uint8_t>& kernelMap,
