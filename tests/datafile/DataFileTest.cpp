@@ -17,12 +17,9 @@
 namespace {
 
 using namespace std::string_literals;
-using datafile::DataFileError;
-using datafile::LoadText;
-using mkinstalldat::BuildDataFile;
-using mkinstalldat::DatLayout;
-using testsupport::Bytes;
-using testsupport::Le;
+using namespace datafile;
+using namespace mkinstalldat;
+using namespace testsupport;
 
 const std::vector<mkinstalldat::DatEntry> kTexts = {
     {1000, Bytes("Title")}, {1010, Bytes("Ready on %c:")}, {1037, Bytes("Drive %c:")}};
@@ -32,8 +29,7 @@ const auto PaletteColor = [](uint32_t i) { return (i / 2) << 16 | i << 8 | (255 
 const Pixel EightBit = [](int x, int y) { return static_cast<uint32_t>((x + 3 * y) % 256); };
 const Pixel TrueColour = [](int x, int y) { return uint32_t(10 * x << 16 | 20 * y << 8 | 99); };
 
-// A bitmap storing pixel(x, y) from the top; a palette up to 8 bits, masks make it
-// BI_BITFIELDS, `gap` unused bytes before the rows.
+// Stores pixel(x, y) from the top; a palette up to 8 bits, masks, `gap` bytes before the rows.
 std::vector<uint8_t> MakeBitmap(int width, int height, int bits, const Pixel& pixel,
                                 uint32_t gap = 0, bool topDown = false,
                                 const std::vector<uint32_t>& masks = {}) {
@@ -49,14 +45,12 @@ std::vector<uint8_t> MakeBitmap(int width, int height, int bits, const Pixel& pi
                            tables + std::string(gap, '\xEE');
   std::vector<uint8_t> b(head.begin(), head.end());
   b.resize(size, 0);
-  for (int y = 0; y < height; ++y) {
-    for (int x = 0; x < width; ++x) {
-      const uint32_t bit = static_cast<uint32_t>(x * bits), row = topDown ? y : height - 1 - y;
-      const size_t at = pixelOffset + row * rowBytes + bit / 8;
-      for (int i = 0; i < std::max(bits / 8, 1); ++i)
-        b[at + i] |=
-            static_cast<uint8_t>(pixel(x, y) << (bits < 8 ? 8 - bits - bit % 8 : 0) >> 8 * i);
-    }
+  for (int x = 0, y = 0; y < height; x = (x + 1) % width, y += x == 0) {
+    const uint32_t bit = static_cast<uint32_t>(x * bits), row = topDown ? y : height - 1 - y;
+    const size_t at = pixelOffset + row * rowBytes + bit / 8;
+    for (int i = 0; i < std::max(bits / 8, 1); ++i)
+      b[at + i] |=
+          static_cast<uint8_t>(pixel(x, y) << (bits < 8 ? 8 - bits - bit % 8 : 0) >> 8 * i);
   }
   return b;
 }
@@ -90,8 +84,7 @@ class DataFileTest : public ::testing::Test {
   std::unique_ptr<datafile::DataFile> pictures;
 };
 
-// Written by hand, so a field encoder and reader both get wrong shows: magic, 3 entries,
-// version 1, directory at 25 after the data; the third entry runs past the file's end.
+// Hand-written, so a field that encoder and reader both get wrong shows; directory at 25.
 const std::string kGoldenFile =
     "\xBA\xBE\xAF\xFE\3\0\1\0\0\0\x19\0\0\0TalvoKERNEL"  // data at 14, 19
     "\0\xE8\3\0\x0E\0\0\0\5\0\0\0"                       // 1000 at 14, 5
@@ -118,16 +111,12 @@ TEST_F(DataFileTest, OpensReadOnlySharedRefusesBadFilesAndHoldsBackWhileAnErrorI
             std::vector<uint32_t>({platform::kGenericRead, platform::kFileShareRead, 3}));
   EXPECT_EQ(Code(datafile::OpenDataFile({&files, &system}, "absent.dat")),
             DataFileError::BadHandle);
-  DatLayout shortHeader, magic, newer, older;
-  shortHeader.truncateTo = 13;
-  magic.magic = 0xFEAFBEBB;
-  newer.version = 2;
-  older.version = 0;
-  for (const auto& [layout, error] : {std::pair(shortHeader, DataFileError::Io),
-                                      {magic, DataFileError::BadMagic},
-                                      {newer, DataFileError::BadVersion}}) {
-    EXPECT_EQ(Code(Open(layout)), error);
-  }
+  auto magic = BuildDataFile(kTexts), newer = magic, older = magic, shortHeader = magic;
+  magic[0] ^= 1, newer[6] = 2, older[6] = 0, shortHeader.resize(13);  // version at 6
+  for (const auto& [bytes, error] : {std::pair(shortHeader, DataFileError::Io),
+                                     {magic, DataFileError::BadMagic},
+                                     {newer, DataFileError::BadVersion}})
+    EXPECT_EQ(Code(Open(bytes)), error);
   EXPECT_EQ(LoadText(Open(older).get(), 1000), "Title");
   // A header alone has no texts and no directory, which is no fault.
   auto handle = Open(BuildDataFile({}));
@@ -258,8 +247,7 @@ TEST_F(DataFileTest, ThreadsSharingARealFilesHandleNeverSeeEachOthersPositions) 
   EXPECT_EQ(bad, 0);
 }
 
-// Every pixel through the pixel offset, either row order, a palette or masks (narrow mask
-// fields widen by repeating their top bits); bitmaps with parts outside the entry give none.
+// Every pixel via offset, row order, palette or masks (narrow ones widen by repeating top bits).
 TEST_F(DataFileTest, EveryPixelOfABitmapIsReadAsStoredUnlessPartsLieOutsideItsEntry) {
   const auto indexed = [](Pixel p) -> Pixel {
     return [p](int x, int y) { return PaletteColor(p(x, y)); };

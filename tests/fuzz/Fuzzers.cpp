@@ -1,5 +1,6 @@
 // libFuzzer targets on an install.dat in memory (no lookup pause, no buffer past 64 MB).
 #include <cstdlib>
+#include <regex>
 #include <string>
 
 #include "datafile/BitmapEntry.h"
@@ -68,12 +69,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 #elif defined(FUZZ_FuzzIsoName)
   // Any name's 8.3 identifier is BASE.EXT;1, at most 8 and 3 of A-Z, 0-9 and _.
   const std::string id = image::MakeIsoName(std::string(reinterpret_cast<const char*>(data), size));
-  const size_t dot = id.find('.');  // npos is more than 8
-  if (id.size() < 3 || id.size() > 14 || dot > 8 || id.size() - 3 - dot > 3 ||
-      id.compare(id.size() - 2, 2, ";1") != 0 ||
-      (id.substr(0, dot) + id.substr(dot + 1, id.size() - 3 - dot))
-              .find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_") != std::string::npos)
-    __builtin_trap();
+  static const std::regex kIdentifier("[A-Z0-9_]{0,8}\\.[A-Z0-9_]{0,3};1");
+  if (!std::regex_match(id, kIdentifier)) __builtin_trap();
 #endif
   return 0;
 }

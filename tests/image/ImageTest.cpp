@@ -1,5 +1,4 @@
-// The floppy image through an independent FAT12 reader, the CD image against bytes written
-// from the volume format alone; both at their limits.
+// The floppy image through an independent FAT12 reader, the CD image byte by byte, at limits.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -19,14 +18,10 @@ namespace {
 
 using namespace image;
 using namespace std::string_literals;
-using testsupport::FloppyEntries;
-using testsupport::FormattedBaseImage;
-using testsupport::Le;
-using testsupport::Pattern;
+using namespace testsupport;
 using Entries = std::vector<mkinstalldat::DatEntry>;
 
-// An independent FAT12 reader: a FAT entry, and a file's bytes through its chain (none when
-// it loops, leaves the volume or ends in a free entry).
+// A FAT entry; a file's bytes through its chain (none if it loops, leaves or ends free).
 struct FatReader {
   const std::vector<uint8_t>& image;
   uint16_t Entry(uint32_t cluster) const {  // of the first FAT
@@ -185,12 +180,11 @@ class IsoBuilderTest : public ImageTest {
     return char(33 + id.size()) + "\0"s + Both(extent, 4) + Both(size, 4) + date + flags + "\0\0"s +
            Both(1, 2) + char(id.size()) + id;
   }
-  // CD files named `names`, of `sizes` bytes, after the floppy's entries.
   void UseFiles(const std::vector<std::string>& names, const std::vector<uint32_t>& sizes) {
     entries = {{10002, FormattedBaseImage()}, {10003, Pattern(1000, 9)}};
     if (names.empty()) entries.push_back({5100, Pattern(10, 8)});
     for (size_t i = 0; i < names.size(); ++i) {
-      entries.push_back({static_cast<uint16_t>(5000 + i), testsupport::Bytes(names[i])});
+      entries.push_back({static_cast<uint16_t>(5000 + i), Bytes(names[i])});
       entries.push_back({static_cast<uint16_t>(5100 + i), Pattern(sizes[i], uint8_t(i))});
     }
   }
@@ -226,8 +220,7 @@ class IsoBuilderTest : public ImageTest {
   uint32_t length = 0;
 };
 
-// Every byte: 8.3 identifiers (two alike), an empty file sharing the next extent, the longest
-// Joliet name.
+// Every byte: 8.3 names (two alike), an empty file sharing an extent, the longest Joliet name.
 TEST_F(IsoBuilderTest, EveryByteOfTheVolumeIsInPlace) {
   // clang-format off
   const struct {

@@ -18,18 +18,17 @@ namespace testsupport {
 /// A fresh folder under the system's temporary folder, removed with its contents.
 class TempDir {
  public:
-  TempDir() {
-    static std::atomic<int> counter{0};
-    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-    root_ = std::filesystem::temp_directory_path() /
-            ("installer-test-" + std::to_string(stamp) + "-" + std::to_string(counter++));
-    std::filesystem::create_directories(root_);
-  }
+  TempDir() { std::filesystem::create_directories(root_); }
   ~TempDir() { std::filesystem::remove_all(root_, ignored_); }
   std::string Path(const std::string& name) const { return (root_ / name).string(); }
 
  private:
-  std::filesystem::path root_;
+  static inline std::atomic<int> counter_{0};
+  std::filesystem::path root_ =
+      std::filesystem::temp_directory_path() /
+      ("installer-test-" +
+       std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + "-" +
+       std::to_string(counter_++));
   std::error_code ignored_;
 };
 
@@ -56,8 +55,7 @@ inline std::string Le(uint32_t value, int bytes) {
   return bytes == 0 ? "" : static_cast<char>(value) + Le(value >> 8, bytes - 1);
 }
 
-/// A freshly formatted 1.44 MB floppy's first 33 sectors (boot sector with parameter block,
-/// two FATs holding only their media entries, empty root), then `extraSectors` of 0xF6.
+/// A freshly formatted 1.44 MB floppy's first 33 sectors, then `extraSectors` of 0xF6.
 inline std::vector<uint8_t> FormattedBaseImage(uint32_t extraSectors = 0) {
   using namespace std::string_literals;
   std::string s = "\xEB\x3C\x90TESTBOOT\0\2\1\1\0\2\xE0\0\x40\x0B\xF0\t\0\x12\0\2\0"s;
@@ -66,7 +64,6 @@ inline std::vector<uint8_t> FormattedBaseImage(uint32_t extraSectors = 0) {
   s += fat + fat + std::string(14 * 512, '\0') + std::string(extraSectors * 512, '\xF6');
   return {s.begin(), s.end()};
 }
-/// A data file with the three floppy entries.
 inline std::vector<mkinstalldat::DatEntry> FloppyEntries(const std::vector<uint8_t>& base,
                                                          const std::vector<uint8_t>& kernelMap,
                                                          const std::vector<uint8_t>& readme) {
