@@ -57,31 +57,29 @@ std::vector<uint8_t> MakeBitmap(int width, int height, int bits, const Pixel& pi
 
 class DataFileTest : public ::testing::Test {
  protected:
-  void SetUp() override { datafile::TakeDataFileError(); }
+  void SetUp() override { TakeDataFileError(); }
   // Each file gets its own name, so that handles already open keep their bytes.
-  std::unique_ptr<datafile::DataFile> Open(const std::vector<uint8_t>& bytes) {
+  std::unique_ptr<DataFile> Open(const std::vector<uint8_t>& bytes) {
     const std::string name = "install" + std::to_string(files.files_.size()) + ".dat";
     files.Add(name, bytes);
-    return datafile::OpenDataFile({&files, &system}, name);
+    return OpenDataFile({&files, &system}, name);
   }
-  std::unique_ptr<datafile::DataFile> Open(const DatLayout& layout = DatLayout()) {
-    return Open(BuildDataFile(kTexts, layout));
-  }
+  std::unique_ptr<DataFile> Open() { return Open(BuildDataFile(kTexts)); }
   // The code that an operation with this result (true or false) left pending, taken.
   template <typename T>
   static DataFileError Code(const T& result, bool expected = false) {
     EXPECT_EQ(static_cast<bool>(result), expected);
-    return datafile::TakeDataFileError();
+    return TakeDataFileError();
   }
   std::unique_ptr<platform::Bitmap> Picture(const std::vector<uint8_t>& bitmap) {
     pictures = Open(BuildDataFile({{100, bitmap}}));
-    return datafile::LoadBitmap(pictures.get(), 100, *graphics);
+    return LoadBitmap(pictures.get(), 100, *graphics);
   }
 
   fakes::FakeFileSystem files;
   fakes::FakeSystem system;
   std::unique_ptr<platform::Graphics> graphics = platform::MakeHostGraphics();
-  std::unique_ptr<datafile::DataFile> pictures;
+  std::unique_ptr<DataFile> pictures;
 };
 
 // Hand-written, so a field that encoder and reader both get wrong shows; directory at 25.
@@ -96,11 +94,11 @@ TEST_F(GoldenBytesTest, HandWrittenFileReadsAsWritten) {
   system.largestAllocation = size_t{1} << 20;
   auto file = Open(Bytes(kGoldenFile));
   EXPECT_EQ(LoadText(file.get(), 1000), "Talvo");
-  datafile::EntryLocation kernelMap;
-  ASSERT_TRUE(datafile::LocateEntryAndTakeError(file.get(), 10003, &kernelMap));
+  EntryLocation kernelMap;
+  ASSERT_TRUE(LocateEntryAndTakeError(file.get(), 10003, &kernelMap));
   EXPECT_EQ(std::make_pair(kernelMap.offset, kernelMap.size), std::make_pair(19u, 6u));
   std::string text = "stale";  // too long: a read fault, found before allocating
-  EXPECT_EQ(datafile::LoadTextOrError(file.get(), 1001, &text), DataFileError::Io);
+  EXPECT_EQ(LoadTextOrError(file.get(), 1001, &text), DataFileError::Io);
   EXPECT_EQ(text, "");
 }
 
@@ -109,8 +107,7 @@ TEST_F(DataFileTest, OpensReadOnlySharedRefusesBadFilesAndHoldsBackWhileAnErrorI
   const platform::FileOpenFlags& flags = files.opens[0].flags;
   EXPECT_EQ(std::vector<uint32_t>({flags.access, flags.share, flags.disposition}),
             std::vector<uint32_t>({platform::kGenericRead, platform::kFileShareRead, 3}));
-  EXPECT_EQ(Code(datafile::OpenDataFile({&files, &system}, "absent.dat")),
-            DataFileError::BadHandle);
+  EXPECT_EQ(Code(OpenDataFile({&files, &system}, "absent.dat")), DataFileError::BadHandle);
   auto magic = BuildDataFile(kTexts), newer = magic, older = magic, shortHeader = magic;
   magic[0] ^= 1, newer[6] = 2, older[6] = 0, shortHeader.resize(13);  // version at 6
   for (const auto& [bytes, error] : {std::pair(shortHeader, DataFileError::Io),
@@ -122,20 +119,20 @@ TEST_F(DataFileTest, OpensReadOnlySharedRefusesBadFilesAndHoldsBackWhileAnErrorI
   auto handle = Open(BuildDataFile({}));
   EXPECT_EQ(LoadText(handle.get(), 1000), "");
   uint16_t count = 99;
-  EXPECT_EQ(datafile::ReadDirectory(handle.get(), &count), nullptr);
+  EXPECT_EQ(ReadDirectory(handle.get(), &count), nullptr);
   EXPECT_EQ(count, 0);
-  EXPECT_EQ(datafile::PeekDataFileError(), DataFileError::None);
+  EXPECT_EQ(PeekDataFileError(), DataFileError::None);
   // A pending error stops the operations that check it, opening and closing among them.
-  datafile::SetDataFileError(DataFileError::NotFound);
+  SetDataFileError(DataFileError::NotFound);
   const size_t opens = files.opens.size();
-  EXPECT_EQ(datafile::OpenDataFile({&files, &system}, "install0.dat"), nullptr);
+  EXPECT_EQ(OpenDataFile({&files, &system}, "install0.dat"), nullptr);
   EXPECT_EQ(files.opens.size(), opens) << "no open while an error is pending";
-  datafile::DataFileHeader header;
-  EXPECT_FALSE(datafile::ReadHeader(handle.get(), &header));
-  datafile::CloseDataFile(handle);
+  DataFileHeader header;
+  EXPECT_FALSE(ReadHeader(handle.get(), &header));
+  CloseDataFile(handle);
   EXPECT_EQ(files.openHandles, 1);
-  EXPECT_EQ(datafile::SetDataFileError(DataFileError::None), DataFileError::NotFound);
-  datafile::CloseDataFile(handle);
+  EXPECT_EQ(SetDataFileError(DataFileError::None), DataFileError::NotFound);
+  CloseDataFile(handle);
   EXPECT_EQ(handle, nullptr);
   EXPECT_EQ(files.openHandles, 0);
 }
@@ -150,22 +147,22 @@ TEST_F(DataFileTest, LooksEntriesUpByNumber) {
   for (const auto& [id, text] : std::vector<std::pair<uint16_t, std::string>>{
            {1001, "first"}, {1002, ""}, {1003, "ab"}, {4242, ""}})
     EXPECT_EQ(LoadText(handle.get(), id), text);
-  EXPECT_EQ(datafile::PeekDataFileError(), DataFileError::None);
+  EXPECT_EQ(PeekDataFileError(), DataFileError::None);
   uint32_t size = 0;
-  const uint32_t offset = datafile::LocateEntry(handle.get(), 10002, &size);
+  const uint32_t offset = LocateEntry(handle.get(), 10002, &size);
   char read[7];
   ASSERT_EQ(size, 7u);
-  ASSERT_TRUE(datafile::ReadExactlyAt(handle.get(), offset, read, size));
+  ASSERT_TRUE(ReadExactlyAt(handle.get(), offset, read, size));
   EXPECT_EQ(std::string(read, 7), "payload");
   // A failed lookup's NotFound empties the next text only; the taking variant leaves none.
-  EXPECT_EQ(datafile::LocateEntry(handle.get(), 5100, &size), 0u);
+  EXPECT_EQ(LocateEntry(handle.get(), 5100, &size), 0u);
   EXPECT_EQ(size, 0u);
-  EXPECT_EQ(datafile::PeekDataFileError(), DataFileError::NotFound);
+  EXPECT_EQ(PeekDataFileError(), DataFileError::NotFound);
   EXPECT_EQ(LoadText(handle.get(), 1001), "");
   EXPECT_EQ(LoadText(handle.get(), 1001), "first");
-  datafile::EntryLocation location;
-  EXPECT_FALSE(datafile::LocateEntryAndTakeError(handle.get(), 5100, &location));
-  EXPECT_EQ(datafile::PeekDataFileError(), DataFileError::None);
+  EntryLocation location;
+  EXPECT_FALSE(LocateEntryAndTakeError(handle.get(), 5100, &location));
+  EXPECT_EQ(PeekDataFileError(), DataFileError::None);
 }
 
 TEST_F(DataFileTest, ATextLoadedDuringALookupsPauseDoesNotWaitForIt) {
@@ -177,62 +174,58 @@ TEST_F(DataFileTest, ATextLoadedDuringALookupsPauseDoesNotWaitForIt) {
     for (int waitedMs = 0; waitedMs < 2000 && !loaded; ++waitedMs) host->Pause(1);
     EXPECT_TRUE(loaded) << "the text waited for the lookup's pause";
   };
-  datafile::EntryLocation location;
-  EXPECT_TRUE(datafile::LocateEntryAndTakeError(handle.get(), 1037, &location));
+  EntryLocation location;
+  EXPECT_TRUE(LocateEntryAndTakeError(handle.get(), 1037, &location));
   system.JoinThreads();
 }
 
 TEST_F(DataFileTest, EveryFaultGivesItsCode) {
   uint16_t count = 0;
-  DatLayout farDirectory, moreRecordsThanWritten;
-  farDirectory.directoryOffset = 4000;
-  moreRecordsThanWritten.entryCount = 500;
-  moreRecordsThanWritten.truncateTo = 14 + 3 * 12;
-  for (const DatLayout& layout : {farDirectory, moreRecordsThanWritten}) {
-    EXPECT_EQ(Code(datafile::ReadDirectory(Open(layout).get(), &count)), DataFileError::Io);
-  }
+  auto far = BuildDataFile(kTexts), more = far;  // directory at 4000; 500 records, 3 written
+  far[10] = 0xA0, far[11] = 0x0F, more[4] = 0xF4, more[5] = 1, more.resize(14 + 3 * 12);
+  for (const auto& bytes : {far, more})
+    EXPECT_EQ(Code(ReadDirectory(Open(bytes).get(), &count)), DataFileError::Io);
   auto handle = Open();
-  auto entries = datafile::ReadDirectory(handle.get(), &count);
+  auto entries = ReadDirectory(handle.get(), &count);
   ASSERT_EQ(count, 3);
   // Records past the count given, or no directory, are not searched; FindEntry needs a place.
-  datafile::DirectoryEntry record;
+  DirectoryEntry record;
   uint32_t size = 0;
-  EXPECT_EQ(Code(datafile::FindEntry(handle.get(), 1037, entries.get(), 2, &record), true),
+  EXPECT_EQ(Code(FindEntry(handle.get(), 1037, entries.get(), 2, &record), true),
             DataFileError::NotFound);
-  EXPECT_EQ(Code(datafile::FindEntry(handle.get(), 1000, nullptr, 0, &record), true),
+  EXPECT_EQ(Code(FindEntry(handle.get(), 1000, nullptr, 0, &record), true),
             DataFileError::NotFound);
-  EXPECT_EQ(Code(datafile::FindEntry(handle.get(), 1000, entries.get(), count, nullptr)),
+  EXPECT_EQ(Code(FindEntry(handle.get(), 1000, entries.get(), count, nullptr)),
             DataFileError::NoRecord);
-  EXPECT_EQ(Code(datafile::ReadHeader(nullptr, nullptr)), DataFileError::BadHandle);
-  EXPECT_EQ(Code(datafile::FindEntry(handle.get(), 1037, entries.get(), count, &record), true),
+  EXPECT_EQ(Code(ReadHeader(nullptr, nullptr)), DataFileError::BadHandle);
+  EXPECT_EQ(Code(FindEntry(handle.get(), 1037, entries.get(), count, &record), true),
             DataFileError::None);
   EXPECT_EQ(record.dataSize, 9u);
   for (int failing : {1, 2}) {  // the header read, then the directory read
     files.readCalls = 0;
     files.faults.failReadNumber = failing;
-    EXPECT_EQ(Code(datafile::ReadDirectory(handle.get(), &count)), DataFileError::Io) << failing;
+    EXPECT_EQ(Code(ReadDirectory(handle.get(), &count)), DataFileError::Io) << failing;
   }
   files.faults.failReadNumber = 0;
   system.refuseAllocationNumber = system.allocations + 1;
-  EXPECT_EQ(Code(datafile::ReadDirectory(handle.get(), &count)), DataFileError::NoMemory);
+  EXPECT_EQ(Code(ReadDirectory(handle.get(), &count)), DataFileError::NoMemory);
   system.refuseAllocationNumber = system.allocations + 1;
-  EXPECT_EQ(Code(datafile::ReadEntryData(handle.get(), 1000, entries.get(), count, &size)),
+  EXPECT_EQ(Code(ReadEntryData(handle.get(), 1000, entries.get(), count, &size)),
             DataFileError::NoMemory);
   // A file that ends early while its directory says otherwise: a short read.
   files.faults.shortReadsBeyond = 14 + 3 * 12 + 2;
   EXPECT_EQ(LoadText(handle.get(), 1000), "");
-  EXPECT_EQ(datafile::PeekDataFileError(), DataFileError::None);
+  EXPECT_EQ(PeekDataFileError(), DataFileError::None);
 }
 
 TEST_F(DataFileTest, ThreadsSharingARealFilesHandleNeverSeeEachOthersPositions) {
-  const std::vector<uint8_t> file =
-      BuildDataFile({kTexts[2], {5100, testsupport::Pattern(3000, 7)}});
-  testsupport::TempDir dir;
-  testsupport::WriteBytes(dir.Path("shared.dat"), file);
+  const std::vector<uint8_t> file = BuildDataFile({kTexts[2], {5100, Pattern(3000, 7)}});
+  TempDir dir;
+  WriteBytes(dir.Path("shared.dat"), file);
   const std::unique_ptr<platform::FileSystem> real = platform::MakeHostFileSystem();
-  auto handle = datafile::OpenDataFile({real.get(), &system, false}, dir.Path("shared.dat"));
-  datafile::EntryLocation data;
-  ASSERT_TRUE(datafile::LocateEntryAndTakeError(handle.get(), 5100, &data));
+  auto handle = OpenDataFile({real.get(), &system, false}, dir.Path("shared.dat"));
+  EntryLocation data;
+  ASSERT_TRUE(LocateEntryAndTakeError(handle.get(), 5100, &data));
   std::atomic<int> bad{0};
   platform::JoinableThread texts([&] {
     for (int i = 0; i < 300; ++i) bad += LoadText(handle.get(), 1037) != "Drive %c:";
@@ -240,7 +233,7 @@ TEST_F(DataFileTest, ThreadsSharingARealFilesHandleNeverSeeEachOthersPositions) 
   for (uint32_t i = 0; i < 300; ++i) {
     std::vector<uint8_t> block(512);
     const uint32_t at = data.offset + i % 5 * 512;
-    bad += !datafile::ReadExactlyAt(handle.get(), at, block.data(), 512) ||
+    bad += !ReadExactlyAt(handle.get(), at, block.data(), 512) ||
            !std::equal(block.begin(), block.end(), file.begin() + at);
   }
   texts.join();
@@ -277,12 +270,10 @@ TEST_F(DataFileTest, EveryPixelOfABitmapIsReadAsStoredUnlessPartsLieOutsideItsEn
     ASSERT_NE(picture, nullptr) << c.bits;
     EXPECT_EQ(std::make_pair(picture->Width(), picture->Height()),
               std::make_pair(c.width, c.height));
-    for (int y = 0; y < c.height; ++y) {
-      for (int x = 0; x < c.width; ++x)
-        EXPECT_EQ(picture->PixelAt(x, y), c.color(x, y)) << c.bits << " bits " << x << "," << y;
-    }
+    for (int x = 0, y = 0; y < c.height; x = (x + 1) % c.width, y += x == 0)
+      EXPECT_EQ(picture->PixelAt(x, y), c.color(x, y)) << c.bits << " bits " << x << "," << y;
   }
-  EXPECT_EQ(datafile::LoadBitmap(pictures.get(), 101, *graphics), nullptr);  // a missing one
+  EXPECT_EQ(LoadBitmap(pictures.get(), 101, *graphics), nullptr);  // a missing one
   const auto good = MakeBitmap(16, 4, 8, EightBit),
              masked = MakeBitmap(2, 2, 32, EightBit, 0, false, {0xFF, 0xFF00, 0xFF0000});
   std::vector<std::vector<uint8_t>> bad(7, good);
@@ -297,7 +288,7 @@ TEST_F(DataFileTest, EveryPixelOfABitmapIsReadAsStoredUnlessPartsLieOutsideItsEn
   std::memcpy(&bad[5][14 + 16], Le(1, 4).data(), 4);
   std::memcpy(&bad[6][14 + 16], Le(3, 4).data(), 4);
   for (size_t i = 0; i < bad.size(); ++i) EXPECT_EQ(Picture(bad[i]), nullptr) << i;
-  EXPECT_EQ(datafile::PeekDataFileError(), datafile::DataFileError::None);
+  EXPECT_EQ(PeekDataFileError(), DataFileError::None);
 }
 
 }  // namespace

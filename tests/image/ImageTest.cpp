@@ -80,17 +80,15 @@ TEST_F(ImageTest, AddsBothFilesAfterTheBaseImageAndFillsTheRest) {
       // Pieces that fill the floppy exactly need no filler, and are just as complete.
       {0, {(2880 - 34) * 512, 1}, {2, 2848}, kFloppyTooLarge, 2880},
       {2880 - 33, {0, 0}, {0, 0}, kFloppyTooLarge, 2880}};
-  // The stamp 2026-12-06 20:35:48 as FAT time and date.
-  const std::string time = Le((20 << 11) | (35 << 5) | 24, 2),
-                    date = Le((46 << 9) | (12 << 5) | 6, 2);
+  const std::string time = Le((20 << 11) | (35 << 5) | 24, 2),  // the stamp as FAT time, date
+      date = Le((46 << 9) | (12 << 5) | 6, 2);
   for (const auto& [extra, sizes, clusters, status, sectorsUsed] : kCases) {
     SCOPED_TRACE(testing::Message() << sizes[0] << " + " << sizes[1]);
     const std::vector<uint8_t> data[] = {Pattern(sizes[0], 1), Pattern(sizes[1], 2)};
     auto base = FormattedBaseImage(extra);
     // Only the deleted slot 0 and slot 2 are free: the files take those.
-    std::memcpy(&base[kRootDirectoryOffset], "\xE5LD     TXT", 11);
-    std::memcpy(&base[kRootDirectoryOffset + 32], "KEEP    TXT", 11);
-    for (uint32_t slot = 3; slot < 224; ++slot) base[kRootDirectoryOffset + slot * 32] = 'F';
+    for (uint32_t slot = 0; slot < 224; ++slot)
+      base[kRootDirectoryOffset + slot * 32] = slot == 0 ? 0xE5 : slot == 2 ? 0 : 'F';
     ASSERT_EQ(Assemble(FloppyEntries(base, data[0], data[1])), status);
     EXPECT_EQ(floppyReport.sectorsUsed, sectorsUsed);
     EXPECT_TRUE(FloppyImageIsComplete(status, floppyReport));
@@ -121,10 +119,8 @@ TEST_F(ImageTest, AFileOfOneEvenClusterFreesItsPartner) {
   image.resize(kFloppyImageBytes);
   for (uint32_t fat : {kFirstFatOffset, kSecondFatOffset}) std::fill_n(&image[fat + 3], 9, 0xBC);
   ASSERT_TRUE(AddFatFile(image.data(), 37 * 512, 0, 100, "ONE     BIN", false, {}));
-  for (uint32_t fat : {kFirstFatOffset, kSecondFatOffset}) {  // 4-5 as they were, 6 ends, 7 free
-    EXPECT_EQ(std::vector<uint8_t>(&image[fat + 6], &image[fat + 12]),
-              std::vector<uint8_t>({0xBC, 0xBC, 0xBC, 0xFF, 0x0F, 0}));
-  }
+  for (uint32_t fat : {kFirstFatOffset, kSecondFatOffset})  // 4-5 as they were, 6 ends, 7 free
+    EXPECT_EQ(std::string(&image[fat + 6], &image[fat + 12]), "\xBC\xBC\xBC\xFF\x0F\0"s);
 }
 
 // No complete image: the base as far as copied (a part sector zero-filled), nothing after it.
@@ -201,17 +197,14 @@ class IsoBuilderTest : public ImageTest {
   std::tuple<int, int, std::string, int> Failure(uint64_t cut = 0) {
     return {Build(0, cut), report.failedFile, report.failedName, report.floppyStatus};
   }
-  const uint8_t* Sector(uint32_t n) const { return image.data() + size_t{n} * 2048; }
   // Whether sector `n` holds each part's bytes at its offset and zeros elsewhere.
-  bool SectorIs(uint32_t n, const std::vector<std::pair<size_t, std::string>>& parts) const {
+  bool SectorIs(size_t n, const std::vector<std::pair<size_t, std::string>>& parts) const {
     std::string expected(2048, '\0');
     for (const auto& [at, bytes] : parts) expected.replace(at, bytes.size(), bytes);
-    return std::memcmp(expected.data(), Sector(n), 2048) == 0;
+    return std::memcmp(expected.data(), &image[n * 2048], 2048) == 0;
   }
-  size_t RecordsIn(uint32_t n) const {
-    size_t count = 0;
-    for (size_t at = 0; at < 2048 && Sector(n)[at] != 0; at += Sector(n)[at]) ++count;
-    return count;
+  size_t RecordsIn(size_t n, size_t at = 0) const {
+    return at < 2048 && image[n * 2048 + at] ? 1 + RecordsIn(n, at + image[n * 2048 + at]) : 0;
   }
 
   Entries entries;
