@@ -1,5 +1,4 @@
-// DataFile on in-memory files with injected faults, on a real file shared by threads, and
-// bitmap entries made pictures by the host (CreateDIBitmap; on Linux the pixel decoder).
+// DataFile on in-memory files with faults, on a real file shared by threads, and bitmaps.
 #include "datafile/DataFile.h"
 
 #include <gtest/gtest.h>
@@ -17,31 +16,20 @@
 
 namespace {
 
-using datafile::DataFileError;
-using datafile::LoadText;
-using mkinstalldat::BuildDataFile;
-using mkinstalldat::DatLayout;
-using testsupport::Bytes;
-using testsupport::Le;
+using namespace std::string_literals;
+using namespace datafile;
+using namespace mkinstalldat;
+using namespace testsupport;
 
 const std::vector<mkinstalldat::DatEntry> kTexts = {
     {1000, Bytes("Title")}, {1010, Bytes("Ready on %c:")}, {1037, Bytes("Drive %c:")}};
 
 using Pixel = std::function<uint32_t(int, int)>;
-uint32_t PaletteColor(uint32_t i) {
-  return (i / 2) << 16 | i << 8 | (255 - i);
-}
+const auto PaletteColor = [](uint32_t i) { return (i / 2) << 16 | i << 8 | (255 - i); };
+const Pixel EightBit = [](int x, int y) { return static_cast<uint32_t>((x + 3 * y) % 256); };
+const Pixel TrueColour = [](int x, int y) { return uint32_t(10 * x << 16 | 20 * y << 8 | 99); };
 
-uint32_t EightBit(int x, int y) {
-  return static_cast<uint32_t>((x + 3 * y) % 256);
-}
-
-uint32_t TrueColour(int x, int y) {
-  return static_cast<uint32_t>(10 * x << 16 | 20 * y << 8 | 99);
-}
-
-// A bitmap file whose pixel (x, y) from the top stores pixel(x, y); up to 8 bits get a
-// palette, masks make it BI_BITFIELDS, and `gap` unused bytes lie between tables and rows.
+// Stores pixel(x, y) from the top; a palette up to 8 bits, masks, `gap` bytes before the rows.
 std::vector<uint8_t> MakeBitmap(int width, int height, int bits, const Pixel& pixel,
                                 uint32_t gap = 0, bool topDown = false,
                                 const std::vector<uint32_t>& masks = {}) {
@@ -57,75 +45,61 @@ std::vector<uint8_t> MakeBitmap(int width, int height, int bits, const Pixel& pi
                            tables + std::string(gap, '\xEE');
   std::vector<uint8_t> b(head.begin(), head.end());
   b.resize(size, 0);
-  for (int y = 0; y < height; ++y) {
-    for (int x = 0; x < width; ++x) {
-      const uint32_t bit = static_cast<uint32_t>(x * bits), row = topDown ? y : height - 1 - y;
-      const size_t at = pixelOffset + row * rowBytes + bit / 8;
-      for (int i = 0; i < std::max(bits / 8, 1); ++i)
-        b[at + i] |=
-            static_cast<uint8_t>(pixel(x, y) << (bits < 8 ? 8 - bits - bit % 8 : 0) >> 8 * i);
-    }
+  for (int x = 0, y = 0; y < height; x = (x + 1) % width, y += x == 0) {
+    const uint32_t bit = static_cast<uint32_t>(x * bits), row = topDown ? y : height - 1 - y;
+    const size_t at = pixelOffset + row * rowBytes + bit / 8;
+    for (int i = 0; i < std::max(bits / 8, 1); ++i)
+      b[at + i] |=
+          static_cast<uint8_t>(pixel(x, y) << (bits < 8 ? 8 - bits - bit % 8 : 0) >> 8 * i);
   }
   return b;
 }
 
 class DataFileTest : public ::testing::Test {
  protected:
-  void SetUp() override { datafile::TakeDataFileError(); }
+  void SetUp() override { TakeDataFileError(); }
   // Each file gets its own name, so that handles already open keep their bytes.
-  std::unique_ptr<datafile::DataFile> Open(const std::vector<uint8_t>& bytes) {
+  std::unique_ptr<DataFile> Open(const std::vector<uint8_t>& bytes) {
     const std::string name = "install" + std::to_string(files.files_.size()) + ".dat";
     files.Add(name, bytes);
-    return datafile::OpenDataFile({&files, &system}, name);
+    return OpenDataFile({&files, &system}, name);
   }
-  std::unique_ptr<datafile::DataFile> Open(const DatLayout& layout = DatLayout()) {
-    return Open(BuildDataFile(kTexts, layout));
-  }
+  std::unique_ptr<DataFile> Open() { return Open(BuildDataFile(kTexts)); }
   // The code that an operation with this result (true or false) left pending, taken.
   template <typename T>
   static DataFileError Code(const T& result, bool expected = false) {
     EXPECT_EQ(static_cast<bool>(result), expected);
-    return datafile::TakeDataFileError();
+    return TakeDataFileError();
   }
   std::unique_ptr<platform::Bitmap> Picture(const std::vector<uint8_t>& bitmap) {
     pictures = Open(BuildDataFile({{100, bitmap}}));
-    return datafile::LoadBitmap(pictures.get(), 100, *graphics);
+    return LoadBitmap(pictures.get(), 100, *graphics);
   }
 
   fakes::FakeFileSystem files;
   fakes::FakeSystem system;
   std::unique_ptr<platform::Graphics> graphics = platform::MakeHostGraphics();
-  std::unique_ptr<datafile::DataFile> pictures;
+  std::unique_ptr<DataFile> pictures;
 };
 
-// A data file written byte by byte, not by the project's encoder, so that a field encoder
-// and reader both get wrong still shows. Header: magic BA BE AF FE, 3 entries, version 1,
-// reserved 0, directory at 25; the data lie before the directory, which the format allows;
-// the third entry claims more bytes than the file holds.
-// clang-format off
-const std::vector<uint8_t> kGoldenFile = {
-    0xBA, 0xBE, 0xAF, 0xFE, 0x03, 0x00, 0x01, 0x00, 0x00, 0x00, 0x19, 0x00, 0x00, 0x00,
-    'T', 'a', 'l', 'v', 'o',                                                 // 14: entry 1000
-    'K', 'E', 'R', 'N', 'E', 'L',                                            // 19: entry 10003
-    0x00, 0xE8, 0x03, 0x00, 0x0E, 0x00, 0x00, 0x00, 0x05, 0x00, 0x00, 0x00,  // 1000 at 14, 5
-    0x00, 0x13, 0x27, 0x00, 0x13, 0x00, 0x00, 0x00, 0x06, 0x00, 0x00, 0x00,  // 10003 at 19, 6
-    0x00, 0xE9, 0x03, 0x00, 0x0E, 0x00, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0x7F,  // 1001: too long
-};
-
-// clang-format on
+// Hand-written, so a field that encoder and reader both get wrong shows; directory at 25.
+const std::string kGoldenFile =
+    "\xBA\xBE\xAF\xFE\3\0\1\0\0\0\x19\0\0\0TalvoKERNEL"  // data at 14, 19
+    "\0\xE8\3\0\x0E\0\0\0\5\0\0\0"                       // 1000 at 14, 5
+    "\0\x13\x27\0\x13\0\0\0\6\0\0\0"                     // 10003 at 19, 6
+    "\0\xE9\3\0\x0E\0\0\0\xFF\xFF\xFF\x7F"s;             // 1001: too long
 
 using GoldenBytesTest = DataFileTest;
 
 TEST_F(GoldenBytesTest, HandWrittenFileReadsAsWritten) {
   system.largestAllocation = size_t{1} << 20;
-  auto file = Open(kGoldenFile);
+  auto file = Open(Bytes(kGoldenFile));
   EXPECT_EQ(LoadText(file.get(), 1000), "Talvo");
-  datafile::EntryLocation kernelMap;
-  ASSERT_TRUE(datafile::LocateEntryAndTakeError(file.get(), 10003, &kernelMap));
+  EntryLocation kernelMap;
+  ASSERT_TRUE(LocateEntryAndTakeError(file.get(), 10003, &kernelMap));
   EXPECT_EQ(std::make_pair(kernelMap.offset, kernelMap.size), std::make_pair(19u, 6u));
-  // An entry past the file's end is a read fault, found before its bytes are allocated.
-  std::string text = "stale";
-  EXPECT_EQ(datafile::LoadTextOrError(file.get(), 1001, &text), DataFileError::Io);
+  std::string text = "stale";  // too long: a read fault, found before allocating
+  EXPECT_EQ(LoadTextOrError(file.get(), 1001, &text), DataFileError::Io);
   EXPECT_EQ(text, "");
 }
 
@@ -134,37 +108,32 @@ TEST_F(DataFileTest, OpensReadOnlySharedRefusesBadFilesAndHoldsBackWhileAnErrorI
   const platform::FileOpenFlags& flags = files.opens[0].flags;
   EXPECT_EQ(std::vector<uint32_t>({flags.access, flags.share, flags.disposition}),
             std::vector<uint32_t>({platform::kGenericRead, platform::kFileShareRead, 3}));
-  EXPECT_EQ(Code(datafile::OpenDataFile({&files, &system}, "absent.dat")),
-            DataFileError::BadHandle);
-  DatLayout shortHeader, magic, newer, older;
-  shortHeader.truncateTo = 13;
-  magic.magic = 0xFEAFBEBB;
-  newer.version = 2;
-  older.version = 0;
-  for (const auto& [layout, error] : {std::pair(shortHeader, DataFileError::Io),
-                                      {magic, DataFileError::BadMagic},
-                                      {newer, DataFileError::BadVersion}}) {
-    EXPECT_EQ(Code(Open(layout)), error);
-  }
+  EXPECT_EQ(Code(OpenDataFile({&files, &system}, "absent.dat")), DataFileError::BadHandle);
+  auto magic = BuildDataFile(kTexts), newer = magic, older = magic, shortHeader = magic;
+  magic[0] ^= 1, newer[6] = 2, older[6] = 0, shortHeader.resize(13);  // version at 6
+  for (const auto& [bytes, error] : {std::pair(shortHeader, DataFileError::Io),
+                                     {magic, DataFileError::BadMagic},
+                                     {newer, DataFileError::BadVersion}})
+    EXPECT_EQ(Code(Open(bytes)), error);
   EXPECT_EQ(LoadText(Open(older).get(), 1000), "Title");
-  // A file of the header alone has no texts and no directory, which is no fault.
+  // A header alone has no texts and no directory, which is no fault.
   auto handle = Open(BuildDataFile({}));
   EXPECT_EQ(LoadText(handle.get(), 1000), "");
   uint16_t count = 99;
-  EXPECT_EQ(datafile::ReadDirectory(handle.get(), &count), nullptr);
+  EXPECT_EQ(ReadDirectory(handle.get(), &count), nullptr);
   EXPECT_EQ(count, 0);
-  EXPECT_EQ(datafile::PeekDataFileError(), DataFileError::None);
+  EXPECT_EQ(PeekDataFileError(), DataFileError::None);
   // A pending error stops the operations that check it, opening and closing among them.
-  datafile::SetDataFileError(DataFileError::NotFound);
+  SetDataFileError(DataFileError::NotFound);
   const size_t opens = files.opens.size();
-  EXPECT_EQ(datafile::OpenDataFile({&files, &system}, "install0.dat"), nullptr);
+  EXPECT_EQ(OpenDataFile({&files, &system}, "install0.dat"), nullptr);
   EXPECT_EQ(files.opens.size(), opens) << "no open while an error is pending";
-  datafile::DataFileHeader header;
-  EXPECT_FALSE(datafile::ReadHeader(handle.get(), &header));
-  datafile::CloseDataFile(handle);
+  DataFileHeader header;
+  EXPECT_FALSE(ReadHeader(handle.get(), &header));
+  CloseDataFile(handle);
   EXPECT_EQ(files.openHandles, 1);
-  EXPECT_EQ(datafile::SetDataFileError(DataFileError::None), DataFileError::NotFound);
-  datafile::CloseDataFile(handle);
+  EXPECT_EQ(SetDataFileError(DataFileError::None), DataFileError::NotFound);
+  CloseDataFile(handle);
   EXPECT_EQ(handle, nullptr);
   EXPECT_EQ(files.openHandles, 0);
 }
@@ -179,25 +148,22 @@ TEST_F(DataFileTest, LooksEntriesUpByNumber) {
   for (const auto& [id, text] : std::vector<std::pair<uint16_t, std::string>>{
            {1001, "first"}, {1002, ""}, {1003, "ab"}, {4242, ""}})
     EXPECT_EQ(LoadText(handle.get(), id), text);
-  EXPECT_EQ(datafile::PeekDataFileError(), DataFileError::None);
-  // A lookup pauses, then gives offset and size for the caller to read.
+  EXPECT_EQ(PeekDataFileError(), DataFileError::None);
   uint32_t size = 0;
-  const uint32_t offset = datafile::LocateEntry(handle.get(), 10002, &size);
-  EXPECT_EQ(system.Pauses(), std::vector<uint32_t>{500});
+  const uint32_t offset = LocateEntry(handle.get(), 10002, &size);
   char read[7];
   ASSERT_EQ(size, 7u);
-  ASSERT_TRUE(datafile::ReadExactlyAt(handle.get(), offset, read, size));
+  ASSERT_TRUE(ReadExactlyAt(handle.get(), offset, read, size));
   EXPECT_EQ(std::string(read, 7), "payload");
-  // A failed lookup's NotFound stays and empties the next text only; the taking variant
-  // leaves nothing behind.
-  EXPECT_EQ(datafile::LocateEntry(handle.get(), 5100, &size), 0u);
+  // A failed lookup's NotFound empties the next text only; the taking variant leaves none.
+  EXPECT_EQ(LocateEntry(handle.get(), 5100, &size), 0u);
   EXPECT_EQ(size, 0u);
-  EXPECT_EQ(datafile::PeekDataFileError(), DataFileError::NotFound);
+  EXPECT_EQ(PeekDataFileError(), DataFileError::NotFound);
   EXPECT_EQ(LoadText(handle.get(), 1001), "");
   EXPECT_EQ(LoadText(handle.get(), 1001), "first");
-  datafile::EntryLocation location;
-  EXPECT_FALSE(datafile::LocateEntryAndTakeError(handle.get(), 5100, &location));
-  EXPECT_EQ(datafile::PeekDataFileError(), DataFileError::None);
+  EntryLocation location;
+  EXPECT_FALSE(LocateEntryAndTakeError(handle.get(), 5100, &location));
+  EXPECT_EQ(PeekDataFileError(), DataFileError::None);
 }
 
 TEST_F(DataFileTest, ATextLoadedDuringALookupsPauseDoesNotWaitForIt) {
@@ -209,64 +175,58 @@ TEST_F(DataFileTest, ATextLoadedDuringALookupsPauseDoesNotWaitForIt) {
     for (int waitedMs = 0; waitedMs < 2000 && !loaded; ++waitedMs) host->Pause(1);
     EXPECT_TRUE(loaded) << "the text waited for the lookup's pause";
   };
-  datafile::EntryLocation location;
-  EXPECT_TRUE(datafile::LocateEntryAndTakeError(handle.get(), 1037, &location));
+  EntryLocation location;
+  EXPECT_TRUE(LocateEntryAndTakeError(handle.get(), 1037, &location));
   system.JoinThreads();
 }
 
 TEST_F(DataFileTest, EveryFaultGivesItsCode) {
   uint16_t count = 0;
-  DatLayout farDirectory, moreRecordsThanWritten;
-  farDirectory.directoryOffset = 4000;
-  moreRecordsThanWritten.entryCount = 500;
-  moreRecordsThanWritten.truncateTo = 14 + 3 * 12;
-  for (const DatLayout& layout : {farDirectory, moreRecordsThanWritten}) {
-    EXPECT_EQ(Code(datafile::ReadDirectory(Open(layout).get(), &count)), DataFileError::Io);
-  }
+  auto far = BuildDataFile(kTexts), more = far;  // directory at 4000; 500 records, 3 written
+  far[10] = 0xA0, far[11] = 0x0F, more[4] = 0xF4, more[5] = 1, more.resize(14 + 3 * 12);
+  for (const auto& bytes : {far, more})
+    EXPECT_EQ(Code(ReadDirectory(Open(bytes).get(), &count)), DataFileError::Io);
   auto handle = Open();
-  auto entries = datafile::ReadDirectory(handle.get(), &count);
+  auto entries = ReadDirectory(handle.get(), &count);
   ASSERT_EQ(count, 3);
-  // Records beyond the count given are not searched, although the file has them; nor is a
-  // missing directory; a found record needs a place and a lookup a handle.
-  datafile::DirectoryEntry record;
+  // Records past the count given, or no directory, are not searched; FindEntry needs a place.
+  DirectoryEntry record;
   uint32_t size = 0;
-  EXPECT_EQ(Code(datafile::FindEntry(handle.get(), 1037, entries.get(), 2, &record), true),
+  EXPECT_EQ(Code(FindEntry(handle.get(), 1037, entries.get(), 2, &record), true),
             DataFileError::NotFound);
-  EXPECT_EQ(Code(datafile::FindEntry(handle.get(), 1000, nullptr, 0, &record), true),
+  EXPECT_EQ(Code(FindEntry(handle.get(), 1000, nullptr, 0, &record), true),
             DataFileError::NotFound);
-  EXPECT_EQ(Code(datafile::FindEntry(handle.get(), 1000, entries.get(), count, nullptr)),
+  EXPECT_EQ(Code(FindEntry(handle.get(), 1000, entries.get(), count, nullptr)),
             DataFileError::NoRecord);
-  EXPECT_EQ(Code(datafile::ReadHeader(nullptr, nullptr)), DataFileError::BadHandle);
-  EXPECT_EQ(Code(datafile::FindEntry(handle.get(), 1037, entries.get(), count, &record), true),
+  EXPECT_EQ(Code(ReadHeader(nullptr, nullptr)), DataFileError::BadHandle);
+  EXPECT_EQ(Code(FindEntry(handle.get(), 1037, entries.get(), count, &record), true),
             DataFileError::None);
   EXPECT_EQ(record.dataSize, 9u);
   for (int failing : {1, 2}) {  // the header read, then the directory read
     files.readCalls = 0;
     files.faults.failReadNumber = failing;
-    EXPECT_EQ(Code(datafile::ReadDirectory(handle.get(), &count)), DataFileError::Io) << failing;
+    EXPECT_EQ(Code(ReadDirectory(handle.get(), &count)), DataFileError::Io) << failing;
   }
   files.faults.failReadNumber = 0;
   system.refuseAllocationNumber = system.allocations + 1;
-  EXPECT_EQ(Code(datafile::ReadDirectory(handle.get(), &count)), DataFileError::NoMemory);
+  EXPECT_EQ(Code(ReadDirectory(handle.get(), &count)), DataFileError::NoMemory);
   system.refuseAllocationNumber = system.allocations + 1;
-  EXPECT_EQ(Code(datafile::ReadEntryData(handle.get(), 1000, entries.get(), count, &size)),
+  EXPECT_EQ(Code(ReadEntryData(handle.get(), 1000, entries.get(), count, &size)),
             DataFileError::NoMemory);
   // A file that ends early while its directory says otherwise: a short read.
   files.faults.shortReadsBeyond = 14 + 3 * 12 + 2;
   EXPECT_EQ(LoadText(handle.get(), 1000), "");
-  EXPECT_EQ(datafile::PeekDataFileError(), DataFileError::None);
+  EXPECT_EQ(PeekDataFileError(), DataFileError::None);
 }
 
 TEST_F(DataFileTest, ThreadsSharingARealFilesHandleNeverSeeEachOthersPositions) {
-  std::vector<mkinstalldat::DatEntry> entries = kTexts;
-  entries.push_back({5100, testsupport::Pattern(3000, 7)});
-  const std::vector<uint8_t> file = BuildDataFile(entries);
-  testsupport::TempDir dir;
-  testsupport::WriteBytes(dir.Path("shared.dat"), file);
+  const std::vector<uint8_t> file = BuildDataFile({kTexts[2], {5100, Pattern(3000, 7)}});
+  TempDir dir;
+  WriteBytes(dir.Path("shared.dat"), file);
   const std::unique_ptr<platform::FileSystem> real = platform::MakeHostFileSystem();
-  auto handle = datafile::OpenDataFile({real.get(), &system, false}, dir.Path("shared.dat"));
-  datafile::EntryLocation data;
-  ASSERT_TRUE(datafile::LocateEntryAndTakeError(handle.get(), 5100, &data));
+  auto handle = OpenDataFile({real.get(), &system, false}, dir.Path("shared.dat"));
+  EntryLocation data;
+  ASSERT_TRUE(LocateEntryAndTakeError(handle.get(), 5100, &data));
   std::atomic<int> bad{0};
   platform::JoinableThread texts([&] {
     for (int i = 0; i < 300; ++i) bad += LoadText(handle.get(), 1037) != "Drive %c:";
@@ -274,16 +234,15 @@ TEST_F(DataFileTest, ThreadsSharingARealFilesHandleNeverSeeEachOthersPositions) 
   for (uint32_t i = 0; i < 300; ++i) {
     std::vector<uint8_t> block(512);
     const uint32_t at = data.offset + i % 5 * 512;
-    bad += !datafile::ReadExactlyAt(handle.get(), at, block.data(), 512) ||
+    bad += !ReadExactlyAt(handle.get(), at, block.data(), 512) ||
            !std::equal(block.begin(), block.end(), file.begin() + at);
   }
   texts.join();
   EXPECT_EQ(bad, 0);
 }
 
-// Every pixel, found through the file's pixel offset in either row order, through a palette
-// or masks (narrow mask fields widen by repeating their top bits).
-TEST_F(DataFileTest, EveryPixelOfABitmapIsReadAsStored) {
+// Every pixel via offset, row order, palette or masks (narrow ones widen by repeating top bits).
+TEST_F(DataFileTest, EveryPixelOfABitmapIsReadAsStoredUnlessPartsLieOutsideItsEntry) {
   const auto indexed = [](Pixel p) -> Pixel {
     return [p](int x, int y) { return PaletteColor(p(x, y)); };
   };
@@ -312,17 +271,10 @@ TEST_F(DataFileTest, EveryPixelOfABitmapIsReadAsStored) {
     ASSERT_NE(picture, nullptr) << c.bits;
     EXPECT_EQ(std::make_pair(picture->Width(), picture->Height()),
               std::make_pair(c.width, c.height));
-    for (int y = 0; y < c.height; ++y) {
-      for (int x = 0; x < c.width; ++x)
-        EXPECT_EQ(picture->PixelAt(x, y), c.color(x, y)) << c.bits << " bits " << x << "," << y;
-    }
+    for (int x = 0, y = 0; y < c.height; x = (x + 1) % c.width, y += x == 0)
+      EXPECT_EQ(picture->PixelAt(x, y), c.color(x, y)) << c.bits << " bits " << x << "," << y;
   }
-  // A missing bitmap gives no picture and takes its error.
-  EXPECT_EQ(datafile::LoadBitmap(pictures.get(), 101, *graphics), nullptr);
-  EXPECT_EQ(datafile::PeekDataFileError(), datafile::DataFileError::None);
-}
-
-TEST_F(DataFileTest, ABitmapWhosePartsLieOutsideItsEntryGivesNoPicture) {
+  EXPECT_EQ(LoadBitmap(pictures.get(), 101, *graphics), nullptr);  // a missing one
   const auto good = MakeBitmap(16, 4, 8, EightBit),
              masked = MakeBitmap(2, 2, 32, EightBit, 0, false, {0xFF, 0xFF00, 0xFF0000});
   std::vector<std::vector<uint8_t>> bad(7, good);
@@ -337,7 +289,7 @@ TEST_F(DataFileTest, ABitmapWhosePartsLieOutsideItsEntryGivesNoPicture) {
   std::memcpy(&bad[5][14 + 16], Le(1, 4).data(), 4);
   std::memcpy(&bad[6][14 + 16], Le(3, 4).data(), 4);
   for (size_t i = 0; i < bad.size(); ++i) EXPECT_EQ(Picture(bad[i]), nullptr) << i;
-  EXPECT_EQ(datafile::PeekDataFileError(), datafile::DataFileError::None);
+  EXPECT_EQ(PeekDataFileError(), DataFileError::None);
 }
 
 }  // namespace

@@ -1,5 +1,4 @@
-// The floppy image through an independent FAT12 reader, the CD image against bytes written
-// from the volume format alone; both at their limits.
+// The floppy image through an independent FAT12 reader, the CD image byte by byte, at limits.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,19 +12,33 @@
 #include "image/IsoImageBuilder.h"
 #include "tests/fakes/FakeFileSystem.h"
 #include "tests/fakes/FakeSystem.h"
-#include "tests/support/FatReader.h"
 #include "tests/support/TestFiles.h"
 
 namespace {
 
 using namespace image;
 using namespace std::string_literals;
-using testsupport::FatReader;
-using testsupport::FloppyEntries;
-using testsupport::FormattedBaseImage;
-using testsupport::Le;
-using testsupport::Pattern;
+using namespace testsupport;
 using Entries = std::vector<mkinstalldat::DatEntry>;
+
+// A FAT entry; a file's bytes through its chain (none if it loops, leaves or ends free).
+struct FatReader {
+  const std::vector<uint8_t>& image;
+  uint16_t Entry(uint32_t cluster) const {  // of the first FAT
+    const uint8_t* pair = &image[512 + cluster + cluster / 2];
+    return cluster % 2 == 0 ? (pair[0] | (pair[1] & 0x0F) << 8) : (pair[0] >> 4 | pair[1] << 4);
+  }
+  std::vector<uint8_t> Contents(const std::string& entry) const {
+    const auto e = reinterpret_cast<const uint8_t*>(entry.data());
+    std::vector<uint8_t> bytes;
+    for (uint32_t c = e[26] | e[27] << 8; c >= 2 && c < 0xFF0; c = Entry(c)) {
+      if (bytes.size() > 2880 * 512 || c > 2848 || Entry(c) == 0) return {};
+      bytes.insert(bytes.end(), &image[(31 + c) * 512], &image[(31 + c) * 512] + 512);
+    }
+    bytes.resize(std::min<size_t>(bytes.size(), e[28] | e[29] << 8 | e[30] << 16));
+    return bytes;
+  }
+};
 
 class ImageTest : public ::testing::Test {
  protected:
@@ -57,8 +70,7 @@ class ImageTest : public ::testing::Test {
   FloppyAssemblyReport floppyReport;
 };
 
-// Images that hold both files: slots, entries, chains, the zeros after a file's last byte
-// and the format filler after the last file.
+// Images holding both files: slots, entries, chains, zeros after each file, the filler after.
 TEST_F(ImageTest, AddsBothFilesAfterTheBaseImageAndFillsTheRest) {
   // Extra base sectors, file sizes, first clusters (0: an empty file owns none), status, sectors.
   using Sizes = std::array<uint32_t, 2>;
@@ -68,31 +80,27 @@ TEST_F(ImageTest, AddsBothFilesAfterTheBaseImageAndFillsTheRest) {
       // Pieces that fill the floppy exactly need no filler, and are just as complete.
       {0, {(2880 - 34) * 512, 1}, {2, 2848}, kFloppyTooLarge, 2880},
       {2880 - 33, {0, 0}, {0, 0}, kFloppyTooLarge, 2880}};
-  // The stamp 2026-12-06 20:35:48 as FAT time and date.
-  const std::string time = Le((20 << 11) | (35 << 5) | 24, 2),
-                    date = Le((46 << 9) | (12 << 5) | 6, 2);
+  const std::string time = Le((20 << 11) | (35 << 5) | 24, 2),  // the stamp as FAT time, date
+      date = Le((46 << 9) | (12 << 5) | 6, 2);
   for (const auto& [extra, sizes, clusters, status, sectorsUsed] : kCases) {
     SCOPED_TRACE(testing::Message() << sizes[0] << " + " << sizes[1]);
     const std::vector<uint8_t> data[] = {Pattern(sizes[0], 1), Pattern(sizes[1], 2)};
     auto base = FormattedBaseImage(extra);
-    // A deleted entry, one in use, then only slot 2 free before a full rest: the files take
-    // the deleted slot and the free one.
-    std::memcpy(&base[kRootDirectoryOffset], "\xE5LD     TXT", 11);
-    std::memcpy(&base[kRootDirectoryOffset + 32], "KEEP    TXT", 11);
-    for (uint32_t slot = 3; slot < 224; ++slot) base[kRootDirectoryOffset + slot * 32] = 'F';
+    // Only the deleted slot 0 and slot 2 are free: the files take those.
+    for (uint32_t slot = 0; slot < 224; ++slot)
+      base[kRootDirectoryOffset + slot * 32] = slot == 0 ? 0xE5 : slot == 2 ? 0 : 'F';
     ASSERT_EQ(Assemble(FloppyEntries(base, data[0], data[1])), status);
     EXPECT_EQ(floppyReport.sectorsUsed, sectorsUsed);
     EXPECT_TRUE(FloppyImageIsComplete(status, floppyReport));
-    const FatReader fat(image);
-    for (int i = 0; i < 2; ++i) {
-      const auto file = fat.Find(i == 0 ? "KERNEL  MAP" : "README  TXT");
-      ASSERT_TRUE(file.has_value());
-      EXPECT_EQ(file->slot, i == 0 ? 0u : 2u);
+    const FatReader fat{image};
+    for (int i = 0; i < 2; ++i) {  // in slots 0 and 2
+      const auto at = image.begin() + kRootDirectoryOffset + 64 * i;
+      const std::string entry(at, at + 32);
       // Read-only, hidden and system for KERNEL.MAP; the stamp as creation, access and write.
-      EXPECT_EQ(file->entry.substr(11), (i == 0 ? "\7"s : "\0"s) + "\0\0"s + time + date + date +
-                                            "\0\0"s + time + date + Le(clusters[i], 2) +
-                                            Le(static_cast<uint32_t>(data[i].size()), 4));
-      EXPECT_EQ(fat.Contents(*file), data[i]);
+      EXPECT_EQ(entry, (i == 0 ? "KERNEL  MAP\7"s : "README  TXT\0"s) + "\0\0"s + time + date +
+                           date + "\0\0"s + time + date + Le(clusters[i], 2) +
+                           Le(static_cast<uint32_t>(data[i].size()), 4));
+      EXPECT_EQ(fat.Contents(entry), data[i]);
       const size_t end = (31u + clusters[i]) * 512u + data[i].size();
       EXPECT_TRUE(data[i].empty() || All(end, (end + 511) / 512 * 512, 0)) << "zeros after";
     }
@@ -105,22 +113,17 @@ TEST_F(ImageTest, AddsBothFilesAfterTheBaseImageAndFillsTheRest) {
   EXPECT_EQ(FatDate({1970, 1, 1, 0, 0, 0, 0}), (1 << 5) | 1) << "dates before 1980 clamp";
 }
 
-// A file of one even cluster frees its partner in the same three bytes and leaves the group
-// before alone, in both FATs.
+// A file of one even cluster frees its partner and leaves the group before alone, in both FATs.
 TEST_F(ImageTest, AFileOfOneEvenClusterFreesItsPartner) {
   image = FormattedBaseImage(10);
   image.resize(kFloppyImageBytes);
   for (uint32_t fat : {kFirstFatOffset, kSecondFatOffset}) std::fill_n(&image[fat + 3], 9, 0xBC);
   ASSERT_TRUE(AddFatFile(image.data(), 37 * 512, 0, 100, "ONE     BIN", false, {}));
-  EXPECT_EQ(FatReader(image).Find("ONE     BIN")->entry[26], 6);
-  for (uint32_t fat : {kFirstFatOffset, kSecondFatOffset}) {  // 4-5 as they were, 6 ends, 7 free
-    EXPECT_EQ(std::vector<uint8_t>(&image[fat + 6], &image[fat + 12]),
-              std::vector<uint8_t>({0xBC, 0xBC, 0xBC, 0xFF, 0x0F, 0}));
-  }
+  for (uint32_t fat : {kFirstFatOffset, kSecondFatOffset})  // 4-5 as they were, 6 ends, 7 free
+    EXPECT_EQ(std::string(&image[fat + 6], &image[fat + 12]), "\xBC\xBC\xBC\xFF\x0F\0"s);
 }
 
-// Inputs that make no complete image: it starts with the base image as far as copied (a part
-// sector completed with zeros), nothing after it is touched and no "done" is traced.
+// No complete image: the base as far as copied (a part sector zero-filled), nothing after it.
 TEST_F(ImageTest, AnIncompleteImageHoldsTheBaseImageAloneAndSaysWhy) {
   const auto base = FormattedBaseImage(), k = Pattern(10, 1), r = Pattern(10, 2);
   auto partSector = FormattedBaseImage(1), fullRoot = base;
@@ -128,8 +131,7 @@ TEST_F(ImageTest, AnIncompleteImageHoldsTheBaseImageAloneAndSaysWhy) {
   for (uint32_t slot = 0; slot < 223; ++slot) fullRoot[kRootDirectoryOffset + slot * 32] = 'F';
   const std::vector<uint8_t> rootCut(base.begin(), base.begin() + 20 * 512),
       big = Pattern(2846 * 512, 1);
-  // What, status, failed entry, sectors used, unchanged (2: all after the base; 1: the base as
-  // copied), unreadable bytes at the end, entries.
+  // Status, failed entry, sectors used, unchanged (2: after the base too), bytes cut, entries.
   const std::tuple<const char*, int, uint16_t, uint32_t, int, uint64_t, Entries> kCases[] = {
       {"part sector", kFloppyBadBaseImage, 0, 0, 2, 0, FloppyEntries(partSector, k, r)},
       {"ends in the root directory", kFloppyBadBaseImage, 0, 0, 2, 0, FloppyEntries(rootCut, k, r)},
@@ -162,7 +164,7 @@ TEST_F(ImageTest, AnIncompleteImageHoldsTheBaseImageAloneAndSaysWhy) {
 
 class IsoBuilderTest : public ImageTest {
  protected:
-  // Numbers of `n` bytes as the volume stores them; text of `n` bytes of (UCS-2) spaces.
+  // Numbers as the volume stores them; `n` bytes of (UCS-2) spaces.
   static std::string Be(uint32_t v, int n) { return n ? Be(v >> 8, n - 1) + char(v) : ""; }
   static std::string Both(uint32_t v, int n) { return Le(v, n) + Be(v, n); }
   static std::string Blank(size_t n, bool wide) {
@@ -174,16 +176,15 @@ class IsoBuilderTest : public ImageTest {
     return char(33 + id.size()) + "\0"s + Both(extent, 4) + Both(size, 4) + date + flags + "\0\0"s +
            Both(1, 2) + char(id.size()) + id;
   }
-  // CD files named `names`, of `sizes` bytes, after the floppy's entries.
   void UseFiles(const std::vector<std::string>& names, const std::vector<uint32_t>& sizes) {
     entries = {{10002, FormattedBaseImage()}, {10003, Pattern(1000, 9)}};
     if (names.empty()) entries.push_back({5100, Pattern(10, 8)});
     for (size_t i = 0; i < names.size(); ++i) {
-      entries.push_back({static_cast<uint16_t>(5000 + i), testsupport::Bytes(names[i])});
+      entries.push_back({static_cast<uint16_t>(5000 + i), Bytes(names[i])});
       entries.push_back({static_cast<uint16_t>(5100 + i), Pattern(sizes[i], uint8_t(i))});
     }
   }
-  // Plans, then writes into `capacity` bytes (default: the plan's) with 4 KB of 0xA5 after.
+  // Plans, then writes into `capacity` bytes (default: the plan's), 4 KB of 0xA5 after.
   int Build(uint64_t capacity = 0, uint64_t cut = 0) {
     Open(entries, cut);
     length = 12345;
@@ -193,22 +194,17 @@ class IsoBuilderTest : public ImageTest {
     image.assign(capacity + 4096, 0xA5);
     return WriteIsoImage(plan, image.data(), capacity, &length, handle.get(), *system, &report);
   }
-  // The status, the failed file and its name, and the floppy status.
   std::tuple<int, int, std::string, int> Failure(uint64_t cut = 0) {
-    const int status = Build(0, cut);
-    return {status, report.failedFile, report.failedName, report.floppyStatus};
+    return {Build(0, cut), report.failedFile, report.failedName, report.floppyStatus};
   }
-  const uint8_t* Sector(uint32_t n) const { return image.data() + size_t{n} * 2048; }
   // Whether sector `n` holds each part's bytes at its offset and zeros elsewhere.
-  bool SectorIs(uint32_t n, const std::vector<std::pair<size_t, std::string>>& parts) const {
+  bool SectorIs(size_t n, const std::vector<std::pair<size_t, std::string>>& parts) const {
     std::string expected(2048, '\0');
     for (const auto& [at, bytes] : parts) expected.replace(at, bytes.size(), bytes);
-    return std::memcmp(expected.data(), Sector(n), 2048) == 0;
+    return std::memcmp(expected.data(), &image[n * 2048], 2048) == 0;
   }
-  size_t RecordsIn(uint32_t n) const {
-    size_t count = 0;
-    for (size_t at = 0; at < 2048 && Sector(n)[at] != 0; at += Sector(n)[at]) ++count;
-    return count;
+  size_t RecordsIn(size_t n, size_t at = 0) const {
+    return at < 2048 && image[n * 2048 + at] ? 1 + RecordsIn(n, at + image[n * 2048 + at]) : 0;
   }
 
   Entries entries;
@@ -217,8 +213,7 @@ class IsoBuilderTest : public ImageTest {
   uint32_t length = 0;
 };
 
-// Every byte of the image. Stored names become 8.3 identifiers (two here alike, which nothing
-// tells apart); an empty file shares the next one's extent; the longest Joliet name fits.
+// Every byte: 8.3 names (two alike), an empty file sharing an extent, the longest Joliet name.
 TEST_F(IsoBuilderTest, EveryByteOfTheVolumeIsInPlace) {
   // clang-format off
   const struct {
@@ -274,11 +269,10 @@ TEST_F(IsoBuilderTest, EveryByteOfTheVolumeIsInPlace) {
   EXPECT_TRUE(SectorIs(
       20, {{0, "\1\0\0\0Talvo Software"s}, {28, "\xD9\xB2\x55\xAA\x88\2\xC0\7\6\0\1\0\x1B"s}}));
   std::string entryLines, writeLines;
-  for (const auto& c : cases) {
-    entryLines += "Entry: " + c.name + "\n";
+  for (const auto& c : cases) entryLines += "Entry: " + c.name + "\n";
+  for (const auto& c : cases)
     writeLines +=
         "Writing File " + c.name + "\nSizes: " + std::to_string((c.size + 2047) / 2048) + "\n";
-  }
   EXPECT_EQ(system->TraceText(),
             "Primary Volume Descriptor\nEl-Torito Volume Descriptor\n"
             "Joliet Volume Descriptor (Unicode)\nVolume Set Terminator\nBoot Catalog\nIndex\n" +
@@ -287,11 +281,9 @@ TEST_F(IsoBuilderTest, EveryByteOfTheVolumeIsInPlace) {
   EXPECT_EQ(system->Pauses().size(), 2 * std::size(cases) + 3) << "2 per file, 3 for the floppy";
 }
 
-// The root directory is one sector: the tree whose records overflow it first cuts both
-// trees and the volume after the last file that fits, and the trace says so.
+// The tree whose one-sector root overflows first cuts both trees after the last file that fits.
 TEST_F(IsoBuilderTest, AFullRootDirectoryCutsBothTreesWhereItOverflowsFirst) {
-  // Joliet records of 197 and 199 bytes, of which ten would end exactly at byte 2048;
-  // "f00" makes ISO records of 40 bytes (F00.;1 and a zero) and Joliet ones of 39.
+  // Joliet records of 197/199 bytes (ten end at 2048); ISO ones of 40 bytes, Joliet 39.
   std::vector<std::string> joliet, iso;
   for (int i = 0; i < 12; ++i) joliet.push_back(std::string(82 + i % 2, char('a' + i)));
   for (int i = 0; i < 60; ++i) iso.push_back((i < 10 ? "f0" : "f") + std::to_string(i));
@@ -312,8 +304,7 @@ TEST_F(IsoBuilderTest, AFullRootDirectoryCutsBothTreesWhereItOverflowsFirst) {
   }
 }
 
-// A buffer holds at least the burner's traditional 3 MB and is never written past; what
-// cannot be built says which file it was.
+// A buffer of at least 3 MB, never written past; what cannot be built names its file.
 TEST_F(IsoBuilderTest, StopsAtWhatItCannotBuildAndTellsWhichFile) {
   UseFiles({}, {});  // no files: the image ends with the boot image
   ASSERT_EQ(Build(), kIsoBuilt);
