@@ -183,8 +183,11 @@ TEST_F(InstallDialogTest, AJobRunsFromThePressToItsMessageAndEnterEndsTheProcess
     Fresh();
     std::atomic<int> phase{0};  // 1: the monitor shows its closing message; 2: test done
     system.holdThreads = true;
+    // The monitor's head start ends once the writer has begun (busy up, or seen up before).
+    std::atomic<bool> begun{false};
     system.onPause = [&](uint32_t milliseconds) {
-      if (milliseconds == kMonitorStartDelayMs) waitFor([&] { return job.busy.load() != 0; });
+      if (job.busy) begun = true;
+      if (milliseconds == kMonitorStartDelayMs) waitFor([&] { return job.busy || begun; });
     };
     dialog.onLog = [&](const std::string& line) {
       if (line.rfind("box owned 0x40", 0) != 0) return;
