@@ -92,13 +92,11 @@ TEST_F(InstallDialogTest, StartUpShowsEveryTextAndListsTheTargetsFound) {
       // A missing text reads empty and leaves the next ones as they are.
       {"no title or picture", dropTitle, a, e, none, "ready A:", true},
   };
-  size_t runs = 0;
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
     Fresh();
     c.setup();
     EXPECT_EQ(Run({"/a", c.name}), 0);
-    ++runs;
     const bool whole = c.name != std::string("no title or picture");
     EXPECT_EQ(dialog.title, whole ? "T1000" : "");
     EXPECT_EQ(dialog.hasPicture, whole);
@@ -125,7 +123,7 @@ TEST_F(InstallDialogTest, StartUpShowsEveryTextAndListsTheTargetsFound) {
     EXPECT_EQ(job.busy, 0);
   }
   EXPECT_EQ(system.DriveQueries().front(), "C:\\");
-  EXPECT_EQ(system.DriveQueries().size(), 24 * runs) << "C: to Z: each time";
+  EXPECT_EQ(system.DriveQueries().size(), 24 * std::size(kCases)) << "C: to Z: each time";
 }
 
 // NT, CD recording, IMAPI2, extended DOS write by version; build 0: the call fails.

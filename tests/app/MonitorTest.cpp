@@ -1,5 +1,6 @@
 // The monitors against a job moved on by a virtual clock: what each poll and outcome shows.
 #include "app/Monitors.h"
+#include "app/TextFormat.h"
 #include "tests/support/JobFixture.h"
 
 namespace {
@@ -22,12 +23,6 @@ class MonitorTest : public testsupport::JobFixture {
     dialog.Reset();
     for (int id : {kCreateFloppyId, kExitId, kCreateCdId, kMakeBootableId})
       dialog.Enable(id, false);
-  }
-  Log Lines(const std::string& prefix) {  // the rest of each log line starting with it
-    Log lines;
-    for (const std::string& line : dialog.Log())
-      if (line.rfind(prefix, 0) == 0) lines.push_back(line.substr(prefix.size()));
-    return lines;
   }
   void ExpectRestored(const std::string& ready, bool createFloppy) {
     EXPECT_EQ(dialog.PositionOf(kProgressBarId), 0);
@@ -65,11 +60,11 @@ TEST_F(MonitorTest, EachFloppyOutcomeShowsEveryCylinderThenItsOneMessageAndResto
         positions = {"0", "0", "1", "2", "3"};
     if (!c.aborted && !c.failed) lines.push_back(lines.back()), positions.push_back("4");
     lines.push_back("ready A:"), positions.push_back("0");
-    EXPECT_EQ(Lines("text 1002 "), lines);
-    EXPECT_EQ(Lines("pos 1001 "), positions);
-    const Log ranges = Lines("range 1001 ");
+    EXPECT_EQ(dialog.Lines("text 1002 "), lines);
+    EXPECT_EQ(dialog.Lines("pos 1001 "), positions);
+    const Log ranges = dialog.Lines("range 1001 ");
     EXPECT_EQ(ranges.front() + ranges.back(), "04");
-    EXPECT_EQ(Lines("box "), c.boxes);
+    EXPECT_EQ(dialog.Lines("box "), c.boxes);
     EXPECT_EQ(dialog.TextOf(kExitId), "T1004");
     ExpectRestored("ready A:", true);
   }
@@ -77,7 +72,8 @@ TEST_F(MonitorTest, EachFloppyOutcomeShowsEveryCylinderThenItsOneMessageAndResto
   EXPECT_EQ(system.Priorities(), std::vector<int>(3, platform::kThreadPriorityAboveNormal));
 }
 
-TEST_F(MonitorTest, AnEarlyCloseEndsTheProcessSilentlyOnceTwoCylindersAreDone) {
+// Early close: a silent exit after two cylinders. The drive closes once, before Create Floppy.
+TEST_F(MonitorTest, AnEarlyCloseEndsTheProcessAndEachMonitorReleasesTheDriveOnce) {
   job.progressTotal = 10, job.closeRequested = 1;
   system.onPause = [this](uint32_t milliseconds) {
     if (milliseconds == kMonitorPollMs) ++job.progressDone;
@@ -91,10 +87,7 @@ TEST_F(MonitorTest, AnEarlyCloseEndsTheProcessSilentlyOnceTwoCylindersAreDone) {
   EXPECT_TRUE(dialog.Boxes().empty() && !dialog.EnabledOf(kCreateFloppyId));
   EXPECT_EQ(devices.OpenHandles(), 0);
   EXPECT_EQ(datafile::LoadText(dataFile.get(), 1004), "");
-}
-
-// The drive is closed once, before Create Floppy comes back: a click then opens the next job's.
-TEST_F(MonitorTest, EachMonitorReleasesTheDriveOnceAndBeforeCreateFloppyComesBack) {
+  job.closeRequested = 0;
   job.isNtFamily = job.jobFailed = job.floppyDriveCount = 1;
   devices.ntDrives = {{"\\\\.\\A:", {}}};
   devices.ntDrives["\\\\.\\A:"].mediaTypes = {fakes::Geometry144()};
@@ -133,9 +126,31 @@ TEST_F(MonitorTest, CdStagesMoveTheStatusAndTheBarThenTheOutcomeAndTheRestore) {
                            : void((job.jobFailed = failed, job.busy = 0));
     };
     CdMonitorThread(Controls());
-    EXPECT_EQ(Lines("range 1001 "), Log{"10"});
-    EXPECT_EQ(Lines("box "), failed ? Log{} : Log{"owned 0x40 T1009: T1040 is on CD (A:)"});
+    EXPECT_EQ(dialog.Lines("range 1001 "), Log{"10"});
+    EXPECT_EQ(dialog.Lines("box "), failed ? Log{} : Log{"owned 0x40 T1009: T1040 is on CD (A:)"});
     ExpectRestored(failed ? "ready @:" : "ready A:", !failed);
   }
+}
+
+TEST(TextFormat, FillsMatchingConversionsAndLeavesEveryOtherAsWritten) {
+  const TextArg n1 = TextArg::Number(1);
+  const std::pair<std::string, std::string> kCases[] = {
+      {FormatText("cylinder %u of %u", {TextArg::Number(3), TextArg::Number(80)}),
+       "cylinder 3 of 80"},
+      {FormatText("%s on %c:", {TextArg::Text("Disk"), TextArg::Letter('A')}), "Disk on A:"},
+      {FormatText("[%3d|%-4u|%02X]", {TextArg::Number(7), TextArg::Number(5), TextArg::Number(10)}),
+       "[  7|5   |0A]"},
+      {FormatText("100%% of %lu", {TextArg::Number(9)}), "100% of 9"},
+      {FormatText("%.3s", {TextArg::Text("abcdef")}), "abc"},
+      // Texts that ask for more, or other, arguments than the program gives.
+      {FormatText("%s %s %n %p", {TextArg::Text("one")}), "one %s %n %p"},
+      {FormatText("drive %s", {TextArg::Letter('A')}), "drive %s"},
+      {FormatText("%c then %u", {n1}), "%c then 1"},
+      {FormatText("%9999u", {n1}), "%9999u"},  // no width beyond 3 digits
+      {FormatText("%*d", {n1}), "%*d"},
+      {FormatText("ends with %", {n1}), "ends with %"},
+      {FormatText("ready %c:", {}), "ready %c:"},
+  };
+  for (const auto& [actual, expected] : kCases) EXPECT_EQ(actual, expected);
 }
 }  // namespace

@@ -9,7 +9,6 @@
 #include "image/IsoImageBuilder.h"
 #include "tests/fakes/FakeDiscRecording.h"
 #include "tests/support/JobFixture.h"
-#include "tests/support/TestFiles.h"
 
 namespace {
 

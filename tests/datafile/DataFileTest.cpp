@@ -166,18 +166,38 @@ TEST_F(DataFileTest, LooksEntriesUpByNumber) {
   EXPECT_EQ(PeekDataFileError(), DataFileError::None);
 }
 
-TEST_F(DataFileTest, ATextLoadedDuringALookupsPauseDoesNotWaitForIt) {
-  auto handle = Open();
+// A text loaded in a lookup's pause does not wait; threads sharing a real handle keep positions.
+TEST_F(DataFileTest, ThreadsNeitherWaitForALookupsPauseNorMoveEachOthersPositions) {
+  auto paused = Open();
   const std::unique_ptr<platform::System> host = platform::MakeHostSystem();
   std::atomic<bool> loaded{false};
   system.onPause = [&](uint32_t) {
-    ASSERT_TRUE(system.StartThread([&] { loaded = LoadText(handle.get(), 1000) == "Title"; }));
+    ASSERT_TRUE(system.StartThread([&] { loaded = LoadText(paused.get(), 1000) == "Title"; }));
     for (int waitedMs = 0; waitedMs < 2000 && !loaded; ++waitedMs) host->Pause(1);
     EXPECT_TRUE(loaded) << "the text waited for the lookup's pause";
   };
   EntryLocation location;
-  EXPECT_TRUE(LocateEntryAndTakeError(handle.get(), 1037, &location));
+  EXPECT_TRUE(LocateEntryAndTakeError(paused.get(), 1037, &location));
   system.JoinThreads();
+  const std::vector<uint8_t> file = BuildDataFile({kTexts[2], {5100, Pattern(3000, 7)}});
+  TempDir dir;
+  WriteBytes(dir.Path("shared.dat"), file);
+  const std::unique_ptr<platform::FileSystem> real = platform::MakeHostFileSystem();
+  auto handle = OpenDataFile({real.get(), &system, false}, dir.Path("shared.dat"));
+  EntryLocation data;
+  ASSERT_TRUE(LocateEntryAndTakeError(handle.get(), 5100, &data));
+  std::atomic<int> bad{0};
+  platform::JoinableThread texts([&] {
+    for (int i = 0; i < 300; ++i) bad += LoadText(handle.get(), 1037) != "Drive %c:";
+  });
+  for (uint32_t i = 0; i < 300; ++i) {
+    std::vector<uint8_t> block(512);
+    const uint32_t at = data.offset + i % 5 * 512;
+    bad += !ReadExactlyAt(handle.get(), at, block.data(), 512) ||
+           !std::equal(block.begin(), block.end(), file.begin() + at);
+  }
+  texts.join();
+  EXPECT_EQ(bad, 0);
 }
 
 TEST_F(DataFileTest, EveryFaultGivesItsCode) {
@@ -217,28 +237,6 @@ TEST_F(DataFileTest, EveryFaultGivesItsCode) {
   files.faults.shortReadsBeyond = 14 + 3 * 12 + 2;
   EXPECT_EQ(LoadText(handle.get(), 1000), "");
   EXPECT_EQ(PeekDataFileError(), DataFileError::None);
-}
-
-TEST_F(DataFileTest, ThreadsSharingARealFilesHandleNeverSeeEachOthersPositions) {
-  const std::vector<uint8_t> file = BuildDataFile({kTexts[2], {5100, Pattern(3000, 7)}});
-  TempDir dir;
-  WriteBytes(dir.Path("shared.dat"), file);
-  const std::unique_ptr<platform::FileSystem> real = platform::MakeHostFileSystem();
-  auto handle = OpenDataFile({real.get(), &system, false}, dir.Path("shared.dat"));
-  EntryLocation data;
-  ASSERT_TRUE(LocateEntryAndTakeError(handle.get(), 5100, &data));
-  std::atomic<int> bad{0};
-  platform::JoinableThread texts([&] {
-    for (int i = 0; i < 300; ++i) bad += LoadText(handle.get(), 1037) != "Drive %c:";
-  });
-  for (uint32_t i = 0; i < 300; ++i) {
-    std::vector<uint8_t> block(512);
-    const uint32_t at = data.offset + i % 5 * 512;
-    bad += !ReadExactlyAt(handle.get(), at, block.data(), 512) ||
-           !std::equal(block.begin(), block.end(), file.begin() + at);
-  }
-  texts.join();
-  EXPECT_EQ(bad, 0);
 }
 
 // Every pixel via offset, row order, palette or masks (narrow ones widen by repeating top bits).

@@ -13,7 +13,7 @@
 #include "platform/ByteOrder.h"
 #include "platform/DeviceIo.h"
 #include "platform/DriveRecords.h"
-#include "platform/Threads.h"
+#include "tests/fakes/FakeSystem.h"
 
 namespace fakes {
 
@@ -45,7 +45,7 @@ inline platform::DiskGeometry Geometry144() {
   return {80, platform::kMediaF3_1Pt44_512, 2, 18, 512};
 }
 
-class FakeDeviceIo : public platform::DeviceIo {
+class FakeDeviceIo : public platform::DeviceIo, Guarded {
  public:
   platform::DeviceHandle Open(const std::string& path,
                               const platform::DeviceOpenFlags& flags) override {
@@ -148,10 +148,10 @@ class FakeDeviceIo : public platform::DeviceIo {
     return 0x10000 + 0x1000 * static_cast<uint32_t>(at - blocks_.begin());
   }
   /// Copies of the log and state, safe while jobs run.
-  std::vector<std::string> Log() const { return Locked(log_); }
-  std::vector<DosWriteCall> DosWrites() const { return Locked(dosWrites_); }
-  int OpenHandles() const { return static_cast<int>(Locked(open_).size()); }
-  int BadCloses() const { return Locked(badCloses_); }
+  std::vector<std::string> Log() const { return Copy(log_); }
+  std::vector<DosWriteCall> DosWrites() const { return Copy(dosWrites_); }
+  int OpenHandles() const { return static_cast<int>(Copy(open_).size()); }
+  int BadCloses() const { return Copy(badCloses_); }
   std::map<std::string, FakeNtDrive> ntDrives;  ///< by path, "\\.\A:"
   bool vwin32Present = false;
   std::map<uint32_t, FakeDosDrive> dosDrives;  ///< by DOS drive number
@@ -161,11 +161,6 @@ class FakeDeviceIo : public platform::DeviceIo {
   std::vector<uint8_t> dosDisk = std::vector<uint8_t>(1474560, 0);  ///< what DOS writes reached
  private:
   using Guard = std::lock_guard<platform::Lock>;
-  template <typename T>
-  T Locked(const T& value) const {
-    Guard guard(lock_);
-    return value;
-  }
   static std::string Hex(uint32_t value) {
     char text[16];
     std::snprintf(text, sizeof text, " 0x%X", value);
@@ -178,7 +173,6 @@ class FakeDeviceIo : public platform::DeviceIo {
     const uint32_t index = (address - 0x10000) / 0x1000;
     return address % 0x1000 == 0 && index < blocks_.size() ? blocks_[index] : nullptr;
   }
-  mutable platform::Lock lock_;
   std::vector<std::string> log_;
   std::map<platform::DeviceHandle, std::string> open_;  // handle -> path
   platform::DeviceHandle nextHandle_ = 100;

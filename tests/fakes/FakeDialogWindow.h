@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 #include "platform/DialogWindow.h"
-#include "platform/Threads.h"
+#include "tests/fakes/FakeSystem.h"
 
 namespace fakes {
 
@@ -22,7 +22,7 @@ struct FakeMessageBox {
   bool owned = false;
 };
 
-class FakeDialogWindow : public platform::DialogWindow {
+class FakeDialogWindow : public platform::DialogWindow, Guarded {
  public:
   using Strings = std::vector<std::string>;
   void SetText(int id, const std::string& text) override { Logged("text", id, text); }
@@ -60,15 +60,17 @@ class FakeDialogWindow : public platform::DialogWindow {
   }
   void EndDialog(int code) override { endCode = endCode == kStillOpen ? code : endCode; }
   /// Copies, safe while jobs run.
-  Strings Log() const { return Locked(log_); }
-  std::vector<FakeMessageBox> Boxes() const { return Locked(boxes_); }
-  /// What the changes of a kind ("text", "pos", "item"...) made to control `id`, in order.
-  Strings Values(const std::string& kind, int id) const {
-    const std::string prefix = kind + " " + std::to_string(id) + " ";
+  Strings Log() const { return Copy(log_); }
+  std::vector<FakeMessageBox> Boxes() const { return Copy(boxes_); }
+  /// The rest of each log line starting with `prefix`; Values: a kind's ("text", "pos") for `id`.
+  Strings Lines(const std::string& prefix) const {
     Strings values;
     for (const std::string& line : Log())
       if (line.rfind(prefix, 0) == 0) values.push_back(line.substr(prefix.size()));
     return values;
+  }
+  Strings Values(const std::string& kind, int id) const {
+    return Lines(kind + " " + std::to_string(id) + " ");
   }
   std::string TextOf(int id) const { return Last(Values("text", id), ""); }
   bool EnabledOf(int id) const {
@@ -99,11 +101,6 @@ class FakeDialogWindow : public platform::DialogWindow {
   int endCode = kStillOpen;
 
  private:
-  template <typename T>
-  T Locked(const T& value) const {
-    std::lock_guard<platform::Lock> guard(lock_);
-    return value;
-  }
   static std::string Last(const Strings& values, const std::string& none) {
     return values.empty() ? none : values.back();
   }
@@ -117,7 +114,6 @@ class FakeDialogWindow : public platform::DialogWindow {
     }
     if (onLog) onLog(line);
   }
-  mutable platform::Lock lock_;
   Strings log_;
   std::deque<int> answers_;
   std::vector<FakeMessageBox> boxes_;

@@ -3,13 +3,12 @@
 
 #include <atomic>
 #include <map>
-#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "platform/DiscRecording.h"
-#include "platform/Threads.h"
+#include "tests/fakes/FakeSystem.h"
 
 namespace fakes {
 
@@ -30,7 +29,7 @@ struct FakeDiscScript {
   int comDepth_ = 0, storages_ = 0;
 };
 
-class FakeDiscRecording : public platform::DiscRecording, public FakeDiscScript {
+class FakeDiscRecording : public platform::DiscRecording, public FakeDiscScript, Guarded {
  public:
   void Reset();  ///< back to a fresh script and no history; the stage watch stays
   platform::HResult CoInitialize() override { return Call("CoInitialize"); }
@@ -47,21 +46,15 @@ class FakeDiscRecording : public platform::DiscRecording, public FakeDiscScript 
   platform::HResult CreateDataWriter2(std::unique_ptr<platform::DataWriter2Object>* o) override;
   uint32_t QueryDosDevice(const std::string& name, char* buffer, uint32_t size) override;
   /// The calls made, each as "<stage> <call>" while `stageWatch` is set.
-  std::vector<std::string> Log() const { return Guarded(log_); }
+  std::vector<std::string> Log() const { return Copy(log_); }
   std::vector<std::string> Lines(const std::string& call) const;  ///< the log lines naming `call`
   const std::atomic<int32_t>* stageWatch = nullptr;
   int LiveObjects() const { return live_; }
-  int ComDepth() const { return Guarded(comDepth_); }
+  int ComDepth() const { return Copy(comDepth_); }
   // For the fake objects: logs `line`, gives `failure` if scripted to fail, else S_OK.
   platform::HResult Call(const std::string& line, platform::HResult failure = platform::kEFail);
   void Count(int alive) { live_ += alive; }  ///< +1 for an object made, -1 for one gone
  private:
-  template <typename T>
-  T Guarded(const T& value) const {
-    std::lock_guard<platform::Lock> guard(lock_);
-    return value;
-  }
-  mutable platform::Lock lock_;
   std::atomic<int> live_{0};
 };
 }  // namespace fakes

@@ -14,7 +14,18 @@
 
 namespace fakes {
 
-class FakeSystem : public platform::System {
+/// A lock, and copies of state taken under it: the fakes are read while jobs run.
+class Guarded {
+ protected:
+  template <typename T>
+  T Copy(const T& value) const {
+    std::lock_guard<platform::Lock> guard(lock_);
+    return value;
+  }
+  mutable platform::Lock lock_;
+};
+
+class FakeSystem : public platform::System, Guarded {
  public:
   ~FakeSystem() override { JoinThreads(); }
   bool GetVersion(platform::VersionInfo* record) override {
@@ -105,14 +116,9 @@ class FakeSystem : public platform::System {
     return f();
   }
   template <typename T>
-  T Copy(const T& value) const {
-    return Locked([&] { return value; });
-  }
-  template <typename T>
   void Add(T& to, const T& more) {
     Locked([&] { to.insert(to.end(), more.begin(), more.end()); });
   }
-  mutable platform::Lock lock_;
   std::vector<uint32_t> pauses_, exits_;
   std::string trace_;
   std::vector<int> priorities_;

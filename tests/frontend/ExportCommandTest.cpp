@@ -5,25 +5,16 @@
 #include "frontend/ExportCommand.h"
 #include "image/IsoImageBuilder.h"
 #include "platform/Host.h"
+#include "platform/SourceDateEpoch.h"
 #include "tests/fakes/FakeSystem.h"
 #include "tests/support/TestFiles.h"
 
 namespace {
 
 using mkinstalldat::DatEntry;
+using testsupport::CdEntries;
 using testsupport::Pattern;
 namespace fs = std::filesystem;
-
-// The floppy's entries, then CD files name0, name1... of `sizes[i]` bytes.
-std::vector<DatEntry> WithFiles(const std::string& name, const std::vector<size_t>& sizes) {
-  std::vector<DatEntry> entries = {{10002, testsupport::FormattedBaseImage()},
-                                   {10003, Pattern(10, 4)}};
-  for (uint16_t i = 0; i < sizes.size(); ++i) {
-    entries.push_back({uint16_t(5000 + i), testsupport::Bytes(name + std::to_string(i))});
-    entries.push_back({uint16_t(5100 + i), Pattern(sizes[i], static_cast<uint8_t>(i))});
-  }
-  return entries;
-}
 
 class ExportTest : public ::testing::Test {
  protected:
@@ -45,13 +36,13 @@ class ExportTest : public ::testing::Test {
 };
 
 TEST_F(ExportTest, AnswersEachCommandLineWithItsExitCodeAndMessage) {
-  const std::string img = dir.Path("out.img"), good = Data(WithFiles("a", {5}));
+  const std::string img = dir.Path("out.img"), good = Data(CdEntries({"a0"}, {5}));
   const auto make = [&](const char* command, const std::string& data) {
     return std::vector<std::string>{command, "--data", data, "--out", img};
   };
   mkinstalldat::DatLayout badMagic;
   badMagic.magic = 1;
-  auto orphan = WithFiles("a", {5}), noBase = orphan, tooLarge = orphan;
+  auto orphan = CdEntries({"a0"}, {5}), noBase = orphan, tooLarge = orphan;
   orphan.push_back({5001, testsupport::Bytes("orphan.txt")});
   noBase.erase(noBase.begin());
   tooLarge[1].data = Pattern(1474560, 1);
@@ -84,8 +75,9 @@ TEST_F(ExportTest, AnswersEachCommandLineWithItsExitCodeAndMessage) {
 
 // The streamed ISO over an earlier one is the in-memory builder's (the rest: realtools/).
 TEST_F(ExportTest, TheIsoIsExactlyTheInMemoryBuildersBytes) {
-  const std::string small = Data(WithFiles("f", {700, 1400})),
-                    big = Data(WithFiles("big", {0, 13000001, 2048, 14000000, 13500003}));
+  const std::string small = Data(CdEntries({"f0", "f1"}, {700, 1400})),
+                    big = Data(CdEntries({"big0", "big1", "big2", "big3", "big4"},
+                                         {0, 13000001, 2048, 14000000, 13500003}));
   const std::string target = dir.Path("image");
   for (const std::string& data : {small, big}) {
     ASSERT_EQ(Run({"make-iso", "--quiet", "--data", data, "--out", target}), 0) << err;
@@ -106,7 +98,7 @@ TEST_F(ExportTest, TheIsoIsExactlyTheInMemoryBuildersBytes) {
 // Windows' device names; a folder taking the target's name in mid-write (the rest: realtools/).
 TEST_F(ExportTest, AnOutputReplacesOnlyARegularFileOrAFreeName) {
 #ifdef _WIN32
-  const std::string data = Data(WithFiles("a", {5}));
+  const std::string data = Data(CdEntries({"a0"}, {5}));
   const std::string names[] = {
       "\\\\.\\A:", "\\\\.\\PhysicalDrive1", "CON", "nul.iso", dir.Path("AUX"), "com1.img", "LPT9"};
   for (const std::string& target : names) {
@@ -128,5 +120,21 @@ TEST_F(ExportTest, AnOutputReplacesOnlyARegularFileOrAFreeName) {
   output.reset();
   EXPECT_TRUE(fs::is_directory(target));
   EXPECT_FALSE(fs::exists(target + ".partial"));
+}
+
+// Plain decimal seconds only; 2000-02-29 is a leap day in a century leap year.
+TEST(SourceDateEpoch, PlainDecimalSecondsBecomeTheUtcCalendarMoment) {
+  int64_t seconds = -1;
+  for (const char* bad : {"", "-5", "12a", " 1", "1e9", "999999999999"})
+    EXPECT_FALSE(platform::ParseSourceDateEpoch(bad, &seconds)) << bad;
+  for (const auto& [text, moment] : std::vector<std::pair<const char*, std::vector<int>>>{
+           {"0", {1970, 1, 1, 0, 0, 0}},
+           {"951868798", {2000, 2, 29, 23, 59, 58}},
+           {"1796589348", {2026, 12, 6, 20, 35, 48}}}) {
+    ASSERT_TRUE(platform::ParseSourceDateEpoch(text, &seconds)) << text;
+    EXPECT_EQ(std::to_string(seconds), text);
+    const platform::UtcTime t = platform::UtcFromEpochSeconds(seconds);
+    EXPECT_EQ((std::vector<int>{t.year, t.month, t.day, t.hour, t.minute, t.second}), moment);
+  }
 }
 }  // namespace

@@ -111,10 +111,7 @@ TEST_F(ImageTest, AddsBothFilesAfterTheBaseImageAndFillsTheRest) {
     EXPECT_EQ(system->Pauses(), (std::vector<uint32_t>{500, 500, 500})) << "one per entry";
   }
   EXPECT_EQ(FatDate({1970, 1, 1, 0, 0, 0, 0}), (1 << 5) | 1) << "dates before 1980 clamp";
-}
-
-// A file of one even cluster frees its partner and leaves the group before alone, in both FATs.
-TEST_F(ImageTest, AFileOfOneEvenClusterFreesItsPartner) {
+  // A file of one even cluster frees its partner, leaves the group before alone, in both FATs.
   image = FormattedBaseImage(10);
   image.resize(kFloppyImageBytes);
   for (uint32_t fat : {kFirstFatOffset, kSecondFatOffset}) std::fill_n(&image[fat + 3], 9, 0xBC);
@@ -177,12 +174,8 @@ class IsoBuilderTest : public ImageTest {
            Both(1, 2) + char(id.size()) + id;
   }
   void UseFiles(const std::vector<std::string>& names, const std::vector<uint32_t>& sizes) {
-    entries = {{10002, FormattedBaseImage()}, {10003, Pattern(1000, 9)}};
+    entries = CdEntries(names, sizes);
     if (names.empty()) entries.push_back({5100, Pattern(10, 8)});
-    for (size_t i = 0; i < names.size(); ++i) {
-      entries.push_back({static_cast<uint16_t>(5000 + i), Bytes(names[i])});
-      entries.push_back({static_cast<uint16_t>(5100 + i), Pattern(sizes[i], uint8_t(i))});
-    }
   }
   // Plans, then writes into `capacity` bytes (default: the plan's), 4 KB of 0xA5 after.
   int Build(uint64_t capacity = 0, uint64_t cut = 0) {

@@ -15,7 +15,6 @@
 #include "tests/fakes/FakeFileSystem.h"
 #include "tests/fakes/FakeSystem.h"
 #include "tests/support/TestFiles.h"
-#include "tools/mkinstalldat/DatWriter.h"
 
 namespace testsupport {
 

@@ -75,4 +75,16 @@ inline std::vector<mkinstalldat::DatEntry> FloppyEntries(const std::vector<uint8
   return {{10002, base}, {10003, kernelMap}, {5100, readme}};
 }
 
+/// The floppy's base and KERNEL.MAP, then CD files named `names`, of `sizes` bytes.
+inline std::vector<mkinstalldat::DatEntry> CdEntries(const std::vector<std::string>& names,
+                                                     const std::vector<uint32_t>& sizes) {
+  std::vector<mkinstalldat::DatEntry> entries = {{10002, FormattedBaseImage()},
+                                                 {10003, Pattern(1000, 9)}};
+  for (size_t i = 0; i < names.size(); ++i) {
+    entries.push_back({static_cast<uint16_t>(5000 + i), Bytes(names[i])});
+    entries.push_back({static_cast<uint16_t>(5100 + i), Pattern(sizes[i], uint8_t(i))});
+  }
+  return entries;
+}
+
 }  // namespace testsupport
