@@ -1,4 +1,5 @@
 // Every fault on each floppy and CD path: the job ends, releases all, says why at most once.
+#include <cstdio>
 #include <map>
 #include "cd/CdBurner.h"
 #include "tests/fakes/FakeDiscRecording.h"
@@ -63,6 +64,7 @@ class FaultMatrixTest : public testsupport::JobFixture {
       outcome += ", message " + box.text;
     }
     EXPECT_TRUE(fault.outcome.empty() || outcome == fault.outcome) << outcome;
+    std::printf("%-9s %-40s %s\n", kPathNames[fault.path], fault.name.c_str(), outcome.c_str());
   }
   static std::vector<mkinstalldat::DatEntry> Entries() {
     auto entries = testsupport::JobEntries(kCylinders);
@@ -201,6 +203,8 @@ TEST_F(FaultMatrixTest, EveryFaultOnEveryPathEndsCleanly) {
       faults.push_back({path, "data file read " + std::to_string(n) + " fails",
                         [this, n] { files.faults.failReadNumber = n; }, ""});
   }
+  std::printf("%-9s %-40s %s\n", "job", "fault", "outcome");
   for (const Fault& fault : faults) Run(fault);
+  std::printf("%zu faults tried\n", faults.size());
 }
 }  // namespace
